@@ -1,0 +1,82 @@
+// The platform HTTP client over libcurl. One object holds one easy handle, so
+// the requests made through one object reuse their connections. Not
+// thread-safe: one object per thread.
+//
+// Trust: HTTPS requests verify the peer; KXSO_CA_FILE names an extra PEM
+// bundle. Trace (toggleTrace) goes to the platform log and masks the values of
+// Authorization and Proxy-Authorization headers and any proxy password.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Method codes of KXLibCurlSendHttpReq.
+enum _http_req_type_ : int {
+    HTTP_REQ_GET = 0,
+    HTTP_REQ_POST = 1,
+    HTTP_REQ_PUT = 2,
+    HTTP_REQ_DELETE = 3,
+    HTTP_REQ_HEAD = 4,
+    HTTP_REQ_PATCH = 5,
+};
+
+class KXLibCurl {
+public:
+    using WriteCallback = size_t (*)(char*, size_t, size_t, void*);
+
+    KXLibCurl();
+    ~KXLibCurl();
+    KXLibCurl(const KXLibCurl&) = delete;
+    KXLibCurl& operator=(const KXLibCurl&) = delete;
+
+    // Creates the handle; `contentTypeHeader` is a whole header line that
+    // KXLibCurlAppendHeader callers usually repeat. Returns true on success.
+    bool KXLibCurlInit(const std::string& contentTypeHeader, bool verifyPeer = true,
+                       bool verbose = false, WriteCallback callback = nullptr);
+    bool KXLibCurlSetAdditionalOptionsIntValue(CURLoption option, long value);
+    bool KXLibCurlSetAdditionalOptionsStringValue(CURLoption option, const std::string& value);
+    void toggleTrace(bool on);
+
+    void KXLibCurlFreeHttpHeaderList();
+    // Appends one whole header line ("Accept: application/json").
+    bool KXLibCurlAppendHeader(int unused, const std::string& headerLine);
+
+    // Sends one request. Returns false when the transfer failed or the status
+    // is not 2xx; the status, body and headers of the answer stay readable.
+    bool KXLibCurlSendHttpReq(int method, const std::string& url, const char* body,
+                              size_t length, bool unused = false, void* unused2 = nullptr);
+
+    long GetHttpErrorCode() const { return httpStatus_; }
+    // The body of the last answer, or nullptr when it had none.
+    const char* GetHttpResponse(size_t& length, bool unused = false) const;
+    // The whole header line of the last answer ("Azure-AsyncOperation: https://..."),
+    // matched without regard to letter case (a trailing ':' in `name` is
+    // allowed), or nullptr.
+    const char* GetHttpResponseHeader(const std::string& name) const;
+    const char* GetCurlErrorBuffer() const { return errorBuffer_; }
+
+    // Connections libcurl opened for this object (for budgets and tests).
+    long ConnectionsOpened() const { return connectionsOpened_; }
+
+private:
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static int OnTrace(CURL* handle, curl_infotype type, char* data, size_t size, void* self);
+    void ResetAnswer();
+
+    CURL* curl_ = nullptr;
+    curl_slist* headers_ = nullptr;
+    bool trace_ = false;
+    std::string proxyPassword_;  // only to mask it in traces
+    long httpStatus_ = 0;
+    long connectionsOpened_ = 0;
+    std::string body_;
+    bool hasBody_ = false;
+    std::vector<std::string> responseHeaders_;
+    char errorBuffer_[CURL_ERROR_SIZE] = {0};
+};

@@ -1,0 +1,25 @@
+// Runs a job: builds the host records, calls the named exports in order on the
+// same records, stops after the first non-zero result.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "kxsnap/HostRecord.h"
+#include "kxsnap/JobFile.h"
+#include "kxsnap/PluginLoader.h"
+
+namespace kxsnap {
+
+struct JobOutcome {
+    std::vector<OperationResult> results;
+    std::vector<RecordData> records;
+    std::vector<LogEntry> log;
+    // The result of the last operation run (0 when none ran).
+    int lastResult = 0;
+};
+
+// `listener`, when set, sees every log line as the plug-in writes it.
+JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener = nullptr);
+
+}  // namespace kxsnap

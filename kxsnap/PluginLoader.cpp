@@ -1,0 +1,83 @@
+#include "kxsnap/PluginLoader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace kxsnap {
+
+namespace {
+const char* const kDeviceOperations[] = {
+    "kxso_prepareDevices", "kxso_unprepareDevices",   "kxso_snapDevices",
+    "kxso_postSnapDevices", "kxso_mapSnaps",          "kxso_isMapped",
+    "kxso_unmapSnaps",     "kxso_deleteSnaps",        "kxso_revertSnaps",
+    "kxso_reconcileSnaps", "kxso_prepareRemoteSnaps", "kxso_createRemoteSnaps",
+    "kxso_deleteRemoteSnaps", nullptr};
+
+constexpr const char* kPluginFile = "libkxsosnapazure.so";
+
+std::string DirectoryOfExecutable() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return ".";
+    path[length] = '\0';
+    std::string full(path);
+    size_t slash = full.rfind('/');
+    return slash == std::string::npos ? "." : full.substr(0, slash);
+}
+}  // namespace
+
+bool IsDeviceOperation(const std::string& name) {
+    for (const char* const* op = kDeviceOperations; *op; ++op) {
+        if (name == *op) return true;
+    }
+    return false;
+}
+
+const char* const* DeviceOperationNames() { return kDeviceOperations; }
+
+Plugin::~Plugin() {
+    if (handle_) dlclose(handle_);
+}
+
+bool Plugin::Load(const std::string& path, std::string& error) {
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+        const char* reason = dlerror();
+        error = "cannot load the plug-in " + path + ": " + (reason ? reason : "unknown error");
+        return false;
+    }
+    path_ = path;
+    for (const char* const* name = kDeviceOperations; *name; ++name) {
+        void* symbol = dlsym(handle_, *name);
+        if (!symbol) {
+            error = "the plug-in " + path + " does not export " + *name;
+            return false;
+        }
+        operations_[*name] = reinterpret_cast<DeviceOperation>(symbol);
+    }
+    version_ = reinterpret_cast<VersionOperation>(dlsym(handle_, "kxso_version"));
+    isSupported_ = reinterpret_cast<SupportOperation>(dlsym(handle_, "kxso_isSupported"));
+    if (!version_ || !isSupported_) {
+        error = "the plug-in " + path + " does not export kxso_version and kxso_isSupported";
+        return false;
+    }
+    return true;
+}
+
+DeviceOperation Plugin::Operation(const std::string& name) const {
+    auto found = operations_.find(name);
+    return found == operations_.end() ? nullptr : found->second;
+}
+
+std::string DefaultPluginPath() {
+    std::string beside = DirectoryOfExecutable() + "/" + kPluginFile;
+    if (access(beside.c_str(), R_OK) == 0) return beside;
+    std::string installed = DirectoryOfExecutable() + "/../lib/" + kPluginFile;
+    if (access(installed.c_str(), R_OK) == 0) return installed;
+    return beside;
+}
+
+}  // namespace kxsnap

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree.
+#   scripts/build.sh            -> build/       (RelWithDebInfo)
+#   scripts/build.sh asan       -> build-asan/  (AddressSanitizer + UBSan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+kind="${1:-release}"
+case "$kind" in
+  release) dir=build; flags=() ;;
+  asan) dir=build-asan; flags=(-DKXSO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug) ;;
+  *) echo "usage: $0 [release|asan]" >&2; exit 64 ;;
+esac
+
+generator=()
+if command -v ninja >/dev/null 2>&1; then
+  generator=(-G Ninja)
+fi
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S . -B "$dir" "${generator[@]}" "${flags[@]}" >/dev/null
+fi
+cmake --build "$dir" -j "${KXSO_BUILD_JOBS:-2}"

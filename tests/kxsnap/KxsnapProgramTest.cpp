@@ -1,0 +1,113 @@
+// The kxsnap program as a user or a script runs it: exit statuses, the one-line
+// reason for an unusable job, and the JSON it prints.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include "support/TestEnv.h"
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class KxsnapProgramTest : public ::testing::Test {
+protected:
+    Outcome Kxsnap(const std::string& arguments) {
+        std::string command = std::string(KXSO_BUILD_DIR) + "/kxsnap " + arguments + " >" +
+                              (dir_ / "out") + " 2>" + (dir_ / "err") + " </dev/null";
+        int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, kxtest::ReadFile(dir_ / "out"),
+                kxtest::ReadFile(dir_ / "err")};
+    }
+    std::string Job(const std::string& text) {
+        std::string path = dir_ / "job.json";
+        kxtest::WriteFile(path, text);
+        return path;
+    }
+
+    kxtest::TempDir dir_;
+    kxtest::ScopedEnv log_{"KXSO_LOG_FILE", (dir_ / "kxso.log").c_str()};
+    kxtest::ScopedEnv imds_{"KXSO_IMDS_ENDPOINT", "http://127.0.0.1:9/"};
+    kxtest::ScopedEnv arm_{"KXSO_ARM_ENDPOINT", "https://127.0.0.1:9/"};
+};
+
+TEST_F(KxsnapProgramTest, UnusableJobExitsThreeWithOneLine) {
+    for (const char* text : {"not json", R"({"operations": ["nope"], "records": []})"}) {
+        Outcome outcome = Kxsnap("run " + Job(text));
+        EXPECT_EQ(3, outcome.status) << text;
+        EXPECT_TRUE(outcome.out.empty());
+        ASSERT_FALSE(outcome.err.empty());
+        EXPECT_EQ(outcome.err.size() - 1, outcome.err.find('\n')) << outcome.err;
+    }
+    EXPECT_EQ(3, Kxsnap("run " + (dir_ / "missing.json")).status);
+}
+
+TEST_F(KxsnapProgramTest, UnknownPluginIsUnusable) {
+    Outcome outcome = Kxsnap("run " + Job(R"({"operations": [], "records": []})") +
+                             " --plugin " + (dir_ / "nothing.so"));
+    EXPECT_EQ(3, outcome.status);
+    EXPECT_NE(std::string::npos, outcome.err.find("cannot load the plug-in"));
+}
+
+TEST_F(KxsnapProgramTest, UsageErrorsExitSixtyFour) {
+    EXPECT_EQ(64, Kxsnap("").status);
+    EXPECT_EQ(64, Kxsnap("frobnicate").status);
+    EXPECT_EQ(64, Kxsnap("run").status);
+    EXPECT_EQ(0, Kxsnap("--help").status);
+}
+
+TEST_F(KxsnapProgramTest, RunsOperationsInOrderAndStopsAtTheFirstFailure) {
+    Outcome outcome = Kxsnap("run " + Job(R"({
+        "jobId": 9,
+        "operations": ["kxso_reconcileSnaps", "kxso_isMapped"],
+        "records": [{"sourceDevicePath": "/dev/sdc", "snapName": "s1", "status": 5,
+                     "snapFlags": 134217728, "errorCode": 1, "errorText": "old",
+                     "refuse": ["setSnapFlags"]}]})"));
+    EXPECT_EQ(1, outcome.status) << outcome.err;
+    auto output = nlohmann::json::parse(outcome.out);
+    ASSERT_EQ(1u, output["results"].size());
+    EXPECT_EQ("kxso_reconcileSnaps", output["results"][0]["operation"]);
+    EXPECT_EQ(1, output["results"][0]["result"]);
+    const auto& record = output["records"][0];
+    EXPECT_EQ("0x8000000", record["snapFlags"]);
+    EXPECT_EQ(5, record["status"]);
+    EXPECT_EQ(nlohmann::json::array(), record["statusHistory"]);
+    EXPECT_EQ(nlohmann::json::array({"setSnapFlags"}), record["refuse"]);
+    // The first operation sees the record's error as the job file gave it.
+    EXPECT_EQ(1, record["errorCode"]);
+    EXPECT_TRUE(output["log"].is_array());
+}
+
+TEST_F(KxsnapProgramTest, ConnectionFailureLandsOnTheRecordAndInTheLog) {
+    Outcome outcome = Kxsnap("run " + Job(R"({
+        "jobId": 3, "operations": ["kxso_snapDevices"],
+        "records": [{"sourceDevicePath": "/dev/sdc", "snapName": "s1"}]})"));
+    EXPECT_EQ(1, outcome.status);
+    auto output = nlohmann::json::parse(outcome.out);
+    const auto& record = output["records"][0];
+    EXPECT_EQ(60001, record["errorCode"]);
+    EXPECT_EQ(nlohmann::json::array({6}), record["statusHistory"]);
+    bool logged = false;
+    for (const auto& line : output["log"]) {
+        if (line["level"] == 2 &&
+            line["text"].get<std::string>().find("Failed to connect to Azure.") == 0) {
+            logged = true;
+        }
+    }
+    EXPECT_TRUE(logged) << outcome.out;
+}
+
+TEST_F(KxsnapProgramTest, DemoRunsToTheEnd) {
+    Outcome outcome = Kxsnap("demo");
+    EXPECT_EQ(0, outcome.status) << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.out.find("Version:   1.0.0"));
+    EXPECT_NE(std::string::npos, outcome.out.find("Done."));
+}
+
+}  // namespace

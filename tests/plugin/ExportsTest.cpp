@@ -1,0 +1,212 @@
+// The exported operations through the real entry points: fixed answers, the
+// choice between the managed-disk and the cloud path, and that nothing thrown
+// by a host record leaves the plug-in.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "kxso/kxso_exports.h"
+#include "src/KXSOSnapAzure.h"
+#include "support/TestEnv.h"
+#include "support/TestHost.h"
+
+namespace {
+
+using kxsnap::RecordData;
+using kxtest::DiskRecord;
+using kxtest::TestHost;
+
+constexpr const char* kNetAppDevice =
+    "{idatype:nfs,type:nfs,lunuuid:\\/share1,targethostname:10.0.0.4}";
+
+// Every test runs without Azure: the metadata service points at a closed
+// loopback port, so a connection attempt fails at once.
+class ExportsTest : public ::testing::Test {
+protected:
+    kxtest::TempDir dir_;
+    kxtest::ScopedEnv log_{"KXSO_LOG_FILE", (dir_ / "kxso.log").c_str()};
+    kxtest::ScopedEnv imds_{"KXSO_IMDS_ENDPOINT", "http://127.0.0.1:9/"};
+    kxtest::ScopedEnv arm_{"KXSO_ARM_ENDPOINT", "https://127.0.0.1:9/"};
+    kxtest::ScopedSettings settings_{""};
+};
+
+TEST_F(ExportsTest, VersionIsOneZeroZero) {
+    int16_t major = -1, minor = -1, patch = -1;
+    kxso_version(&major, &minor, &patch);
+    EXPECT_EQ(1, major);
+    EXPECT_EQ(0, minor);
+    EXPECT_EQ(0, patch);
+    kxso_version(nullptr, nullptr, nullptr);  // must not crash
+}
+
+TEST_F(ExportsTest, IsSupportedAnswersOneWithoutReadingItsArguments) {
+    EXPECT_EQ(1, kxso_isSupported(nullptr, 0, nullptr, nullptr, 0));
+    EXPECT_EQ(1, kxso_isSupported(reinterpret_cast<void*>(0x1), -5, nullptr, nullptr, -1));
+}
+
+TEST_F(ExportsTest, OperationsNotOfferedTouchNothingAndFail) {
+    using Export = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
+    for (Export operation : {kxso_unprepareDevices, kxso_isMapped, kxso_prepareRemoteSnaps,
+                             kxso_createRemoteSnaps, kxso_deleteRemoteSnaps}) {
+        TestHost host;
+        host.Add(DiskRecord("/dev/sdc"));
+        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), host.count(), host.util()));
+        EXPECT_TRUE(host.Record(0).data().statusHistory.empty());
+        EXPECT_EQ(0, host.Record(0).data().errorCode);
+        EXPECT_TRUE(host.Log().empty());
+        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(nullptr, 0, nullptr));
+    }
+}
+
+TEST_F(ExportsTest, ReconcileOfManagedDisksFailsAndChangesNothing) {
+    TestHost host;
+    RecordData data = DiskRecord("/dev/sdc");
+    data.status = 5;
+    host.Add(data);
+    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_reconcileSnaps(host.devices(), host.count(), host.util()));
+    EXPECT_EQ(5, host.Record(0).data().status);
+    EXPECT_TRUE(host.Record(0).data().statusHistory.empty());
+    EXPECT_EQ(0, host.Record(0).data().errorCode);
+}
+
+TEST_F(ExportsTest, BadArgumentsFailEveryDeviceOperation) {
+    using Export = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
+    for (Export operation : {kxso_prepareDevices, kxso_snapDevices, kxso_postSnapDevices,
+                             kxso_mapSnaps, kxso_unmapSnaps, kxso_deleteSnaps, kxso_revertSnaps}) {
+        TestHost host;
+        host.Add(DiskRecord("/dev/sdc"));
+        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(nullptr, 1, host.util()));
+        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), 0, host.util()));
+        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), -3, host.util()));
+        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), host.count(), nullptr));
+        EXPECT_TRUE(host.Record(0).data().statusHistory.empty());
+    }
+}
+
+// --- Choosing the path ------------------------------------------------------
+
+TEST_F(ExportsTest, PrepareChoosesTheCloudPathFromTheFirstRecordOnly) {
+    TestHost host;
+    RecordData cloud;
+    cloud.sourceDevicePath = kNetAppDevice;
+    host.Add(cloud);
+    host.Add(DiskRecord("/dev/sdc"));
+    EXPECT_TRUE(isCloudSnapOp(host.devices(), host.count(), host.util(), KXSO_OP_PREPARE));
+    EXPECT_TRUE(host.Logged("Cloud snap device found (Azure NetApp Files). Source device path [" +
+                                std::string(kNetAppDevice) + "]",
+                            "AzureSnapCloudSwitch"));
+
+    TestHost reversed;
+    reversed.Add(DiskRecord("/dev/sdc"));
+    reversed.Add(cloud);
+    EXPECT_FALSE(isCloudSnapOp(reversed.devices(), reversed.count(), reversed.util(),
+                               KXSO_OP_PREPARE));
+    EXPECT_TRUE(reversed.Logged("Azure Disk device found. Source device path [/dev/sdc]",
+                                "AzureSnapCloudSwitch"));
+}
+
+TEST_F(ExportsTest, PrepareNeedsTheBackslashBeforeTheSlash) {
+    TestHost host;
+    RecordData plain;
+    plain.sourceDevicePath = "{lunuuid:/share1,targethostname:10.0.0.4}";
+    host.Add(plain);
+    EXPECT_FALSE(isCloudSnapOp(host.devices(), host.count(), host.util(), KXSO_OP_PREPARE));
+}
+
+TEST_F(ExportsTest, PrepareWithoutASourceDeviceTakesTheManagedDiskPath) {
+    TestHost host;
+    RecordData refusing;
+    refusing.sourceDevicePath = kNetAppDevice;
+    refusing.refuse = {"getSourceDevicePath"};
+    host.Add(refusing);
+    EXPECT_FALSE(isCloudSnapOp(host.devices(), host.count(), host.util(), KXSO_OP_PREPARE));
+    EXPECT_TRUE(host.Log().empty());
+}
+
+TEST_F(ExportsTest, LaterOperationsFollowOnlyTheFirstRecordsCloudFlag) {
+    for (short operation : {KXSO_OP_SNAP, KXSO_OP_POST_SNAP, KXSO_OP_MAP, KXSO_OP_UNMAP,
+                            KXSO_OP_DELETE, KXSO_OP_REVERT, KXSO_OP_RECONCILE}) {
+        TestHost flagged;
+        RecordData cloud;
+        cloud.snapFlags = KXSO::SNAP_FLAG_CLOUD_SNAP | 0x10;
+        // A NetApp-looking source device does not matter after prepare.
+        RecordData disk = DiskRecord(kNetAppDevice);
+        flagged.Add(cloud);
+        flagged.Add(disk);
+        EXPECT_TRUE(isCloudSnapOp(flagged.devices(), flagged.count(), flagged.util(), operation));
+
+        TestHost second;
+        second.Add(disk);
+        second.Add(cloud);
+        EXPECT_FALSE(isCloudSnapOp(second.devices(), second.count(), second.util(), operation));
+        // The managed-disk snapshot flag is not the cloud flag.
+        TestHost managed;
+        RecordData snapped = DiskRecord("/dev/sdc");
+        snapped.snapFlags = KXSO::SNAP_FLAG_AZURE_DISK_SNAP;
+        managed.Add(snapped);
+        EXPECT_FALSE(isCloudSnapOp(managed.devices(), managed.count(), managed.util(), operation));
+    }
+}
+
+TEST_F(ExportsTest, NoRecordsMeansTheManagedDiskPath) {
+    TestHost host;
+    EXPECT_FALSE(isCloudSnapOp(nullptr, 1, host.util(), KXSO_OP_PREPARE));
+    EXPECT_FALSE(isCloudSnapOp(host.devices(), 0, host.util(), KXSO_OP_SNAP));
+    KXSO::SnapInfo* nothing[1] = {nullptr};
+    EXPECT_FALSE(isCloudSnapOp(nothing, 1, host.util(), KXSO_OP_SNAP));
+}
+
+// Until the cloud engine is in this build, the cloud path must say so rather
+// than report a success it did not earn.
+TEST_F(ExportsTest, CloudPathWithoutItsEngineFailsHonestly) {
+    TestHost host;
+    RecordData cloud;
+    cloud.sourceDevicePath = kNetAppDevice;
+    host.Add(cloud);
+    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_prepareDevices(host.devices(), host.count(), host.util()));
+    EXPECT_NE(0, host.Record(0).data().errorCode);
+    EXPECT_FALSE(host.Record(0).data().errorText.empty());
+}
+
+// --- Host records that misbehave ----------------------------------------------
+
+class ThrowingRecord : public kxsnap::HostRecord {
+public:
+    using HostRecord::HostRecord;
+    bool getSourceDevicePath(std::string&) override { throw std::runtime_error("host broke"); }
+    bool isSnapFlagSet(uint64_t) override { throw 42; }
+};
+
+TEST_F(ExportsTest, NothingThrownByTheHostLeavesAnExport) {
+    kxsnap::JobLog log;
+    kxsnap::JobArrays arrays;
+    ThrowingRecord record(0, DiskRecord("/dev/sdc"), log, arrays);
+    KXSO::SnapInfo* devices[] = {&record};
+    kxsnap::HostUtil util(1);
+    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_prepareDevices(devices, 1, &util));
+    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_snapDevices(devices, 1, &util));
+    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_deleteSnaps(devices, 1, &util));
+}
+
+TEST_F(ExportsTest, RecordsThatRefuseEverySetterDoNotCrashAnyOperation) {
+    using Export = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
+    for (Export operation : {kxso_prepareDevices, kxso_snapDevices, kxso_postSnapDevices,
+                             kxso_mapSnaps, kxso_unmapSnaps, kxso_deleteSnaps, kxso_revertSnaps,
+                             kxso_reconcileSnaps}) {
+        TestHost host;
+        for (int i = 0; i < 3; ++i) {
+            RecordData data = DiskRecord("/dev/sd" + std::string(1, static_cast<char>('c' + i)));
+            data.refuse = {"setSnapName", "setArrayName", "setStatus", "setRevertedDevicePath",
+                           "setMappedDevicePath", "setSnapMetadata", "setError", "logMessage",
+                           "setSnapEngineId", "setSnapTransientMetadata", "setSnapFlags"};
+            host.Add(data);
+        }
+        EXPECT_NE(KXSO::RESULT_SUCCESS, operation(host.devices(), host.count(), host.util()));
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(0, host.Record(i).data().status);
+            EXPECT_EQ(0, host.Record(i).data().errorCode);
+        }
+    }
+}
+
+}  // namespace
