@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
+#include <vector>
 #include <memory>
 
 #include "kxso/KXSOSnapInfo.h"
@@ -12,7 +12,7 @@ class KXSnapCloudControllerInterface {
 public:
     // Always answers a controller for the given providers.
     static std::unique_ptr<KXSnapCloudControllerInterface> getInstance(
-        const std::list<int>& providers);
+        std::vector<int>& vendors);
 
     // The virtual operations stand in this slot order.
     virtual ~KXSnapCloudControllerInterface() = default;

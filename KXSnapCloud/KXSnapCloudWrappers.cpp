@@ -1,6 +1,6 @@
 // The cloud wrappers behind the exported operations: each call gets its own
 // controller for the Azure provider, runs the operation and releases it.
-#include <list>
+#include <vector>
 
 #include "KXSnapCloud/KXSnapCloudConstants.h"
 #include "KXSnapCloud/KXSnapCloudControllerInterface.h"
@@ -13,7 +13,7 @@ using ControllerOperation = KXSO::ResultCode (KXSnapCloudControllerInterface::*)
 
 KXSO::ResultCode RunOnCloudController(ControllerOperation operation, KXSO::SnapInfo** devices,
                                       int16_t count, KXSO::KXOSUtil* util) {
-    std::list<int> providers{KXSnapCloudConstants::KXSnapCloud_Provider_Azure};
+    std::vector<int> providers{KXSnapCloudConstants::KXSnapCloud_Provider_Azure};
     std::unique_ptr<KXSnapCloudControllerInterface> controller =
         KXSnapCloudControllerInterface::getInstance(providers);
     if (!controller) {

@@ -8,7 +8,9 @@ namespace kxsnap {
 
 namespace {
 
-void Say(const std::string& text) { std::cout << text << std::endl; }
+void Say(const std::string& text) {
+    std::cout << text << std::endl;
+}
 
 void ShowPlugin(const Plugin& plugin) {
     int16_t major = 0, minor = 0, patch = 0;
@@ -17,8 +19,8 @@ void ShowPlugin(const Plugin& plugin) {
     Say("Plug-in:   " + plugin.Path());
     Say("Version:   " + std::to_string(major) + "." + std::to_string(minor) + "." +
         std::to_string(patch));
-    Say("Supported: " + std::string(supported == 1 ? "yes" : "no") + " (kxso_isSupported answered " +
-        std::to_string(supported) + ")");
+    Say("Supported: " + std::string(supported == 1 ? "yes" : "no") +
+        " (kxso_isSupported answered " + std::to_string(supported) + ")");
 }
 
 // A job without records never reaches Azure: the plug-in checks its

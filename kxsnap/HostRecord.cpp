@@ -48,17 +48,35 @@ int JobArrays::IdFor(const std::string& name) {
 }
 
 const std::set<std::string>& SnapInfoOperationNames() {
-    static const std::set<std::string> names{
-        "setSnapName",        "setArrayName",          "isSnapOptionSet",
-        "getStatus",          "setStatus",             "setRevertedDevicePath",
-        "setMappedDevicePath", "setSnapMetadata",      "setError",
-        "getError",           "logMessage",            "getCloneIndex",
-        "setSnapEngineId",    "getSnapEngineId",       "getConfigValue",
-        "setSnapTransientMetadata", "getArrayId",      "isSnapFlagSet",
-        "setSnapFlags",       "getSnapFlags",          "getSnapId",
-        "getSnapName",        "getArrayInfo",          "releaseArrayInfo",
-        "getSourceDevicePath", "getMappedDevicePath",  "getSnapMetadata",
-        "getSnapMetadataString", "generateSnapUuid"};
+    static const std::set<std::string> names{"setSnapName",
+                                             "setArrayName",
+                                             "isSnapOptionSet",
+                                             "getStatus",
+                                             "setStatus",
+                                             "setRevertedDevicePath",
+                                             "setMappedDevicePath",
+                                             "setSnapMetadata",
+                                             "setError",
+                                             "getError",
+                                             "logMessage",
+                                             "getCloneIndex",
+                                             "setSnapEngineId",
+                                             "getSnapEngineId",
+                                             "getConfigValue",
+                                             "setSnapTransientMetadata",
+                                             "getArrayId",
+                                             "isSnapFlagSet",
+                                             "setSnapFlags",
+                                             "getSnapFlags",
+                                             "getSnapId",
+                                             "getSnapName",
+                                             "getArrayInfo",
+                                             "releaseArrayInfo",
+                                             "getSourceDevicePath",
+                                             "getMappedDevicePath",
+                                             "getSnapMetadata",
+                                             "getSnapMetadataString",
+                                             "generateSnapUuid"};
     return names;
 }
 
@@ -107,9 +125,9 @@ std::string NewUuid() {
     high = (high & 0xFFFFFFFFFFFF0FFFULL) | 0x0000000000004000ULL;  // version 4
     low = (low & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;    // RFC 4122 variant
     char text[37];
-    snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%012llx",
-             static_cast<unsigned>(high >> 32), static_cast<unsigned>((high >> 16) & 0xFFFF),
-             static_cast<unsigned>(high & 0xFFFF), static_cast<unsigned>(low >> 48),
+    snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%012llx", static_cast<unsigned>(high >> 32),
+             static_cast<unsigned>((high >> 16) & 0xFFFF), static_cast<unsigned>(high & 0xFFFF),
+             static_cast<unsigned>(low >> 48),
              static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFULL));
     return text;
 }
@@ -129,69 +147,82 @@ void HostRecord::ClearError() {
 }
 
 int HostRecord::setSnapName(const std::string& name) {
-    if (Refuses("setSnapName")) return 1;
+    if (Refuses("setSnapName"))
+        return 1;
     data_.snapName = name;
     return 0;
 }
 
 int HostRecord::setArrayName(const std::string& name) {
-    if (Refuses("setArrayName")) return 1;
+    if (Refuses("setArrayName"))
+        return 1;
     data_.arrayName = name;
     data_.arrayId = arrays_.IdFor(name);
     return 0;
 }
 
 bool HostRecord::isSnapOptionSet(uint32_t option) {
-    if (Refuses("isSnapOptionSet")) return false;
+    if (Refuses("isSnapOptionSet"))
+        return false;
     return (data_.snapOptions & option) != 0;
 }
 
 int HostRecord::getStatus() {
-    if (Refuses("getStatus")) return 0;
+    if (Refuses("getStatus"))
+        return 0;
     return data_.status;
 }
 
 int HostRecord::setStatus(int status) {
-    if (Refuses("setStatus")) return 1;
+    if (Refuses("setStatus"))
+        return 1;
     data_.status = status;
     data_.statusHistory.push_back(status);
     return 0;
 }
 
 int HostRecord::setRevertedDevicePath(const std::string& path) {
-    if (Refuses("setRevertedDevicePath")) return 1;
+    if (Refuses("setRevertedDevicePath"))
+        return 1;
     data_.revertedDevicePath = path;
     return 0;
 }
 
 int HostRecord::setMappedDevicePath(const std::string& path) {
-    if (Refuses("setMappedDevicePath")) return 1;
+    if (Refuses("setMappedDevicePath"))
+        return 1;
     data_.mappedDevicePath = path;
     return 0;
 }
 
 int HostRecord::setSnapMetadata(int id, const std::string& value) {
-    if (Refuses("setSnapMetadata")) return 1;
+    if (Refuses("setSnapMetadata"))
+        return 1;
     data_.metadata[id] = value;
     return 0;
 }
 
 int HostRecord::setError(int code, const std::string& text) {
-    if (Refuses("setError")) return 1;
+    if (Refuses("setError"))
+        return 1;
     data_.errorCode = code;
     data_.errorText = text;
     return 0;
 }
 
 int HostRecord::getError(int* code, std::string* text, int*) {
-    if (Refuses("getError")) return 1;
-    if (code) *code = data_.errorCode;
-    if (text) *text = data_.errorText;
+    if (Refuses("getError"))
+        return 1;
+    if (code)
+        *code = data_.errorCode;
+    if (text)
+        *text = data_.errorText;
     return 0;
 }
 
 void HostRecord::logMessage(int level, const char* tag, const char* format, ...) {
-    if (Refuses("logMessage")) return;
+    if (Refuses("logMessage"))
+        return;
     va_list args;
     va_start(args, format);
     std::string text = FormatLine(format, args);
@@ -200,76 +231,91 @@ void HostRecord::logMessage(int level, const char* tag, const char* format, ...)
 }
 
 int HostRecord::getCloneIndex() {
-    if (Refuses("getCloneIndex")) return 0;
+    if (Refuses("getCloneIndex"))
+        return 0;
     return data_.cloneIndex;
 }
 
 int HostRecord::setSnapEngineId(short engineId) {
-    if (Refuses("setSnapEngineId")) return 1;
+    if (Refuses("setSnapEngineId"))
+        return 1;
     data_.snapEngineId = engineId;
     return 0;
 }
 
 short HostRecord::getSnapEngineId() {
-    if (Refuses("getSnapEngineId")) return 0;
+    if (Refuses("getSnapEngineId"))
+        return 0;
     return data_.snapEngineId;
 }
 
 int HostRecord::getConfigValue(const std::string& key, int* value) {
-    if (Refuses("getConfigValue")) return 1;
+    if (Refuses("getConfigValue"))
+        return 1;
     auto found = data_.config.find(key);
-    if (found == data_.config.end()) return 1;
-    if (value) *value = found->second;
+    if (found == data_.config.end())
+        return 1;
+    if (value)
+        *value = found->second;
     return 0;
 }
 
 int HostRecord::setSnapTransientMetadata(int id, const std::string& value) {
-    if (Refuses("setSnapTransientMetadata")) return 1;
+    if (Refuses("setSnapTransientMetadata"))
+        return 1;
     data_.transientMetadata[id] = value;
     return 0;
 }
 
 int HostRecord::getArrayId() {
-    if (Refuses("getArrayId")) return 0;
+    if (Refuses("getArrayId"))
+        return 0;
     return data_.arrayId;
 }
 
 bool HostRecord::isSnapFlagSet(uint64_t mask) {
-    if (Refuses("isSnapFlagSet")) return false;
+    if (Refuses("isSnapFlagSet"))
+        return false;
     return mask != 0 && (data_.snapFlags & mask) == mask;
 }
 
 int HostRecord::setSnapFlags(uint64_t flags) {
-    if (Refuses("setSnapFlags")) return 1;
+    if (Refuses("setSnapFlags"))
+        return 1;
     data_.snapFlags |= flags;
     return 0;
 }
 
 uint64_t HostRecord::getSnapFlags() {
-    if (Refuses("getSnapFlags")) return 0;
+    if (Refuses("getSnapFlags"))
+        return 0;
     return data_.snapFlags;
 }
 
 int64_t HostRecord::getSnapId() {
-    if (Refuses("getSnapId")) return 0;
+    if (Refuses("getSnapId"))
+        return 0;
     return data_.snapId;
 }
 
 bool HostRecord::getSnapName(std::string& name) {
-    if (Refuses("getSnapName") || !data_.snapName) return false;
+    if (Refuses("getSnapName") || !data_.snapName)
+        return false;
     name = *data_.snapName;
     return true;
 }
 
 bool HostRecord::getArrayInfo(KXSO::ArrayInfo** info) {
-    if (info == nullptr || Refuses("getArrayInfo") || !data_.arrayName) return true;
+    if (info == nullptr || Refuses("getArrayInfo") || !data_.arrayName)
+        return true;
     lentArrayInfos_.push_back(std::make_unique<HostArrayInfo>(*data_.arrayName));
     *info = lentArrayInfos_.back().get();
     return false;
 }
 
 void HostRecord::releaseArrayInfo(KXSO::ArrayInfo* info) {
-    if (Refuses("releaseArrayInfo")) return;
+    if (Refuses("releaseArrayInfo"))
+        return;
     for (auto lent = lentArrayInfos_.begin(); lent != lentArrayInfos_.end(); ++lent) {
         if (lent->get() == info) {
             lentArrayInfos_.erase(lent);
@@ -279,13 +325,15 @@ void HostRecord::releaseArrayInfo(KXSO::ArrayInfo* info) {
 }
 
 bool HostRecord::getSourceDevicePath(std::string& path) {
-    if (Refuses("getSourceDevicePath") || !data_.sourceDevicePath) return false;
+    if (Refuses("getSourceDevicePath") || !data_.sourceDevicePath)
+        return false;
     path = *data_.sourceDevicePath;
     return true;
 }
 
 bool HostRecord::getMappedDevicePath(std::string& path) {
-    if (Refuses("getMappedDevicePath")) return false;
+    if (Refuses("getMappedDevicePath"))
+        return false;
     path = data_.mappedDevicePath;
     return true;
 }
@@ -305,19 +353,23 @@ bool HostRecord::LookupMetadata(int id, std::string& value) const {
 }
 
 bool HostRecord::getSnapMetadata(int id, std::string& value) {
-    if (Refuses("getSnapMetadata")) return false;
+    if (Refuses("getSnapMetadata"))
+        return false;
     return LookupMetadata(id, value);
 }
 
 bool HostRecord::getSnapMetadataString(int id, std::string& value) {
-    if (Refuses("getSnapMetadataString")) return false;
+    if (Refuses("getSnapMetadataString"))
+        return false;
     return LookupMetadata(id, value);
 }
 
 bool HostRecord::generateSnapUuid(const std::string& separator, uint64_t* reserved,
                                   std::string& uuid) {
-    if (reserved) *reserved = 0;
-    if (Refuses("generateSnapUuid")) return false;
+    if (reserved)
+        *reserved = 0;
+    if (Refuses("generateSnapUuid"))
+        return false;
     if (!data_.snapUuid) {
         data_.snapUuid = NewUuid();
     }

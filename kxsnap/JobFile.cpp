@@ -11,6 +11,7 @@
 namespace kxsnap {
 
 using nlohmann::json;
+using nlohmann::ordered_json;
 
 namespace {
 
@@ -28,8 +29,10 @@ public:
     template <typename Int>
     bool Integer(const char* key, Int& out) {
         auto found = object_.find(key);
-        if (found == object_.end()) return true;
-        if (!found->is_number_integer()) return Fail(key, "expected an integer");
+        if (found == object_.end())
+            return true;
+        if (!found->is_number_integer())
+            return Fail(key, "expected an integer");
         if (found->is_number_unsigned()) {
             auto value = found->get<uint64_t>();
             if (value > static_cast<uint64_t>(std::numeric_limits<Int>::max())) {
@@ -50,36 +53,43 @@ public:
 
     bool Text(const char* key, std::string& out) {
         auto found = object_.find(key);
-        if (found == object_.end()) return true;
-        if (!found->is_string()) return Fail(key, "expected a text");
+        if (found == object_.end())
+            return true;
+        if (!found->is_string())
+            return Fail(key, "expected a text");
         out = found->get<std::string>();
         return true;
     }
 
     bool OptionalText(const char* key, std::optional<std::string>& out) {
         auto found = object_.find(key);
-        if (found == object_.end()) return true;
-        if (!found->is_string()) return Fail(key, "expected a text");
+        if (found == object_.end())
+            return true;
+        if (!found->is_string())
+            return Fail(key, "expected a text");
         out = found->get<std::string>();
         return true;
     }
 
     bool Flags(const char* key, uint64_t& out) {
         auto found = object_.find(key);
-        if (found == object_.end()) return true;
+        if (found == object_.end())
+            return true;
         if (found->is_number_unsigned()) {
             out = found->get<uint64_t>();
             return true;
         }
         if (found->is_number_integer()) {
-            if (found->get<int64_t>() < 0) return Fail(key, "flags cannot be negative");
+            if (found->get<int64_t>() < 0)
+                return Fail(key, "flags cannot be negative");
             out = static_cast<uint64_t>(found->get<int64_t>());
             return true;
         }
-        if (!found->is_string()) return Fail(key, "expected a number or \"0x\" hex text");
+        if (!found->is_string())
+            return Fail(key, "expected a number or \"0x\" hex text");
         const std::string text = found->get<std::string>();
-        if (text.size() < 3 || text.size() > 18 || (text.compare(0, 2, "0x") != 0 &&
-                                                     text.compare(0, 2, "0X") != 0)) {
+        if (text.size() < 3 || text.size() > 18 ||
+            (text.compare(0, 2, "0x") != 0 && text.compare(0, 2, "0X") != 0)) {
             return Fail(key, "expected a number or \"0x\" hex text");
         }
         char* end = nullptr;
@@ -95,8 +105,10 @@ public:
 
     bool MetadataMap(const char* key, std::map<int, std::string>& out) {
         auto found = object_.find(key);
-        if (found == object_.end()) return true;
-        if (!found->is_object()) return Fail(key, "expected an object of id to text");
+        if (found == object_.end())
+            return true;
+        if (!found->is_object())
+            return Fail(key, "expected an object of id to text");
         for (auto item = found->begin(); item != found->end(); ++item) {
             char* end = nullptr;
             errno = 0;
@@ -115,11 +127,14 @@ public:
 
     bool ConfigMap(const char* key, std::map<std::string, int>& out) {
         auto found = object_.find(key);
-        if (found == object_.end()) return true;
-        if (!found->is_object()) return Fail(key, "expected an object of key to integer");
+        if (found == object_.end())
+            return true;
+        if (!found->is_object())
+            return Fail(key, "expected an object of key to integer");
         for (auto item = found->begin(); item != found->end(); ++item) {
             const json& value = item.value();
-            if (!value.is_number_integer() || value.get<int64_t>() < std::numeric_limits<int>::min() ||
+            if (!value.is_number_integer() ||
+                value.get<int64_t>() < std::numeric_limits<int>::min() ||
                 value.get<int64_t>() > std::numeric_limits<int>::max()) {
                 return Fail(std::string(key) + "." + item.key(), "expected an integer");
             }
@@ -130,8 +145,10 @@ public:
 
     bool Refusals(const char* key, std::set<std::string>& out) {
         auto found = object_.find(key);
-        if (found == object_.end()) return true;
-        if (!found->is_array()) return Fail(key, "expected a list of operation names");
+        if (found == object_.end())
+            return true;
+        if (!found->is_array())
+            return Fail(key, "expected a list of operation names");
         for (const json& name : *found) {
             if (!name.is_string() || !SnapInfoOperationNames().count(name.get<std::string>())) {
                 return Fail(key, "unknown host operation " + name.dump());
@@ -143,10 +160,13 @@ public:
 
     bool StatusHistory(const char* key, std::vector<int>& out) {
         auto found = object_.find(key);
-        if (found == object_.end()) return true;
-        if (!found->is_array()) return Fail(key, "expected a list of statuses");
+        if (found == object_.end())
+            return true;
+        if (!found->is_array())
+            return Fail(key, "expected a list of statuses");
         for (const json& status : *found) {
-            if (!status.is_number_integer()) return Fail(key, "expected a list of statuses");
+            if (!status.is_number_integer())
+                return Fail(key, "expected a list of statuses");
             out.push_back(status.get<int>());
         }
         return true;
@@ -159,11 +179,16 @@ private:
 };
 
 const std::set<std::string>& RecordKeys() {
-    static const std::set<std::string> keys{
-        "sourceDevicePath", "snapName", "snapId", "arrayId", "arrayName", "snapEngineId",
-        "snapFlags", "snapOptions", "cloneIndex", "status", "mappedDevicePath",
-        "revertedDevicePath", "metadata", "transientMetadata", "errorCode", "errorText",
-        "config", "snapUuid", "refuse", "statusHistory"};
+    static const std::set<std::string> keys{"sourceDevicePath", "snapName",
+                                            "snapId",           "arrayId",
+                                            "arrayName",        "snapEngineId",
+                                            "snapFlags",        "snapOptions",
+                                            "cloneIndex",       "status",
+                                            "mappedDevicePath", "revertedDevicePath",
+                                            "metadata",         "transientMetadata",
+                                            "errorCode",        "errorText",
+                                            "config",           "snapUuid",
+                                            "refuse",           "statusHistory"};
     return keys;
 }
 
@@ -235,8 +260,7 @@ bool ParseJob(const std::string& text, Job& job, std::string& error) {
         error = "expected a JSON object";
         return false;
     }
-    static const std::set<std::string> topKeys{"jobId", "operations", "records", "results",
-                                               "log"};
+    static const std::set<std::string> topKeys{"jobId", "operations", "records", "results", "log"};
     for (auto item = document.begin(); item != document.end(); ++item) {
         if (!topKeys.count(item.key())) {
             error = item.key() + ": unknown field";
@@ -272,13 +296,16 @@ std::string FlagsToText(uint64_t flags) {
     return text;
 }
 
-json RecordToJson(const RecordData& record) {
-    json out = json::object();
-    if (record.sourceDevicePath) out["sourceDevicePath"] = *record.sourceDevicePath;
-    if (record.snapName) out["snapName"] = *record.snapName;
+ordered_json RecordToJson(const RecordData& record) {
+    ordered_json out = ordered_json::object();
+    if (record.sourceDevicePath)
+        out["sourceDevicePath"] = *record.sourceDevicePath;
+    if (record.snapName)
+        out["snapName"] = *record.snapName;
     out["snapId"] = record.snapId;
     out["arrayId"] = record.arrayId;
-    if (record.arrayName) out["arrayName"] = *record.arrayName;
+    if (record.arrayName)
+        out["arrayName"] = *record.arrayName;
     out["snapEngineId"] = record.snapEngineId;
     out["snapFlags"] = FlagsToText(record.snapFlags);
     out["snapOptions"] = record.snapOptions;
@@ -286,40 +313,46 @@ json RecordToJson(const RecordData& record) {
     out["status"] = record.status;
     out["mappedDevicePath"] = record.mappedDevicePath;
     out["revertedDevicePath"] = record.revertedDevicePath;
-    json metadata = json::object();
-    for (const auto& item : record.metadata) metadata[std::to_string(item.first)] = item.second;
+    ordered_json metadata = ordered_json::object();
+    for (const auto& item : record.metadata)
+        metadata[std::to_string(item.first)] = item.second;
     out["metadata"] = metadata;
-    json transient = json::object();
+    ordered_json transient = ordered_json::object();
     for (const auto& item : record.transientMetadata) {
         transient[std::to_string(item.first)] = item.second;
     }
     out["transientMetadata"] = transient;
     out["errorCode"] = record.errorCode;
     out["errorText"] = record.errorText;
-    json config = json::object();
-    for (const auto& item : record.config) config[item.first] = item.second;
+    ordered_json config = ordered_json::object();
+    for (const auto& item : record.config)
+        config[item.first] = item.second;
     out["config"] = config;
-    if (record.snapUuid) out["snapUuid"] = *record.snapUuid;
-    out["refuse"] = json(std::vector<std::string>(record.refuse.begin(), record.refuse.end()));
+    if (record.snapUuid)
+        out["snapUuid"] = *record.snapUuid;
+    out["refuse"] = ordered_json(std::vector<std::string>(record.refuse.begin(), record.refuse.end()));
     out["statusHistory"] = record.statusHistory;
     return out;
 }
 
-json JobOutputToJson(const std::vector<OperationResult>& results,
+ordered_json JobOutputToJson(const std::vector<OperationResult>& results,
                      const std::vector<RecordData>& records, const std::vector<LogEntry>& log) {
-    json out = json::object();
-    json resultList = json::array();
+    ordered_json out = ordered_json::object();
+    ordered_json resultList = ordered_json::array();
     for (const auto& result : results) {
         resultList.push_back({{"operation", result.operation}, {"result", result.result}});
     }
     out["results"] = resultList;
-    json recordList = json::array();
-    for (const auto& record : records) recordList.push_back(RecordToJson(record));
+    ordered_json recordList = ordered_json::array();
+    for (const auto& record : records)
+        recordList.push_back(RecordToJson(record));
     out["records"] = recordList;
-    json logList = json::array();
+    ordered_json logList = ordered_json::array();
     for (const auto& entry : log) {
-        logList.push_back(
-            {{"record", entry.record}, {"level", entry.level}, {"tag", entry.tag}, {"text", entry.text}});
+        logList.push_back({{"record", entry.record},
+                           {"level", entry.level},
+                           {"tag", entry.tag},
+                           {"text", entry.text}});
     }
     out["log"] = logList;
     return out;

@@ -41,8 +41,8 @@ struct OperationResult {
 bool ParseJob(const std::string& text, Job& job, std::string& error);
 bool ParseRecord(const nlohmann::json& value, RecordData& record, std::string& error);
 
-nlohmann::json RecordToJson(const RecordData& record);
-nlohmann::json JobOutputToJson(const std::vector<OperationResult>& results,
+nlohmann::ordered_json RecordToJson(const RecordData& record);
+nlohmann::ordered_json JobOutputToJson(const std::vector<OperationResult>& results,
                                const std::vector<RecordData>& records,
                                const std::vector<LogEntry>& log);
 

@@ -19,19 +19,23 @@ JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listene
     bool first = true;
     for (const std::string& name : job.operations) {
         DeviceOperation operation = plugin.Operation(name);
-        if (!operation) break;  // ParseJob only lets device operations through
+        if (!operation)
+            break;  // ParseJob only lets device operations through
         if (!first) {
             // A record's error belongs to the operation that set it.
-            for (auto& record : records) record->ClearError();
+            for (auto& record : records)
+                record->ClearError();
         }
         first = false;
         int result = operation(pointers.empty() ? nullptr : pointers.data(),
                                static_cast<int16_t>(pointers.size()), &util);
         outcome.results.push_back({name, result});
         outcome.lastResult = result;
-        if (result != 0) break;
+        if (result != 0)
+            break;
     }
-    for (const auto& record : records) outcome.records.push_back(record->data());
+    for (const auto& record : records)
+        outcome.records.push_back(record->data());
     outcome.log = log.Entries();
     return outcome;
 }

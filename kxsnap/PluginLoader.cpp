@@ -1,27 +1,29 @@
 #include "kxsnap/PluginLoader.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstring>
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 namespace kxsnap {
 
 namespace {
-const char* const kDeviceOperations[] = {
-    "kxso_prepareDevices", "kxso_unprepareDevices",   "kxso_snapDevices",
-    "kxso_postSnapDevices", "kxso_mapSnaps",          "kxso_isMapped",
-    "kxso_unmapSnaps",     "kxso_deleteSnaps",        "kxso_revertSnaps",
-    "kxso_reconcileSnaps", "kxso_prepareRemoteSnaps", "kxso_createRemoteSnaps",
-    "kxso_deleteRemoteSnaps", nullptr};
+const char* const kDeviceOperations[] = {"kxso_prepareDevices",     "kxso_unprepareDevices",
+                                         "kxso_snapDevices",        "kxso_postSnapDevices",
+                                         "kxso_mapSnaps",           "kxso_isMapped",
+                                         "kxso_unmapSnaps",         "kxso_deleteSnaps",
+                                         "kxso_revertSnaps",        "kxso_reconcileSnaps",
+                                         "kxso_prepareRemoteSnaps", "kxso_createRemoteSnaps",
+                                         "kxso_deleteRemoteSnaps",  nullptr};
 
 constexpr const char* kPluginFile = "libkxsosnapazure.so";
 
 std::string DirectoryOfExecutable() {
     char path[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return ".";
+    if (length <= 0)
+        return ".";
     path[length] = '\0';
     std::string full(path);
     size_t slash = full.rfind('/');
@@ -31,15 +33,19 @@ std::string DirectoryOfExecutable() {
 
 bool IsDeviceOperation(const std::string& name) {
     for (const char* const* op = kDeviceOperations; *op; ++op) {
-        if (name == *op) return true;
+        if (name == *op)
+            return true;
     }
     return false;
 }
 
-const char* const* DeviceOperationNames() { return kDeviceOperations; }
+const char* const* DeviceOperationNames() {
+    return kDeviceOperations;
+}
 
 Plugin::~Plugin() {
-    if (handle_) dlclose(handle_);
+    if (handle_)
+        dlclose(handle_);
 }
 
 bool Plugin::Load(const std::string& path, std::string& error) {
@@ -74,9 +80,11 @@ DeviceOperation Plugin::Operation(const std::string& name) const {
 
 std::string DefaultPluginPath() {
     std::string beside = DirectoryOfExecutable() + "/" + kPluginFile;
-    if (access(beside.c_str(), R_OK) == 0) return beside;
+    if (access(beside.c_str(), R_OK) == 0)
+        return beside;
     std::string installed = DirectoryOfExecutable() + "/../lib/" + kPluginFile;
-    if (access(installed.c_str(), R_OK) == 0) return installed;
+    if (access(installed.c_str(), R_OK) == 0)
+        return installed;
     return beside;
 }
 

@@ -1,6 +1,7 @@
 // kxsnap: the host program for the Azure snapshot plug-in.
-#include <CLI/CLI.hpp>
 #include <iostream>
+
+#include <CLI/CLI.hpp>
 
 #include "kxsnap/Commands.h"
 
@@ -9,8 +10,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     kxsnap::RunOptions run;
-    CLI::App* runCommand =
-        app.add_subcommand("run", "Run a job file: call the named plug-in operations on its records");
+    CLI::App* runCommand = app.add_subcommand(
+        "run", "Run a job file: call the named plug-in operations on its records");
     runCommand->add_option("job", run.jobFile, "Job file (JSON), or - for standard input")
         ->required();
     runCommand->add_option("--plugin", run.pluginPath,
@@ -32,7 +33,9 @@ int main(int argc, char** argv) {
         return kxsnap::kExitUsage;
     }
 
-    if (*runCommand) return kxsnap::RunCommand(run);
-    if (*demoCommand) return kxsnap::DemoCommand(demo);
+    if (*runCommand)
+        return kxsnap::RunCommand(run);
+    if (*demoCommand)
+        return kxsnap::DemoCommand(demo);
     return kxsnap::kExitUsage;
 }

@@ -16,8 +16,8 @@ const ManagedDiskDriverInfo kDelete{DRIVER_SIGNATURE(kxso_deleteSnapsAzureNative
                                     KXSO::SNAP_STATUS_DELETE_FAILED, KXSO_ERR_DELETE, false};
 const ManagedDiskDriverInfo kMap{DRIVER_SIGNATURE(kxso_mapSnapsAzureNative),
                                  KXSO::SNAP_STATUS_MAP_FAILED, KXSO_ERR_MAP, false};
-const ManagedDiskDriverInfo kMapBulk{DRIVER_SIGNATURE(kxso_mapSnaps2),
-                                     KXSO::SNAP_STATUS_MAP_FAILED, KXSO_ERR_MAP, false};
+const ManagedDiskDriverInfo kMapBulk{DRIVER_SIGNATURE(kxso_mapSnaps2), KXSO::SNAP_STATUS_MAP_FAILED,
+                                     KXSO_ERR_MAP, false};
 const ManagedDiskDriverInfo kUnmap{DRIVER_SIGNATURE(kxso_unmapSnapsAzureNative),
                                    KXSO::SNAP_STATUS_UNMAP_FAILED, KXSO_ERR_UNMAP, false};
 const ManagedDiskDriverInfo kUnmapBulk{DRIVER_SIGNATURE(kxso_unmapSnaps2),

@@ -24,14 +24,20 @@ KXSO::ResultCode Dispatch(short operation, Driver cloud, Driver managedDisk,
 extern "C" {
 
 void kxso_version(int16_t* major, int16_t* minor, int16_t* patch) {
-    if (major) *major = 1;
-    if (minor) *minor = 0;
-    if (patch) *patch = 0;
+    if (major)
+        *major = 1;
+    if (minor)
+        *minor = 0;
+    if (patch)
+        *patch = 0;
 }
 
-int kxso_isSupported(void*, int32_t, void*, void*, int16_t) { return 1; }
+int kxso_isSupported(void*, int32_t, void*, void*, int16_t) {
+    return 1;
+}
 
-KXSO::ResultCode kxso_prepareDevices(KXSO::SnapInfo** devices, int16_t count, KXSO::KXOSUtil* util) {
+KXSO::ResultCode kxso_prepareDevices(KXSO::SnapInfo** devices, int16_t count,
+                                     KXSO::KXOSUtil* util) {
     return Dispatch(KXSO_OP_PREPARE, kxso_prepareDevicesCloud, kxso_prepareDevicesAzureNative,
                     devices, count, util);
 }
@@ -53,8 +59,8 @@ KXSO::ResultCode kxso_mapSnaps(KXSO::SnapInfo** devices, int16_t count, KXSO::KX
 }
 
 KXSO::ResultCode kxso_unmapSnaps(KXSO::SnapInfo** devices, int16_t count, KXSO::KXOSUtil* util) {
-    return Dispatch(KXSO_OP_UNMAP, kxso_unmapSnapsCloud, kxso_unmapSnapsAzureNative, devices,
-                    count, util);
+    return Dispatch(KXSO_OP_UNMAP, kxso_unmapSnapsCloud, kxso_unmapSnapsAzureNative, devices, count,
+                    util);
 }
 
 KXSO::ResultCode kxso_deleteSnaps(KXSO::SnapInfo** devices, int16_t count, KXSO::KXOSUtil* util) {

@@ -34,8 +34,8 @@ bool ManagedDiskCall::Connect() {
     if (error.IsSuccess()) {
         return true;
     }
-    message_ << "Failed to connect to Azure." << "error: "
-             << error.AsString(EErrorOutputFormat(2));
+    message_ << "Failed to connect to Azure."
+             << "error: " << error.AsString(EErrorOutputFormat(2));
     RecordFailure(logRecord());
     return false;
 }

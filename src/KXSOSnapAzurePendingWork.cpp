@@ -13,13 +13,33 @@ KXSO::ResultCode NotAvailable(ManagedDiskCall& call) {
 
 }  // namespace
 
-KXSO::ResultCode PrepareDevicesWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode SnapDevicesWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode PostSnapDevicesWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode DeleteSnapsWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode MapSnapsPerDeviceWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode UnmapSnapsPerDeviceWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode UnmapSnapsBulkWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) { return NotAvailable(call); }
-KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) { return NotAvailable(call); }
+KXSO::ResultCode PrepareDevicesWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode SnapDevicesWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode PostSnapDevicesWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode DeleteSnapsWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode MapSnapsPerDeviceWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode UnmapSnapsPerDeviceWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode UnmapSnapsBulkWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}
+KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
+    return NotAvailable(call);
+}

@@ -82,7 +82,7 @@ TEST(HostRecordTest, RefusedOperationsFailAndChangeNothing) {
     TestHost host;
     RecordData data;
     data.sourceDevicePath = "/dev/sdc";
-    data.refuse = {"setStatus", "setSnapFlags", "getSourceDevicePath", "setSnapMetadata",
+    data.refuse = {"setStatus",        "setSnapFlags", "getSourceDevicePath", "setSnapMetadata",
                    "generateSnapUuid", "setArrayName", "getConfigValue"};
     data.config["SMCONFIG_ANF_OP_PROGRESS_COUNT_KEY"] = 3;
     auto& record = host.Add(data);

@@ -102,8 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
     Refusals, JobFileRefusalTest,
     ::testing::Values(
         BadJob{"", "not a JSON document"}, BadJob{"{\"operations\": [", "not a JSON document"},
-        BadJob{"[]", "expected a JSON object"},
-        BadJob{R"({"records": []})", "operations"},
+        BadJob{"[]", "expected a JSON object"}, BadJob{R"({"records": []})", "operations"},
         BadJob{R"({"operations": ["kxso_version"], "records": []})", "not a device operation"},
         BadJob{R"({"operations": ["rm -rf /"], "records": []})", "not a device operation"},
         BadJob{R"({"operations": []})", "records"},

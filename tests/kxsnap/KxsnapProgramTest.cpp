@@ -1,10 +1,10 @@
 // The kxsnap program as a user or a script runs it: exit statuses, the one-line
 // reason for an unusable job, and the JSON it prints.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <cstdlib>
+
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/wait.h>
 
 #include "support/TestEnv.h"
 
@@ -49,8 +49,8 @@ TEST_F(KxsnapProgramTest, UnusableJobExitsThreeWithOneLine) {
 }
 
 TEST_F(KxsnapProgramTest, UnknownPluginIsUnusable) {
-    Outcome outcome = Kxsnap("run " + Job(R"({"operations": [], "records": []})") +
-                             " --plugin " + (dir_ / "nothing.so"));
+    Outcome outcome = Kxsnap("run " + Job(R"({"operations": [], "records": []})") + " --plugin " +
+                             (dir_ / "nothing.so"));
     EXPECT_EQ(3, outcome.status);
     EXPECT_NE(std::string::npos, outcome.err.find("cannot load the plug-in"));
 }

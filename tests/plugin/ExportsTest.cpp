@@ -1,9 +1,9 @@
 // The exported operations through the real entry points: fixed answers, the
 // choice between the managed-disk and the cloud path, and that nothing thrown
 // by a host record leaves the plug-in.
-#include <gtest/gtest.h>
-
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 #include "kxso/kxso_exports.h"
 #include "src/KXSOSnapAzure.h"
@@ -99,8 +99,8 @@ TEST_F(ExportsTest, PrepareChoosesTheCloudPathFromTheFirstRecordOnly) {
     TestHost reversed;
     reversed.Add(DiskRecord("/dev/sdc"));
     reversed.Add(cloud);
-    EXPECT_FALSE(isCloudSnapOp(reversed.devices(), reversed.count(), reversed.util(),
-                               KXSO_OP_PREPARE));
+    EXPECT_FALSE(
+        isCloudSnapOp(reversed.devices(), reversed.count(), reversed.util(), KXSO_OP_PREPARE));
     EXPECT_TRUE(reversed.Logged("Azure Disk device found. Source device path [/dev/sdc]",
                                 "AzureSnapCloudSwitch"));
 }
@@ -190,15 +190,23 @@ TEST_F(ExportsTest, NothingThrownByTheHostLeavesAnExport) {
 
 TEST_F(ExportsTest, RecordsThatRefuseEverySetterDoNotCrashAnyOperation) {
     using Export = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
-    for (Export operation : {kxso_prepareDevices, kxso_snapDevices, kxso_postSnapDevices,
-                             kxso_mapSnaps, kxso_unmapSnaps, kxso_deleteSnaps, kxso_revertSnaps,
-                             kxso_reconcileSnaps}) {
+    for (Export operation :
+         {kxso_prepareDevices, kxso_snapDevices, kxso_postSnapDevices, kxso_mapSnaps,
+          kxso_unmapSnaps, kxso_deleteSnaps, kxso_revertSnaps, kxso_reconcileSnaps}) {
         TestHost host;
         for (int i = 0; i < 3; ++i) {
             RecordData data = DiskRecord("/dev/sd" + std::string(1, static_cast<char>('c' + i)));
-            data.refuse = {"setSnapName", "setArrayName", "setStatus", "setRevertedDevicePath",
-                           "setMappedDevicePath", "setSnapMetadata", "setError", "logMessage",
-                           "setSnapEngineId", "setSnapTransientMetadata", "setSnapFlags"};
+            data.refuse = {"setSnapName",
+                           "setArrayName",
+                           "setStatus",
+                           "setRevertedDevicePath",
+                           "setMappedDevicePath",
+                           "setSnapMetadata",
+                           "setError",
+                           "logMessage",
+                           "setSnapEngineId",
+                           "setSnapTransientMetadata",
+                           "setSnapFlags"};
             host.Add(data);
         }
         EXPECT_NE(KXSO::RESULT_SUCCESS, operation(host.devices(), host.count(), host.util()));

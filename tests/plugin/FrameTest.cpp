@@ -1,9 +1,9 @@
 // The frame every managed-disk driver shares: argument check and its log
 // lines, the up-front statuses, the bulk switch, the connection failure and
 // the two exception endings.
-#include <gtest/gtest.h>
-
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 #include "kxso/kxso_exports.h"
 #include "platform/KxException.h"
@@ -27,9 +27,9 @@ struct DriverCase {
 };
 
 const DriverCase kDrivers[] = {
-    {"prepare", kxso_prepareDevices, 2, 62008}, {"snap", kxso_snapDevices, 6, 60001},
+    {"prepare", kxso_prepareDevices, 2, 62008},   {"snap", kxso_snapDevices, 6, 60001},
     {"postSnap", kxso_postSnapDevices, 6, 60001}, {"map", kxso_mapSnaps, 11, 62009},
-    {"unmap", kxso_unmapSnaps, 15, 62010},       {"delete", kxso_deleteSnaps, 21, 60004},
+    {"unmap", kxso_unmapSnaps, 15, 62010},        {"delete", kxso_deleteSnaps, 21, 60004},
     {"revert", kxso_revertSnaps, 23, 60005},
 };
 
@@ -68,8 +68,7 @@ TEST_F(FrameTest, RecordsBeforeANullEntryKeepTheirStatus) {
     host.Add(DiskRecord("/dev/sde"));
     host.SetPointer(2, nullptr);
     for (const DriverCase& driver : kDrivers) {
-        EXPECT_EQ(KXSO::RESULT_FAILURE,
-                  driver.operation(host.devices(), host.count(), host.util()))
+        EXPECT_EQ(KXSO::RESULT_FAILURE, driver.operation(host.devices(), host.count(), host.util()))
             << driver.name;
         EXPECT_EQ(driver.upFrontStatus, host.Record(0).data().status) << driver.name;
         EXPECT_EQ(driver.upFrontStatus, host.Record(1).data().status) << driver.name;
@@ -85,16 +84,17 @@ TEST_F(FrameTest, ConnectionFailureIsRecordedOnTheFirstRecordOnly) {
         TestHost host(7);
         host.Add(DiskRecord("/dev/sdc"));
         host.Add(DiskRecord("/dev/sdd"));
-        EXPECT_EQ(KXSO::RESULT_FAILURE,
-                  driver.operation(host.devices(), host.count(), host.util()))
+        EXPECT_EQ(KXSO::RESULT_FAILURE, driver.operation(host.devices(), host.count(), host.util()))
             << driver.name;
         const RecordData& first = host.Record(0).data();
         EXPECT_EQ(driver.errorCode, first.errorCode) << driver.name;
-        EXPECT_EQ(0u, first.errorText.find("Failed to connect to Azure.error: ")) << first.errorText;
+        EXPECT_EQ(0u, first.errorText.find("Failed to connect to Azure.error: "))
+            << first.errorText;
         EXPECT_EQ(driver.upFrontStatus, first.status) << driver.name;
         EXPECT_EQ(0, host.Record(1).data().errorCode) << driver.name;
         EXPECT_EQ(driver.upFrontStatus, host.Record(1).data().status) << driver.name;
-        EXPECT_TRUE(host.Logged("Failed to connect to Azure.", std::string("KXSO::ResultCode kxso_")))
+        EXPECT_TRUE(
+            host.Logged("Failed to connect to Azure.", std::string("KXSO::ResultCode kxso_")))
             << driver.name;
     }
 }
@@ -127,7 +127,8 @@ TEST_F(FrameTest, BulkVariantsRunByDefaultAndSetTheStatusTwice) {
         const auto log = host.Log();
         bool bulkTagged = false;
         for (const auto& entry : log) {
-            if (entry.tag.find(item.bulkSignature) != std::string::npos) bulkTagged = true;
+            if (entry.tag.find(item.bulkSignature) != std::string::npos)
+                bulkTagged = true;
         }
         EXPECT_TRUE(bulkTagged) << item.bulkSignature;
     }
@@ -140,9 +141,10 @@ TEST_F(FrameTest, DisablingBulkRequestsKeepsTheCallPerDevice) {
         host.Add(DiskRecord("/dev/sdc"));
         operation(host.devices(), host.count(), host.util());
         EXPECT_EQ(1u, host.Record(0).data().statusHistory.size());
-        EXPECT_TRUE(host.Logged("Found bAzureEngineDisableHttpBulkRequest setting. User chose to "
-                                "disable bulk http requests",
-                                "AZUREAPI >>>>>"));
+        EXPECT_TRUE(
+            host.Logged("Found bAzureEngineDisableHttpBulkRequest setting. User chose to "
+                        "disable bulk http requests",
+                        "AZUREAPI >>>>>"));
     }
 }
 
@@ -164,8 +166,7 @@ TEST_F(FrameTest, BulkSwitchFollowsTheSettingExactly) {
 TEST(SetErrorMessageTest, LogsStoresAndSetsAPositiveStatusOnly) {
     TestHost host;
     host.Add(DiskRecord("/dev/sdc"));
-    SetErrorMessage(&host.Record(0), 62009, "tag", "the disk %s vanished",
-                    KXSO::SNAP_STATUS_NONE);
+    SetErrorMessage(&host.Record(0), 62009, "tag", "the disk %s vanished", KXSO::SNAP_STATUS_NONE);
     EXPECT_EQ(62009, host.Record(0).data().errorCode);
     // The message is text, never a format.
     EXPECT_EQ("the disk %s vanished", host.Record(0).data().errorText);
@@ -185,7 +186,8 @@ class ThrowingUtil : public KXSO::KXOSUtil {
 public:
     explicit ThrowingUtil(bool platformException) : platform_(platformException) {}
     long long getJobId() override {
-        if (platform_) throw KxException("KxJobSource.cpp", 77, "job number unavailable");
+        if (platform_)
+            throw KxException("KxJobSource.cpp", 77, "job number unavailable");
         throw std::logic_error("broken host");
     }
 

@@ -1,13 +1,13 @@
 #include "support/TestEnv.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kxtest {
 
@@ -68,6 +68,8 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
+void MakeDirs(const std::string& path) {
+    std::filesystem::create_directories(path);
+}
 
 }  // namespace kxtest

@@ -11,7 +11,8 @@ kxsnap::HostRecord& TestHost::Add(kxsnap::RecordData data) {
 
 bool TestHost::Logged(const std::string& text, const std::string& tag) const {
     for (const auto& entry : log_.Entries()) {
-        if (entry.text.find(text) != std::string::npos && (tag.empty() || entry.tag.compare(0, tag.size(), tag) == 0)) {
+        if (entry.text.find(text) != std::string::npos &&
+            (tag.empty() || entry.tag.compare(0, tag.size(), tag) == 0)) {
             return true;
         }
     }
