@@ -3,8 +3,14 @@
 // thread-safe: one object per thread.
 //
 // Trust: HTTPS requests verify the peer; KXSO_CA_FILE names an extra PEM
-// bundle. Trace (toggleTrace) goes to the platform log and masks the values of
-// Authorization and Proxy-Authorization headers and any proxy password.
+// bundle (read by KXLibCurlInit; the system's certificate directory stays
+// trusted). Trace (toggleTrace) goes to the platform log and masks the values of
+// Authorization and Proxy-Authorization headers and any proxy password, as well
+// as "access_token"-like fields of traced bodies.
+//
+// Proxies are used only when set through CURLOPT_PROXY; the process
+// environment's proxy variables are ignored. Redirects are not followed.
+// Only http and https URLs are accepted.
 #pragma once
 
 #include <curl/curl.h>
@@ -35,19 +41,29 @@ public:
     KXLibCurl& operator=(const KXLibCurl&) = delete;
 
     // Creates the handle; `contentTypeHeader` is a whole header line that
-    // KXLibCurlAppendHeader callers usually repeat. Returns true on success.
+    // KXLibCurlAppendHeader callers usually repeat: it starts the header list.
+    // `verbose` turns the (masked) trace on. With a `callback`, the body goes to
+    // it (user pointer null) instead of being kept, and GetHttpResponse gives
+    // nullptr. Returns true on success.
     bool KXLibCurlInit(const std::string& contentTypeHeader, bool verifyPeer = true,
                        bool verbose = false, WriteCallback callback = nullptr);
+    // Pass an option straight to libcurl. False before KXLibCurlInit and for an
+    // option that does not take a number (resp. a text). CURLOPT_VERBOSE is
+    // turned into toggleTrace, so that nothing unmasked reaches stderr.
     bool KXLibCurlSetAdditionalOptionsIntValue(CURLoption option, long value);
     bool KXLibCurlSetAdditionalOptionsStringValue(CURLoption option, const std::string& value);
     void toggleTrace(bool on);
 
     void KXLibCurlFreeHttpHeaderList();
-    // Appends one whole header line ("Accept: application/json").
+    // Appends one whole header line ("Accept: application/json"). A line with
+    // a CR or LF in it is refused.
     bool KXLibCurlAppendHeader(int unused, const std::string& headerLine);
 
     // Sends one request. Returns false when the transfer failed or the status
-    // is not 2xx; the status, body and headers of the answer stay readable.
+    // is not 2xx; the status, body and headers of the answer stay readable
+    // until the next request, which starts from an empty answer. POST, PUT and
+    // PATCH send exactly `length` bytes of `body` (none: Content-Length 0);
+    // DELETE sends a body only when given one; GET and HEAD never do.
     bool KXLibCurlSendHttpReq(int method, const std::string& url, const char* body,
                               size_t length, bool unused = false, void* unused2 = nullptr);
 
