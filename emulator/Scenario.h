@@ -1,0 +1,54 @@
+// The scenario file: the machine the emulator pretends to run on and the Azure resources that
+// exist when it starts. The format is described in README.md and `azure-emulator --help`.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "EmulatorTypes.h"
+#include "Model.h"
+
+namespace azemu {
+
+struct NetworkInterfaceInfo {
+    std::vector<std::string> privateIps;
+    std::string publicIp;
+    std::string subnetAddress = "10.0.0.0";
+    std::string subnetPrefix = "24";
+    std::string macAddress;
+};
+
+struct ExtraBlockDevice {
+    std::string name;         // loop0, ram0, dm-0, sr0 ...
+    std::string scsiAddress;  // empty for devices without one
+};
+
+// What the metadata service says about the machine beyond the Compute model, and how its
+// device tree is wired. Fixed for the emulator's life.
+struct MachineInfo {
+    std::string tenantId;
+    std::string subscriptionId;
+    std::string resourceGroup;
+    std::string location;
+    std::string vmName;
+    std::string computerName;
+    std::string adminUsername = "azureuser";
+    bool identityEnabled = true;
+    std::string clientId;
+    std::string objectId;
+    std::vector<NetworkInterfaceInfo> networkInterfaces;
+    int dataDiskScsiHost = 3;
+    bool resourceDisk = true;
+    std::vector<ExtraBlockDevice> blockDevices;
+};
+
+struct ScenarioConfig {
+    MachineInfo machine;
+    AzureState initial;  // the Azure side as the scenario describes it
+    Settings settings;
+};
+
+// Throws std::invalid_argument naming the offending member.
+ScenarioConfig parseScenario(const Json& scenario);
+
+}  // namespace azemu

@@ -1,0 +1,195 @@
+// The VM's device tree: initial layout, kernel-style naming, devices following attach and
+// detach, delayed device events with the udevadm stand-in, and readers racing the changes.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "DeviceTree.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace azemu::test {
+namespace {
+
+class DeviceTreeTest : public EmulatorTest {
+protected:
+    std::string root() const { return emu_->root(); }
+
+    void setDeviceDelay(int ms) {
+        Settings s = emu_->settings();
+        s.deviceDelayMs = ms;
+        emu_->setSettings(s);
+    }
+
+    // Runs the udevadm stand-in as the plug-in would; returns its exit status.
+    int runUdevadm(const std::vector<std::string>& args, const std::string& adminUrl) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("KXSO_EMULATOR_ADMIN", adminUrl.c_str(), 1);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(AZEMU_UDEVADM));
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(AZEMU_UDEVADM, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TEST(DeviceNamesTest, NamesFollowTheKernelsScheme) {
+    EXPECT_EQ(scsiDiskName(0), "sda");
+    EXPECT_EQ(scsiDiskName(25), "sdz");
+    EXPECT_EQ(scsiDiskName(26), "sdaa");
+    EXPECT_EQ(scsiDiskName(27), "sdab");
+    EXPECT_EQ(scsiDiskName(701), "sdzz");
+    EXPECT_EQ(scsiDiskName(702), "sdaaa");
+}
+
+TEST_F(DeviceTreeTest, InitialLayoutLooksLikeAnAzureVm) {
+    std::string r = root();
+    EXPECT_TRUE(exists(r + "/sys/block/sda/device/scsi_device/0:0:0:0"));
+    EXPECT_TRUE(exists(r + "/sys/block/sdb/device/scsi_device/1:0:1:0"));
+    EXPECT_TRUE(exists(r + "/sys/block/sdc/device/scsi_device/3:0:0:0"));
+    EXPECT_TRUE(exists(r + "/sys/block/sdd/device/scsi_device/3:0:0:1"));
+    EXPECT_EQ(readLink(r + "/dev/disk/azure/root"), "../../sda");
+    EXPECT_EQ(readLink(r + "/dev/disk/azure/resource"), "../../sdb");
+    EXPECT_EQ(readLink(r + "/dev/disk/azure/scsi1/lun0"), "../../../sdc");
+    EXPECT_EQ(readLink(r + "/dev/disk/azure/scsi1/lun1"), "../../../sdd");
+    EXPECT_EQ(fs::canonical(r + "/dev/disk/azure/scsi1/lun1"), fs::path(r + "/dev/sdd"));
+    EXPECT_TRUE(fs::is_regular_file(r + "/dev/sdd"));
+    // As in sysfs, the entries of sys/block are symbolic links.
+    EXPECT_TRUE(fs::is_symlink(r + "/sys/block/sdc"));
+    // Devices the plug-in must skip: present, without a SCSI address.
+    EXPECT_TRUE(exists(r + "/sys/block/loop0"));
+    EXPECT_TRUE(exists(r + "/sys/block/dm-0"));
+    EXPECT_FALSE(exists(r + "/sys/block/loop0/device"));
+
+    int scsiEntries = 0;
+    for (const auto& e : fs::directory_iterator(r + "/sys/block/sdc/device/scsi_device")) {
+        (void)e;
+        ++scsiEntries;
+    }
+    EXPECT_EQ(scsiEntries, 1);
+
+    std::vector<BlockDevice> devices = emu_->devices();
+    ASSERT_EQ(devices.size(), 6u);
+}
+
+TEST_F(DeviceTreeTest, NewDevicesTakeTheFirstFreeName) {
+    ASSERT_EQ(detachLun(0).status, 200);  // sdc goes
+    EXPECT_FALSE(exists(root() + "/sys/block/sdc"));
+    ASSERT_EQ(attach(7, "spare").status, 200);
+    EXPECT_EQ(readLink(root() + "/dev/disk/azure/scsi1/lun7"), "../../../sdc");
+    EXPECT_TRUE(exists(root() + "/sys/block/sdc/device/scsi_device/3:0:0:7"));
+}
+
+TEST_F(DeviceTreeTest, DevicesCanTrailTheOperation) {
+    setDeviceDelay(300);
+    Json vm = getVm();
+    vm["properties"]["storageProfile"]["dataDisks"].push_back(
+        {{"lun", 2}, {"createOption", "Attach"}, {"managedDisk", {{"id", emu_->diskId("spare")}}}});
+    Reply r = putVm({{"location", vm["location"]}, {"properties", vm["properties"]}});
+    ASSERT_EQ(r.status, 200);
+    EXPECT_EQ(waitForOperation(r.header("Azure-AsyncOperation"))["status"], "Succeeded");
+    EXPECT_FALSE(exists(root() + "/dev/disk/azure/scsi1/lun2"));  // the kernel is not that fast
+
+    EXPECT_FALSE(emu_->settleDevices(std::chrono::milliseconds(10)));
+    EXPECT_TRUE(emu_->settleDevices(std::chrono::milliseconds(3000)));
+    EXPECT_EQ(readLink(root() + "/dev/disk/azure/scsi1/lun2"), "../../../sde");
+}
+
+TEST_F(DeviceTreeTest, UdevadmStandInWaitsForPendingDevices) {
+    setDeviceDelay(300);
+    ASSERT_EQ(detachLun(1).status, 200);
+    EXPECT_TRUE(exists(root() + "/dev/disk/azure/scsi1/lun1"));
+    EXPECT_EQ(runUdevadm({"settle", "--timeout=0"}, emu_->adminUrl()), 1);
+    EXPECT_EQ(runUdevadm({"settle", "--timeout=5"}, emu_->adminUrl()), 0);
+    EXPECT_FALSE(exists(root() + "/dev/disk/azure/scsi1/lun1"));
+    EXPECT_EQ(runUdevadm({"settle", "-t", "5"}, emu_->adminUrl()), 0);
+    EXPECT_EQ(runUdevadm({"trigger"}, emu_->adminUrl()), 0);
+}
+
+TEST_F(DeviceTreeTest, ConcurrentReadersNeverSeeAHalfMadeDevice) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> addressless{0};  // listed in sys/block, opened, but no SCSI address
+    std::atomic<int> dangling{0};     // a LUN link whose device file is missing
+    std::atomic<int> sightings{0};
+    std::string r = root();
+    std::thread reader([&] {
+        while (!stop) {
+            std::error_code ec;
+            for (fs::directory_iterator it(r + "/sys/block", ec), end; !ec && it != end;
+                 it.increment(ec)) {
+                std::string name = it->path().filename().string();
+                if (name[0] == '.' || name.rfind("sd", 0) != 0) continue;
+                std::error_code inner;
+                int entries = 0;
+                for (fs::directory_iterator s(it->path() / "device/scsi_device", inner), e;
+                     !inner && s != e; s.increment(inner)) {
+                    ++entries;
+                }
+                // Gone between listing and opening is what a real kernel does too.
+                if (inner) continue;
+                ++sightings;
+                if (entries != 1) ++addressless;
+            }
+            for (fs::directory_iterator it(r + "/dev/disk/azure/scsi1", ec), end; !ec && it != end;
+                 it.increment(ec)) {
+                std::string link = it->path().string();
+                if (it->path().filename().string()[0] == '.') continue;
+                std::string target = readLink(link);
+                if (target.empty()) continue;  // removed under us
+                std::string dev = r + "/dev/disk/azure/scsi1/" + target;
+                // Checked twice: a detach and a new attach may reuse the name in between.
+                if (!exists(dev) && readLink(link) == target && !exists(dev)) ++dangling;
+            }
+        }
+    });
+    for (int i = 0; i < 15; ++i) {
+        ASSERT_EQ(attach(2, "spare").status, 200);
+        ASSERT_EQ(detachLun(2).status, 200);
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(addressless, 0);
+    EXPECT_EQ(dangling, 0);
+    EXPECT_GT(sightings, 0);
+}
+
+TEST_F(DeviceTreeTest, ResetLaysTheScenarioOutAgain) {
+    ASSERT_EQ(attach(2, "spare").status, 200);
+    ASSERT_EQ(detachLun(0).status, 200);
+    emu_->reset();
+    EXPECT_TRUE(exists(root() + "/dev/disk/azure/scsi1/lun0"));
+    EXPECT_FALSE(exists(root() + "/dev/disk/azure/scsi1/lun2"));
+    EXPECT_EQ(getVm()["properties"]["storageProfile"]["dataDisks"].size(), 2u);
+}
+
+TEST_F(DeviceTreeTest, ARootWithSomeoneElsesTreeIsRefused) {
+    TempDir foreign;
+    fs::create_directories(foreign / "sys/block");
+    Emulator other(baseScenario(), foreign.path());
+    EXPECT_THROW(other.start(), std::runtime_error);
+    EXPECT_TRUE(exists(foreign / "sys/block"));
+}
+
+TEST_F(DeviceTreeTest, ExtraDevicesWithAScsiAddress) {
+    Json scenario = baseScenario();
+    scenario["blockDevices"].push_back({{"name", "sr0"}, {"scsiAddress", "2:0:0:0"}});
+    scenario["blockDevices"].push_back("nvme0n1");
+    restart(scenario);
+    EXPECT_TRUE(exists(root() + "/sys/block/sr0/device/scsi_device/2:0:0:0"));
+    EXPECT_TRUE(exists(root() + "/sys/block/nvme0n1"));
+    EXPECT_FALSE(exists(root() + "/dev/disk/azure/scsi1/lun2"));
+}
+
+}  // namespace
+}  // namespace azemu::test

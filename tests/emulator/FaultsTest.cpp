@@ -1,0 +1,248 @@
+// Injected faults fire on the requests they match, exactly as often as asked; the request log
+// and the connection count record what happened.
+#include <thread>
+
+#include "TestSupport.h"
+
+namespace azemu::test {
+namespace {
+
+class FaultsTest : public EmulatorTest {
+protected:
+    int inject(const Json& fault) { return emu_->injectFault(FaultSpec::fromJson(fault)); }
+
+    int firedCount(int id) {
+        for (const auto& f : emu_->faults()) {
+            if (f.id == id) return f.fired;
+        }
+        return -1;
+    }
+
+    Reply attachSpare() {
+        Json vm = getVm();
+        vm["properties"]["storageProfile"]["dataDisks"].push_back(
+            {{"lun", 2},
+             {"createOption", "Attach"},
+             {"managedDisk", {{"id", emu_->diskId("spare")}}}});
+        return putVm({{"location", vm["location"]}, {"properties", vm["properties"]}});
+    }
+};
+
+TEST_F(FaultsTest, ErrorFiresExactlyAsOftenAsAsked) {
+    int id = inject({{"method", "GET"},
+                     {"path", "/disks/data0$"},
+                     {"times", 2},
+                     {"status", 503},
+                     {"code", "ServiceUnavailable"},
+                     {"message", "try later"}});
+    for (int i = 0; i < 2; ++i) {
+        Reply r = arm("GET", diskPath("data0"));
+        EXPECT_EQ(r.status, 503);
+        EXPECT_EQ(r.json()["error"]["code"], "ServiceUnavailable");
+        EXPECT_EQ(r.json()["error"]["message"], "try later");
+    }
+    EXPECT_EQ(arm("GET", diskPath("data0")).status, 200);
+    EXPECT_EQ(arm("GET", diskPath("data1")).status, 200);
+    EXPECT_EQ(firedCount(id), 2);
+}
+
+TEST_F(FaultsTest, SkipMethodAndPathNarrowWhatIsHit) {
+    int id = inject({{"method", "PUT"}, {"path", "snapshots/"}, {"skip", 1}, {"status", 500}});
+    EXPECT_EQ(arm("GET", snapshotPath("data0-snap")).status, 200);  // wrong method
+    EXPECT_EQ(createSnapshot("first", "data0").status, 202);        // skipped
+    EXPECT_EQ(createSnapshot("second", "data0").status, 500);       // fires
+    EXPECT_EQ(arm("GET", snapshotPath("second")).status, 404);      // not carried out
+    EXPECT_EQ(createSnapshot("third", "data0").status, 202);        // used up
+    EXPECT_EQ(firedCount(id), 1);
+}
+
+TEST_F(FaultsTest, UnlimitedFaultsFireUntilCleared) {
+    inject(
+        {{"path", "virtualMachines"}, {"times", -1}, {"status", 429}, {"code", "TooManyRequests"}});
+    for (int i = 0; i < 3; ++i) {
+        Reply r = arm("GET", vmPath());
+        EXPECT_EQ(r.status, 429);
+        EXPECT_FALSE(r.header("Retry-After").empty());
+    }
+    emu_->clearFaults();
+    EXPECT_EQ(arm("GET", vmPath()).status, 200);
+}
+
+TEST_F(FaultsTest, DelayHoldsTheAnswerBack) {
+    inject({{"action", "delay"}, {"path", "data1"}, {"delayMs", 200}});
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(arm("GET", diskPath("data1")).status, 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(arm("GET", diskPath("data1")).status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+}
+
+TEST_F(FaultsTest, DroppedConnectionsOnBothListeners) {
+    inject({{"action", "drop"}, {"path", "/disks/"}});
+    Reply dropped = arm("GET", diskPath("data0"));
+    EXPECT_FALSE(dropped.transportOk);
+    EXPECT_EQ(arm("GET", diskPath("data0")).status, 200);
+
+    inject({{"action", "drop"}, {"path", "oauth2/token"}});
+    EXPECT_FALSE(
+        imds("metadata/identity/oauth2/token?api-version=2018-02-01&resource=x").transportOk);
+    EXPECT_EQ(imds("metadata/identity/oauth2/token?api-version=2018-02-01&resource=x").status, 200);
+
+    bool logged = false;
+    for (const auto& r : emu_->requestLog()) logged = logged || (r.status == 0 && r.faultId > 0);
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(FaultsTest, ADropAfterProcessingLosesOnlyTheAnswer) {
+    inject({{"action", "drop"}, {"method", "PUT"}, {"afterProcessing", true}});
+    EXPECT_FALSE(createSnapshot("lost-answer", "data0").transportOk);
+    EXPECT_EQ(arm("GET", snapshotPath("lost-answer")).status, 200);
+}
+
+TEST_F(FaultsTest, TruncatedBodyIsCutShort) {
+    inject({{"action", "truncate"}, {"path", "virtualMachines"}});
+    EXPECT_FALSE(arm("GET", vmPath()).transportOk);
+    EXPECT_EQ(arm("GET", vmPath()).status, 200);
+}
+
+TEST_F(FaultsTest, NonJsonBody) {
+    inject({{"action", "nonJson"}, {"status", 502}, {"message", "Bad Gateway"}});
+    Reply r = arm("GET", vmPath());
+    EXPECT_EQ(r.status, 502);
+    EXPECT_THROW(r.json(), Json::exception);
+    EXPECT_NE(r.body.find("Bad Gateway"), std::string::npos);
+}
+
+TEST_F(FaultsTest, MissingAsyncHeaderButTheUpdateHappens) {
+    inject({{"action", "noAsyncHeader"}, {"method", "PUT"}, {"path", "virtualMachines"}});
+    Reply r = attachSpare();
+    EXPECT_EQ(r.status, 200);
+    EXPECT_TRUE(r.header("Azure-AsyncOperation").empty());
+    EXPECT_TRUE(waitUntil(
+        [&] { return getVm()["properties"]["storageProfile"]["dataDisks"].size() == 3; }));
+}
+
+TEST_F(FaultsTest, FailedOperationLeavesTheVmAsItWas) {
+    inject({{"action", "asyncFail"},
+            {"method", "PUT"},
+            {"path", "virtualMachines"},
+            {"code", "AllocationFailed"},
+            {"message", "no capacity"}});
+    Reply r = attachSpare();
+    ASSERT_EQ(r.status, 200);
+    Json status = waitForOperation(r.header("Azure-AsyncOperation"));
+    EXPECT_EQ(status["status"], "Failed");
+    EXPECT_EQ(status["error"]["code"], "AllocationFailed");
+    EXPECT_EQ(status["error"]["message"], "no capacity");
+    Json vm = getVm();
+    EXPECT_EQ(vm["properties"]["storageProfile"]["dataDisks"].size(), 2u);
+    EXPECT_EQ(vm["properties"]["provisioningState"], "Failed");
+    EXPECT_FALSE(exists(emu_->root() + "/dev/disk/azure/scsi1/lun2"));
+    EXPECT_FALSE(arm("GET", diskPath("spare")).json().contains("managedBy"));
+
+    Reply retry = attachSpare();
+    EXPECT_EQ(waitForOperation(retry.header("Azure-AsyncOperation"))["status"], "Succeeded");
+    EXPECT_EQ(getVm()["properties"]["provisioningState"], "Succeeded");
+}
+
+TEST_F(FaultsTest, CanceledAndNeverEndingOperations) {
+    inject({{"action", "asyncCancel"}, {"method", "PUT"}, {"path", "virtualMachines"}});
+    Reply canceled = attachSpare();
+    Json status = waitForOperation(canceled.header("Azure-AsyncOperation"));
+    EXPECT_EQ(status["status"], "Canceled");
+    EXPECT_TRUE(status["error"]["code"].is_string());
+
+    inject({{"action", "asyncNeverEnd"}, {"method", "PUT"}, {"path", "virtualMachines"}});
+    Reply stuck = attachSpare();
+    emu_->completePending();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(armGetUrl(stuck.header("Azure-AsyncOperation")).json()["status"], "InProgress");
+    }
+    EXPECT_EQ(getVm()["properties"]["storageProfile"]["dataDisks"].size(), 2u);
+}
+
+TEST_F(FaultsTest, FailedProvisioning) {
+    inject({{"action", "asyncFail"}, {"method", "PUT"}, {"path", "snapshots"}});
+    ASSERT_EQ(createSnapshot("broken", "data0").status, 202);
+    Json s = arm("GET", snapshotPath("broken")).json();
+    EXPECT_EQ(s["properties"]["provisioningState"], "Failed");
+}
+
+TEST_F(FaultsTest, MetadataServiceFaultsUseItsErrorShape) {
+    inject({{"path", "oauth2/token"}, {"status", 500}, {"code", "unknown"}, {"message", "boom"}});
+    Reply r = imds("metadata/identity/oauth2/token?api-version=2018-02-01&resource=x");
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.json()["error"], "unknown");
+    EXPECT_EQ(r.json()["error_description"], "boom");
+}
+
+TEST_F(FaultsTest, FaultsNeverHitTheAdminApi) {
+    inject({{"times", -1}, {"status", 500}});
+    EXPECT_EQ(admin("GET", "/_emulator/health").status, 200);
+    EXPECT_EQ(arm("GET", vmPath()).status, 500);
+}
+
+TEST_F(FaultsTest, ConnectionsAreCounted) {
+    uint64_t before = emu_->armConnectionCount();
+    auto [base, prefix] = splitUrl(emu_->armUrl());
+    for (int i = 0; i < 3; ++i) {
+        Client fresh(base, emu_->caFile());
+        fresh.send("GET", "/_emulator/health");
+    }
+    EXPECT_EQ(emu_->armConnectionCount(), before + 3);
+
+    Client reused(base, emu_->caFile(), true);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(reused
+                      .send("GET", prefix + vmPath() + "?api-version=2018-04-01", "",
+                            {{"Authorization", "Bearer " + token_}})
+                      .status,
+                  200);
+    }
+    EXPECT_EQ(emu_->armConnectionCount(), before + 4);
+    uint64_t http = emu_->imdsConnectionCount();
+    imds("metadata/instance?api-version=2019-08-15");
+    EXPECT_EQ(emu_->imdsConnectionCount(), http + 1);
+    EXPECT_EQ(emu_->connectionCount(), emu_->armConnectionCount() + emu_->imdsConnectionCount());
+}
+
+TEST_F(FaultsTest, RequestLogRecordsRequestsButNeverTheToken) {
+    emu_->clearRequestLog();
+    createSnapshot("logged", "data0");
+    arm("GET", snapshotPath("logged"));
+    admin("GET", "/_emulator/state");
+    auto log = emu_->requestLog();
+    ASSERT_EQ(log.size(), 2u);  // admin requests are not logged
+    EXPECT_EQ(log[0].method, "PUT");
+    EXPECT_EQ(log[0].listener, "https");
+    EXPECT_NE(log[0].url.find("snapshots/logged?api-version=2018-04-01"), std::string::npos);
+    EXPECT_NE(log[0].body.find("\"createOption\":\"Copy\""), std::string::npos);
+    EXPECT_EQ(log[0].status, 202);
+    EXPECT_EQ(log[1].status, 200);
+    bool sawAuthorization = false;
+    for (const auto& r : log) {
+        std::string text = r.toJson().dump();
+        EXPECT_EQ(text.find(token_), std::string::npos);
+        for (const auto& [k, v] : r.headers) {
+            if (strcasecmp(k.c_str(), "Authorization") == 0) {
+                sawAuthorization = true;
+                EXPECT_EQ(v, "Bearer <redacted>");
+            }
+        }
+    }
+    EXPECT_TRUE(sawAuthorization);
+    EXPECT_EQ(emu_->state().dump().find(token_), std::string::npos);
+}
+
+TEST_F(FaultsTest, BadFaultsAreRefused) {
+    EXPECT_THROW(FaultSpec::fromJson({{"action", "explode"}}), std::invalid_argument);
+    EXPECT_THROW(FaultSpec::fromJson({{"times", 0}}), std::invalid_argument);
+    EXPECT_THROW(FaultSpec::fromJson({{"pathh", "x"}}), std::invalid_argument);
+    FaultSpec badRegex;
+    badRegex.path = "([";
+    EXPECT_THROW(emu_->injectFault(badRegex), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace azemu::test
