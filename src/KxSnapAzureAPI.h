@@ -1,0 +1,207 @@
+// KxSnapAzureAPI: the managed-disk engine's client of the Azure Compute REST
+// interface. One object per exported call: InitAzureContext once, then the
+// disk, snapshot and virtual-machine operations. Every operation returns a
+// CUxError by value (code 0 = success) and never throws.
+//
+// The class is split over several files by concern:
+//   KxSnapAzureAPIContext.cpp  context, endpoint, token, instance description
+//   KxSnapAzureAPIProxy.cpp    web proxy decision and set-up
+//   KxSnapAzureAPISend.cpp     URL forming and request sending
+//   KxSnapAzureAPIPoll.cpp     asynchronous-operation and provisioning polls
+//   KxSnapAzureAPIParse.cpp    record parsers
+//   KxSnapAzureAPIDisks.cpp    disk and snapshot operations
+//   KxSnapAzureAPIAttach.cpp   VM data-disk attach, detach, LUN allocation
+//   KxSnapAzureAPIMap.cpp      map, unmap and clean-up on top of attach/detach
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AzureRecords.h"
+#include "kxso/KXSOSnapInfo.h"
+#include "platform/CUxError.h"
+#include "platform/KxJson.h"
+
+class KXLibCurl;
+
+// Clouds named by the setting "AzureRegion".
+constexpr const char* AZURE_GLOBAL = "Global";
+constexpr const char* AZURE_CHINA = "China";
+constexpr const char* AZURE_GOV_US = "usgov";
+constexpr const char* AZURE_GERMANY = "Germany";
+
+// Resource Manager base of each cloud. KXSO_ARM_ENDPOINT replaces all of them.
+constexpr const char* ENDPOINT_MANAGEMENT_GLOBAL = "https://management.azure.com/";
+constexpr const char* ENDPOINT_MANAGEMENT_CHINA = "https://management.chinacloudapi.cn/";
+constexpr const char* ENDPOINT_MANAGEMENT_GOV_US = "https://management.usgovcloudapi.net/";
+constexpr const char* ENDPOINT_MANAGEMENT_GERMANY = "https://management.microsoftazure.de/";
+// Instance metadata service; KXSO_IMDS_ENDPOINT replaces "http://169.254.169.254/".
+constexpr const char* ENDPOINT_INST_METADATA = "http://169.254.169.254/metadata/instance/";
+constexpr const char* ENDPOINT_MSI_AUTH = "http://169.254.169.254/metadata/identity/oauth2/";
+
+constexpr const char* AZURE_API_VERSION = "2018-04-01";
+constexpr const char* AZURE_API_VERSION_FOR_INCR = "2019-03-01";
+constexpr const char* AZURE_API_METADATA_VERSION = "2018-02-01";
+constexpr const char* AZURE_API_MSI_VERSION = "2018-02-01";
+constexpr const char* HTTP_HEADER_ACCEPT_JSON = "Accept: application/json";
+constexpr const char* HTTP_CONTENT_TYPE_JSON = "content-type: application/json";
+
+// The module tag of every log line of the managed-disk path.
+constexpr const char* AZURE_LOG_TAG = "AZUREAPI >>>>>";
+
+// Error codes of the client.
+constexpr int32_t AZURE_ERR_GENERAL = 774;
+constexpr int32_t AZURE_ERR_PARSE = 1;
+constexpr int32_t AZURE_ERR_TIMEOUT = 1627;
+
+class KxSnapAzureAPI {
+public:
+    KxSnapAzureAPI();
+    ~KxSnapAzureAPI();
+    KxSnapAzureAPI(const KxSnapAzureAPI&) = delete;
+    KxSnapAzureAPI& operator=(const KxSnapAzureAPI&) = delete;
+
+    // --- Context (settings, endpoint, HTTP client, proxy, token, this VM) ---
+    CUxError InitAzureContext(KXSO::SnapInfo* record, AzureInstanceInfo& instance, int64_t jobId);
+    CUxError GetAzureEndPoint(const std::string& region, std::string& endpoint);
+    CUxError QueryWebProxySettings();
+    CUxError ConfigureWebProxySettings();
+    CUxError InitCurlObject();
+    CUxError GetAzureMSIAccessToken();
+    CUxError GetInstanceMetaData(AzureInstanceInfo& instance);
+
+    // The array name chosen while the context was set up ("sAzureArray").
+    std::string GetArrayToAssociateWithSnaps() const { return arrayName; }
+    uint64_t GetMaxWaitSecs() const { return maxWaitSecs; }
+    uint64_t GetPollIntervalSecs() const { return pollIntervalSecs; }
+    bool IsPostCreateSnapPhaseDisabled() const { return disablePostCreateSnapPhase; }
+    const std::string& GetManagementEndpoint() const { return managementEndpoint; }
+    const HttpWebProxyInfo& GetProxyInfo() const { return proxyInfo; }
+    int64_t GetJobId() const { return jobId; }
+    // HTTP status of the last request sent (0 before any).
+    long GetLastHttpStatus() const;
+
+    // --- Sending and polling ---
+    CUxError FormRESTURLRequest(const AzureAPIRequest& request, std::string& url);
+    CUxError SendRESTURLRequest(const AzureAPIRequest& request, const std::string& body,
+                                std::string& response);
+    CUxError SendGetRequest(const std::string& url, AzureOperation operation,
+                            std::string& response);
+    CUxError SendRequest(int method, const std::string& url, const std::string& body,
+                         AzureOperation operation, std::string& response);
+    CUxError PollForAsyncOperation(const std::string& statusUrl, std::string& response);
+    CUxError PollForResourceProvisioningState(AzureOperation operation,
+                                              const std::string& resourceUrl,
+                                              std::string& response);
+    void GetPollingInputsForOptype(AzureOperation operation, uint64_t& pollIntervalMs,
+                                   uint64_t& maxWaitSeconds);
+    static std::string ConvertHttpReqToString(int method);
+
+    // --- Records and parsers ---
+    CUxError ParseVMMetaDataFromJSONReponse(const std::string& json, AzureInstanceInfo& instance);
+    CUxError ParseVMInfoFromJSONReponse(const std::string& json, AzureInstanceInfo& instance);
+    CUxError ParseDiskInfoFromJsonResponse(const std::string& json, AzureDiskInfo& disk);
+    CUxError ParseSnapShotInfoFromJSONReponse(const std::string& json,
+                                              AzureDiskSnapShotInfo& snapshot);
+    CUxError ParseDiskInfoFromJsonResponse(const KxJson::Value& diskArray,
+                                           std::vector<AzureDiskInfo>& disks);
+    CUxError ParseVMDiskInfoFromJsonResponse(const KxJson::Value& entry, AzureDiskInfo& disk);
+    CUxError ParseResourceInfoFromJSONReponse(const std::string& json, AzureResourceInfo& resource);
+    CUxError ParseAccessTokenFromJSONReponse(const std::string& json, AzureAccessTokenInfo& token);
+    CUxError ConvertDiskInfoToJsonObj(const AzureDiskInfo& disk, KxJson::Value& entry);
+
+    // --- Disk and snapshot operations ---
+    CUxError CreateAzureSnapshotForDisk(int lun, const AzureInstanceInfo& instance,
+                                        AzureDiskSnapShotInfo& snapshot);
+    CUxError VerifyAzureSnapshot(const std::string& snapshotPath, AzureDiskSnapShotInfo& snapshot);
+    CUxError CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
+                                         const std::string& diskName,
+                                         const AzureDiskSnapShotInfo& snapshot,
+                                         AzureDiskInfo& disk);
+    CUxError CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
+                                         const std::vector<AzureDiskSnapShotInfo>& snapshots,
+                                         std::vector<AzureDiskInfo>& disks);
+    CUxError GetAzureResourceInfo(const std::string& resourcePath, AzureResourceInfo& resource,
+                                  bool& createdByKX);
+    bool IsAzureResourceCreatedByKX(const std::string& resourcePath);
+    bool IsAzureDiskCreatedByKX(const std::string& diskName, const AzureInstanceInfo& instance);
+    CUxError DeleteAzureSnapshot(const std::string& snapshotName,
+                                 const AzureInstanceInfo& instance);
+    CUxError DeleteAzureDisk(const std::string& diskName, const AzureInstanceInfo& instance);
+    CUxError DeleteAzureDisk(const std::string& diskResourcePath);
+    CUxError DeleteAzureResource(const std::string& resourcePath);
+    CUxError VerifyAzureDisk(int lun, const AzureInstanceInfo& instance, AzureDiskInfo& disk);
+
+    // --- VM data-disk attach and detach ---
+    bool FindFirstFreeLUNIdForVM(const std::vector<AzureDiskInfo>& disks, int& lun, int firstLun);
+    CUxError AttachAzureDiskToVM(AzureDiskInfo& disk, AzureInstanceInfo& instance, int& lun);
+    CUxError AttachAzureDiskToVM(const std::vector<AzureDiskInfo>& disks,
+                                 AzureInstanceInfo& instance);
+    CUxError DetachAzureDisk(const std::vector<int>& luns, bool checkCreatedByKX,
+                             AzureInstanceInfo& instance);
+    CUxError DetachAzureDisk(int lun, bool checkCreatedByKX, AzureInstanceInfo& instance);
+
+    // --- Map, unmap and clean-up ---
+    CUxError UnMapAzureDiskFromVM(const std::vector<int>& luns, bool deleteDisks,
+                                  bool checkCreatedByKX, AzureInstanceInfo& instance);
+    CUxError UnMapAzureDiskFromVM(int lun, bool deleteDisks, bool checkCreatedByKX,
+                                  AzureInstanceInfo& instance);
+    CUxError UnMapAzureDiskFromVM(const std::vector<std::string>& diskNames, bool deleteDisks,
+                                  bool checkCreatedByKX, AzureInstanceInfo& instance);
+    CUxError UnMapAzureDiskFromVM(const std::string& diskName, bool deleteDisks,
+                                  bool checkCreatedByKX, AzureInstanceInfo& instance);
+    CUxError MapAzureDiskToVM(const AzureDiskSnapShotInfo& snapshot, AzureInstanceInfo& instance,
+                              AzureDiskInfo& disk);
+    CUxError MapAzureDiskToVM(const AzureDiskSnapShotInfo& snapshot, AzureInstanceInfo& instance,
+                              int& lun);
+    CUxError MapAzureDiskToVM(const std::vector<AzureDiskSnapShotInfo>& snapshots,
+                              AzureInstanceInfo& instance);
+    bool IsAzureSnapshotMappedToVM(const AzureDiskSnapShotInfo& snapshot, int& lun,
+                                   const AzureInstanceInfo& instance);
+    CUxError CleanupAzureSnapshotDisk(const AzureDiskSnapShotInfo& snapshot,
+                                      AzureInstanceInfo& instance);
+    CUxError CleanupAzureSnapshotDisk(const std::vector<AzureDiskSnapShotInfo>& snapshots,
+                                      AzureInstanceInfo& instance);
+
+private:
+    // One log line through the host record under AZURE_LOG_TAG; the platform
+    // log when no record is known yet. The text reaches the host as "%s".
+    void Log(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+
+    // Context helpers.
+    void ReadPollingSettings();
+    void QueryInstallationProxy();
+    void QueryClientProxyOverride();
+
+    // Sending helpers.
+    CUxError SetRequestHeaders(AzureOperation operation);
+    CUxError TakeAsyncOperationUrl(std::string& response);
+    std::string TextSafeToLog(AzureOperation operation, const std::string& response) const;
+
+    // Disk and VM helpers.
+    std::string ComputeResourcePath(const AzureInstanceInfo& instance, const char* kind) const;
+    const AzureDiskInfo* FindDiskAtLun(const AzureInstanceInfo& instance, int lun) const;
+    CUxError SendVMUpdate(AzureOperation operation, AzureInstanceInfo& instance,
+                          const KxJson::Value& properties);
+    CUxError ReadVMDataDisks(const AzureInstanceInfo& instance, KxJson::Value& properties,
+                             KxJson::Value*& dataDisks);
+    CUxError RereadVM(AzureInstanceInfo& instance);
+    std::vector<int> LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
+                                  const AzureInstanceInfo& instance);
+    void DeleteDisksByPath(const std::vector<std::string>& diskPaths);
+
+    std::unique_ptr<KXLibCurl> curl;
+    bool curlReady = false;
+    KXSO::SnapInfo* snapInfo = nullptr;  // not owned
+    int64_t jobId = 0;
+    std::string managementEndpoint;
+    HttpWebProxyInfo proxyInfo;
+    AzureAccessTokenInfo accessToken;
+    std::string arrayName;
+    uint64_t maxWaitSecs = 1800;
+    uint64_t pollIntervalSecs = 1;
+    bool disablePostCreateSnapPhase = false;
+};

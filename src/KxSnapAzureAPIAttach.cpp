@@ -1,0 +1,205 @@
+// Attaching and detaching data disks. This interface has no per-disk attach
+// call: the VM description last read is edited ("storageProfile"."dataDisks")
+// and PUT back whole, then read again so that the caller's instance record
+// always describes the machine as it now is.
+#include <algorithm>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "KxSnapAzureAPI.h"
+#include "KxSnapAzureUtils.h"
+
+namespace {
+
+constexpr int kMaxLun = 63;
+
+bool Contains(const std::vector<int>& values, int value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+}  // namespace
+
+bool KxSnapAzureAPI::FindFirstFreeLUNIdForVM(const std::vector<AzureDiskInfo>& disks, int& lun,
+                                             int firstLun) {
+    for (int candidate = firstLun; candidate <= kMaxLun; ++candidate) {
+        bool taken = false;
+        for (const AzureDiskInfo& disk : disks) {
+            Log(0, "Lun id [%d] [%d]", disk.lun, candidate);
+            if (disk.lun == candidate) {
+                taken = true;
+                break;
+            }
+        }
+        if (!taken) {
+            lun = candidate;
+            Log(1, "Found free scsi lun id [%d] on the vm", candidate);
+            return true;
+        }
+    }
+    return false;
+}
+
+CUxError KxSnapAzureAPI::ReadVMDataDisks(const AzureInstanceInfo& instance,
+                                         KxJson::Value& properties, KxJson::Value*& dataDisks) {
+    dataDisks = nullptr;
+    if (!KxJson::TryUnserialize(instance.propertiesJson, properties) || !properties.is_object()) {
+        properties = KxJson::Value::object();
+    }
+    auto storageProfile = properties.find("storageProfile");
+    if (storageProfile == properties.end() || !storageProfile->is_object()) {
+        return FXErrorUtil::ErrorErrNo(
+            FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+            "Failed to find storageprofile section in vminfo porperties section");
+    }
+    auto disks = storageProfile->find("dataDisks");
+    if (disks == storageProfile->end() || !disks->is_array()) {
+        return FXErrorUtil::ErrorErrNo(
+            FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+            "Failed to find dataDisks section in storageProfile section");
+    }
+    dataDisks = &*disks;
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::RereadVM(AzureInstanceInfo& instance) {
+    AzureAPIRequest request;
+    request.operation = AZURE_OP_GET_VM_INFO;
+    request.baseUrl = managementEndpoint;
+    request.resourcePath = instance.id;
+    request.queryParams = {std::string("api-version=") + AZURE_API_VERSION};
+    std::string response;
+    CUxError err = SendRESTURLRequest(request, "", response);
+    // Parsed into a copy: a description that cannot be read leaves the record
+    // as it was rather than half replaced.
+    AzureInstanceInfo updated = instance;
+    if (!err) {
+        err = ParseVMInfoFromJSONReponse(response, updated);
+    }
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    instance = updated;
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::SendVMUpdate(AzureOperation operation, AzureInstanceInfo& instance,
+                                      const KxJson::Value& properties) {
+    CUxError err = ValidateAzureResourcePath(instance.id);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    AzureAPIRequest request;
+    request.operation = operation;
+    request.baseUrl = managementEndpoint;
+    request.resourcePath = instance.id;
+    request.queryParams = {std::string("api-version=") + AZURE_API_VERSION};
+    const KxJson::Value body = {{"properties", properties}, {"location", instance.location}};
+    std::string response;
+    err = SendRESTURLRequest(request, KxJson::Serialize(body), response);
+    if (!err) {
+        err = RereadVM(instance);
+    }
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::AttachAzureDiskToVM(AzureDiskInfo& disk, AzureInstanceInfo& instance,
+                                             int& lun) {
+    disk.createOption = "Attach";
+    disk.caching = "None";
+    KxJson::Value properties;
+    KxJson::Value* dataDisks = nullptr;
+    CUxError err = ReadVMDataDisks(instance, properties, dataDisks);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    if (!FindFirstFreeLUNIdForVM(instance.disks, disk.lun, 0)) {
+        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+                                       "Failed to find free lun id to attach the snapshot disk");
+    }
+    lun = disk.lun;
+    KxJson::Value entry;
+    ConvertDiskInfoToJsonObj(disk, entry);
+    dataDisks->push_back(entry);
+    err = SendVMUpdate(AZURE_OP_ATTACH_DISK, instance, properties);
+    return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+CUxError KxSnapAzureAPI::AttachAzureDiskToVM(const std::vector<AzureDiskInfo>& disks,
+                                             AzureInstanceInfo& instance) {
+    KxJson::Value properties;
+    KxJson::Value* dataDisks = nullptr;
+    CUxError err = ReadVMDataDisks(instance, properties, dataDisks);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    int nextLun = 0;
+    for (const AzureDiskInfo& disk : disks) {
+        AzureDiskInfo attached = disk;
+        attached.createOption = "Attach";
+        attached.caching = "None";
+        if (!FindFirstFreeLUNIdForVM(instance.disks, attached.lun, nextLun)) {
+            return FXErrorUtil::ErrorErrNo(
+                FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+                "Failed to find free lun id to attach the snapshot disk");
+        }
+        nextLun = attached.lun + 1;
+        KxJson::Value entry;
+        ConvertDiskInfoToJsonObj(attached, entry);
+        dataDisks->push_back(entry);
+    }
+    err = SendVMUpdate(AZURE_OP_ATTACH_DISK, instance, properties);
+    return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+std::vector<int> KxSnapAzureAPI::LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
+                                              const AzureInstanceInfo& instance) {
+    std::vector<int> taken;
+    for (const AzureDiskInfo& disk : instance.disks) {
+        // The OS disk (lun -1) is never detached.
+        if (disk.lun < 0 || !Contains(luns, disk.lun)) {
+            continue;
+        }
+        if (checkCreatedByKX) {
+            Log(1, "Checking if disk mapped at lunid [%d] is created by Harrowind ... ", disk.lun);
+            if (!IsAzureResourceCreatedByKX(disk.id)) {
+                continue;
+            }
+        }
+        taken.push_back(disk.lun);
+    }
+    return taken;
+}
+
+CUxError KxSnapAzureAPI::DetachAzureDisk(const std::vector<int>& luns, bool checkCreatedByKX,
+                                         AzureInstanceInfo& instance) {
+    const std::vector<int> taken = LunsToDetach(luns, checkCreatedByKX, instance);
+    KxJson::Value properties;
+    KxJson::Value* dataDisks = nullptr;
+    CUxError err = ReadVMDataDisks(instance, properties, dataDisks);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    for (int lun : taken) {
+        for (size_t index = 0; index < dataDisks->size(); ++index) {
+            const int entryLun = KxJson::GetIntValue((*dataDisks)[index], "lun", -1);
+            Log(0, "Disk lunid [%d] snapLunid [%d] index [%d]", entryLun, lun,
+                static_cast<int>(index));
+            if (entryLun == lun) {
+                Log(0, "Remove disk entry at index [%d]", static_cast<int>(index));
+                dataDisks->erase(index);
+                break;
+            }
+        }
+    }
+    err = SendVMUpdate(AZURE_OP_DETACH_DISK, instance, properties);
+    return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+CUxError KxSnapAzureAPI::DetachAzureDisk(int lun, bool checkCreatedByKX,
+                                         AzureInstanceInfo& instance) {
+    return DetachAzureDisk(std::vector<int>{lun}, checkCreatedByKX, instance);
+}

@@ -1,0 +1,308 @@
+// Disk and snapshot operations in the VM's subscription and resource group.
+// Everything the engine creates is tagged, so that later operations touch only
+// its own resources. Names reaching a URL are checked before any request.
+#include <string>
+
+#include "KxSnapAzureAPI.h"
+#include "KxSnapAzureAPIInternal.h"
+#include "KxSnapAzureUtils.h"
+#include "platform/FXString.h"
+
+namespace {
+
+constexpr const char* kSnapshots = "snapshots";
+constexpr const char* kDisks = "disks";
+
+std::string ApiVersion(const char* version) {
+    return std::string("api-version=") + version;
+}
+
+KxJson::Value CopyCreationData(const std::string& sourceId) {
+    return {{"sourceResourceId", kxazure::IdWithoutLeadingSlash(sourceId)},
+            {"createOption", "Copy"}};
+}
+
+}  // namespace
+
+std::string KxSnapAzureAPI::ComputeResourcePath(const AzureInstanceInfo& instance,
+                                                const char* kind) const {
+    return "subscriptions/" + instance.subscriptionId + "/resourceGroups/" +
+           instance.resourceGroupName + "/providers/Microsoft.Compute/" + kind + "/";
+}
+
+const AzureDiskInfo* KxSnapAzureAPI::FindDiskAtLun(const AzureInstanceInfo& instance,
+                                                   int lun) const {
+    if (lun < 0) {
+        return nullptr;  // the OS disk's entry, never a data disk
+    }
+    for (const AzureDiskInfo& disk : instance.disks) {
+        if (disk.lun == lun) {
+            return &disk;
+        }
+    }
+    return nullptr;
+}
+
+CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstanceInfo& instance,
+                                                    AzureDiskSnapShotInfo& snapshot) {
+    const AzureDiskInfo* disk = FindDiskAtLun(instance, lun);
+    if (disk == nullptr) {
+        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE,
+                                       "Could not find the disk with lunid [%d]", lun);
+    }
+    Log(1, "Found azure disk name [%s] lunid [%d]", disk->name.c_str(), lun);
+    if (!disk->isManaged) {
+        return FXErrorUtil::ErrorErrNo(
+            FXCODE_LOCATION(), AZURE_ERR_PARSE,
+            "Disk at lunid [%d] [%s] is NOT Azure managed disk. "
+            "Quillfast snapshot is available only for Azure managed disk",
+            lun, disk->name.c_str());
+    }
+    CUxError err = ValidateAzureResourceName(snapshot.name);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    AzureAPIRequest request;
+    request.operation = AZURE_OP_CREATE_SNAPSHOT;
+    request.baseUrl = managementEndpoint;
+    request.resourcePath = ComputeResourcePath(instance, kSnapshots);
+    request.leaf = snapshot.name;
+    snapshot.id = request.resourcePath + snapshot.name;
+    snapshot.sourceResourceId = kxazure::IdWithoutLeadingSlash(disk->id);
+
+    KxJson::Value body = {{"name", snapshot.name}, {"location", instance.location}};
+    body["properties"] = {{"creationData", CopyCreationData(disk->id)}};
+    if (snapshot.incremental) {
+        request.queryParams = {ApiVersion(AZURE_API_VERSION_FOR_INCR)};
+        body["properties"]["incremental"] = true;
+    } else {
+        request.queryParams = {ApiVersion(AZURE_API_VERSION)};
+        const bool zoneRedundant =
+            FXString::FindString(disk->storageAccountType, "ZRS", true) != std::string::npos;
+        body["sku"] = {{"name", zoneRedundant ? "Standard_ZRS" : "Standard_LRS"}};
+    }
+    body["tags"] = {{AZURE_TAG_SNAPSHOT_CREATED,
+                     "Harrowind created the snapshot from source disk [" + disk->name +
+                         "] and backup job [" + std::to_string(jobId) + "]"}};
+
+    std::string response;
+    err = SendRESTURLRequest(request, KxJson::Serialize(body), response);
+    if (err) {
+        // Azure refuses incremental snapshots where they are not offered with
+        // 400; the caller then retries with a full one.
+        if (snapshot.incremental && GetLastHttpStatus() == 400) {
+            snapshot.incremental = false;
+        }
+        return err.Push(FXCODE_LOCATION());
+    }
+    if (disablePostCreateSnapPhase) {
+        err = ParseSnapShotInfoFromJSONReponse(response, snapshot);
+        if (err) {
+            return err.Push(FXCODE_LOCATION());
+        }
+    }
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::VerifyAzureSnapshot(const std::string& snapshotPath,
+                                             AzureDiskSnapShotInfo& snapshot) {
+    CUxError err = ValidateAzureResourcePath(snapshotPath);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    AzureAPIRequest request;
+    request.operation = AZURE_OP_GET_SNAPSHOT;
+    request.baseUrl = managementEndpoint;
+    request.resourcePath = snapshotPath;
+    request.queryParams = {ApiVersion(AZURE_API_VERSION)};
+    std::string response;
+    err = SendRESTURLRequest(request, "", response);
+    if (!err) {
+        err = ParseSnapShotInfoFromJSONReponse(response, snapshot);
+    }
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
+                                                     const std::string& diskName,
+                                                     const AzureDiskSnapShotInfo& snapshot,
+                                                     AzureDiskInfo& disk) {
+    CUxError err = ValidateAzureResourceName(diskName);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    AzureAPIRequest request;
+    request.operation = AZURE_OP_CREATE_DISK;
+    request.baseUrl = managementEndpoint;
+    request.resourcePath = ComputeResourcePath(instance, kDisks);
+    request.leaf = diskName;
+    request.queryParams = {ApiVersion(AZURE_API_VERSION)};
+
+    KxJson::Value body = {{"name", diskName}, {"location", instance.location}};
+    body["sku"] = {{"name", snapshot.storageAccountType}};
+    body["properties"] = {{"creationData", CopyCreationData(snapshot.id)}};
+    if (!instance.zones.empty()) {
+        body["zones"] = instance.zones;
+    }
+    body["tags"] = {
+        {AZURE_TAG_DISK_CREATED, "Harrowind created the disk from snapshot " + snapshot.name}};
+    if (jobId > 0) {
+        body["tags"][AZURE_TAG_DISK_REVERTED] = FXString::Format(
+            "Harrowind created the disk from revert restore job %lld original disk name [%s]",
+            static_cast<long long>(jobId), snapshot.originalDiskName.c_str());
+    }
+    std::string response;
+    err = SendRESTURLRequest(request, KxJson::Serialize(body), response);
+    if (!err) {
+        err = ParseDiskInfoFromJsonResponse(response, disk);
+    }
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    disk.isManaged = true;
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(
+    const AzureInstanceInfo& instance, const std::vector<AzureDiskSnapShotInfo>& snapshots,
+    std::vector<AzureDiskInfo>& disks) {
+    for (const AzureDiskSnapShotInfo& snapshot : snapshots) {
+        AzureDiskInfo disk;
+        CUxError err = CreateAzureDiskFromSnapshot(instance, snapshot.diskName, snapshot, disk);
+        if (err) {
+            return err.Push(FXCODE_LOCATION());
+        }
+        disks.push_back(disk);
+    }
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::GetAzureResourceInfo(const std::string& resourcePath,
+                                              AzureResourceInfo& resource, bool& createdByKX) {
+    CUxError err = ValidateAzureResourcePath(resourcePath);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    AzureAPIRequest request;
+    request.operation = AZURE_OP_GET_RESOURCE_INFO;
+    request.baseUrl = managementEndpoint;
+    request.resourcePath = resourcePath;
+    request.queryParams = {ApiVersion(AZURE_API_VERSION)};
+    std::string response;
+    err = SendRESTURLRequest(request, "", response);
+    if (!err) {
+        err = ParseResourceInfoFromJSONReponse(response, resource);
+    }
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    if (resource.tags.empty()) {
+        createdByKX = false;
+    } else if (resource.tags.count(AZURE_TAG_DISK_CREATED) != 0 ||
+               resource.tags.count(AZURE_TAG_SNAPSHOT_CREATED) != 0) {
+        createdByKX = true;
+    }
+    return CUxError::Success();
+}
+
+bool KxSnapAzureAPI::IsAzureResourceCreatedByKX(const std::string& resourcePath) {
+    AzureResourceInfo resource;
+    bool createdByKX = false;
+    const CUxError err = GetAzureResourceInfo(resourcePath, resource, createdByKX);
+    if (createdByKX) {
+        Log(1, "Resource is created by Harrowind [%s] ", resourcePath.c_str());
+        return true;
+    }
+    if (err) {
+        Log(2, "Failed to check if resource is created by Harrowind [%s]", resourcePath.c_str());
+        return false;
+    }
+    Log(2, "Resource is NOT created by Harrowind [%s] ", resourcePath.c_str());
+    return false;
+}
+
+bool KxSnapAzureAPI::IsAzureDiskCreatedByKX(const std::string& diskName,
+                                            const AzureInstanceInfo& instance) {
+    const CUxError err = ValidateAzureResourceName(diskName);
+    if (err) {
+        Log(2, "%s", err.AsString(EErrorOutputFormat::Message).c_str());
+        return false;
+    }
+    return IsAzureResourceCreatedByKX(ComputeResourcePath(instance, kDisks) + diskName);
+}
+
+CUxError KxSnapAzureAPI::DeleteAzureResource(const std::string& resourcePath) {
+    CUxError err = ValidateAzureResourcePath(resourcePath);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    AzureAPIRequest request;
+    request.operation = AZURE_OP_DELETE_RESOURCE;
+    request.baseUrl = managementEndpoint;
+    request.resourcePath = resourcePath;
+    request.queryParams = {ApiVersion(AZURE_API_VERSION)};
+    std::string response;
+    err = SendRESTURLRequest(request, "", response);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    Log(0, "Deleted  resource [%s]", resourcePath.c_str());
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::DeleteAzureSnapshot(const std::string& snapshotName,
+                                             const AzureInstanceInfo& instance) {
+    CUxError err = ValidateAzureResourceName(snapshotName);
+    if (!err) {
+        err = DeleteAzureResource(ComputeResourcePath(instance, kSnapshots) + snapshotName);
+    }
+    return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+CUxError KxSnapAzureAPI::DeleteAzureDisk(const std::string& diskName,
+                                         const AzureInstanceInfo& instance) {
+    CUxError err = ValidateAzureResourceName(diskName);
+    if (!err) {
+        err = DeleteAzureResource(ComputeResourcePath(instance, kDisks) + diskName);
+    }
+    return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+CUxError KxSnapAzureAPI::DeleteAzureDisk(const std::string& diskResourcePath) {
+    CUxError err = DeleteAzureResource(diskResourcePath);
+    return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+CUxError KxSnapAzureAPI::VerifyAzureDisk(int lun, const AzureInstanceInfo& instance,
+                                         AzureDiskInfo& disk) {
+    const AzureDiskInfo* found = FindDiskAtLun(instance, lun);
+    if (found == nullptr) {
+        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE,
+                                       "Could not find the disk with lunid [%d]", lun);
+    }
+    Log(0, "Found azure disk name [%s] lunid [%d]", found->name.c_str(), lun);
+    disk = *found;
+
+    // The tag check is advisory: a disk we cannot read is still snapshotted.
+    AzureResourceInfo resource;
+    bool createdByKX = false;
+    GetAzureResourceInfo(disk.id, resource, createdByKX);
+    if (!createdByKX) {
+        return CUxError::Success();
+    }
+    for (const auto& tag : resource.tags) {
+        if (tag.first != AZURE_TAG_DISK_REVERTED) {
+            continue;
+        }
+        Log(1, "Found kx tag on the disk [%s]", tag.second.c_str());
+        const size_t bracket = tag.second.find('[');
+        if (bracket != std::string::npos) {
+            disk.originalDiskName = FXString::Trim(tag.second.substr(bracket + 1), "]");
+        }
+        Log(1, "Save original disk name [%s] in snapshot metadata", disk.originalDiskName.c_str());
+    }
+    return CUxError::Success();
+}

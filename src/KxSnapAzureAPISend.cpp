@@ -1,0 +1,221 @@
+// Request sending: the URL is assembled from the request record, the
+// operation code picks the method, the extra header and the follow-up poll.
+#include <string>
+
+#include "KxSnapAzureAPI.h"
+#include "platform/FXString.h"
+#include "platform/KXLibCurl.h"
+
+namespace {
+
+enum class FollowUp { kNone, kProvisioningPoll, kProvisioningPollIfNoPostPhase, kAsyncPoll };
+
+struct OperationTraits {
+    int method;
+    FollowUp followUp;
+};
+
+// What each operation code sends. False for a code no request belongs to.
+bool TraitsOf(AzureOperation operation, OperationTraits& traits) {
+    switch (operation) {
+        case AZURE_OP_GET_TOKEN:
+        case AZURE_OP_GET:
+        case AZURE_OP_GET_SNAPSHOT:
+        case AZURE_OP_GET_INSTANCE_METADATA:
+        case AZURE_OP_GET_VM_INFO:
+        case AZURE_OP_GET_RESOURCE_INFO:
+        case AZURE_OP_GET_ASYNC_STATUS:
+            traits = {HTTP_REQ_GET, FollowUp::kNone};
+            return true;
+        case AZURE_OP_DELETE_SNAPSHOT:
+        case AZURE_OP_DELETE_DISK:
+        case AZURE_OP_DELETE_RESOURCE:
+            traits = {HTTP_REQ_DELETE, FollowUp::kNone};
+            return true;
+        case AZURE_OP_CREATE_SNAPSHOT:
+            traits = {HTTP_REQ_PUT, FollowUp::kProvisioningPollIfNoPostPhase};
+            return true;
+        case AZURE_OP_PUT_WITH_PROVISIONING:
+        case AZURE_OP_CREATE_DISK:
+            traits = {HTTP_REQ_PUT, FollowUp::kProvisioningPoll};
+            return true;
+        case AZURE_OP_DETACH_DISK:
+        case AZURE_OP_ATTACH_DISK:
+            traits = {HTTP_REQ_PUT, FollowUp::kAsyncPoll};
+            return true;
+    }
+    return false;
+}
+
+bool NeedsMetadataHeader(AzureOperation operation) {
+    return operation == AZURE_OP_GET_TOKEN || operation == AZURE_OP_GET_INSTANCE_METADATA;
+}
+
+bool AnswersWithAsyncUrl(AzureOperation operation) {
+    return operation == AZURE_OP_ATTACH_DISK || operation == AZURE_OP_DETACH_DISK;
+}
+
+constexpr const char* kAsyncOperationHeader = "Azure-AsyncOperation:";
+constexpr size_t kAsyncOperationHeaderLength = 21;  // "Azure-AsyncOperation:"
+constexpr const char* kSecretMask = "***";
+
+}  // namespace
+
+std::string KxSnapAzureAPI::ConvertHttpReqToString(int method) {
+    switch (method) {
+        case HTTP_REQ_GET:
+            return "GET";
+        case HTTP_REQ_POST:
+            return "POST";
+        case HTTP_REQ_PUT:
+            return "PUT";
+        case HTTP_REQ_DELETE:
+            return "DEL";
+        default:
+            return "";
+    }
+}
+
+CUxError KxSnapAzureAPI::FormRESTURLRequest(const AzureAPIRequest& request, std::string& url) {
+    url = request.baseUrl + request.resourcePath + request.leaf + "?";
+    for (const std::string& param : request.queryParams) {
+        url += param + "&";
+    }
+    if (!url.empty() && url.back() == '&') {
+        url.pop_back();
+    }
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::SendRESTURLRequest(const AzureAPIRequest& request, const std::string& body,
+                                            std::string& response) {
+    std::string url;
+    CUxError err = FormRESTURLRequest(request, url);
+    OperationTraits traits{};
+    if (err || !TraitsOf(request.operation, traits)) {
+        return err;
+    }
+    if (traits.method == HTTP_REQ_GET) {
+        err = SendGetRequest(url, request.operation, response);
+    } else if (traits.method == HTTP_REQ_DELETE) {
+        err = SendRequest(HTTP_REQ_DELETE, url, "", request.operation, response);
+    } else {
+        err = SendRequest(HTTP_REQ_PUT, url, body, request.operation, response);
+        const bool provisioningPoll =
+            traits.followUp == FollowUp::kProvisioningPoll ||
+            (traits.followUp == FollowUp::kProvisioningPollIfNoPostPhase &&
+             disablePostCreateSnapPhase);
+        if (!err && provisioningPoll) {
+            err = PollForResourceProvisioningState(request.operation, url, response);
+        } else if (!err && traits.followUp == FollowUp::kAsyncPoll) {
+            const std::string statusUrl = response;
+            err = PollForAsyncOperation(statusUrl, response);
+        }
+    }
+    if (err) {
+        err.Push(FXCODE_LOCATION());
+    }
+    return err;
+}
+
+CUxError KxSnapAzureAPI::SendGetRequest(const std::string& url, AzureOperation operation,
+                                        std::string& response) {
+    return SendRequest(HTTP_REQ_GET, url, "", operation, response);
+}
+
+CUxError KxSnapAzureAPI::SetRequestHeaders(AzureOperation operation) {
+    curl->KXLibCurlFreeHttpHeaderList();
+    const char* failure = nullptr;
+    if (NeedsMetadataHeader(operation) && !curl->KXLibCurlAppendHeader(0, "Metadata: true")) {
+        failure = "Failed to set header Metadata: true";
+    } else if (!accessToken.access_token.empty() &&
+               !curl->KXLibCurlAppendHeader(0,
+                                            "authorization: Bearer " + accessToken.access_token)) {
+        failure = "Failed to set header authorization";
+    } else if (!curl->KXLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1L)) {
+        failure = "Failed to set curl option CURLOPT_NOSIGNAL";
+    } else if (!curl->KXLibCurlAppendHeader(0, HTTP_HEADER_ACCEPT_JSON)) {
+        failure = "Failed to set header HTTP_HEADER_ACCEPT_JSON";
+    } else if (!curl->KXLibCurlAppendHeader(0, HTTP_CONTENT_TYPE_JSON)) {
+        failure = "Failed to set header HTTP_CONTENT_TYPE_JSON";
+    }
+    if (failure != nullptr) {
+        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s", failure);
+    }
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::TakeAsyncOperationUrl(std::string& response) {
+    const char* header = curl->GetHttpResponseHeader(kAsyncOperationHeader);
+    if (header == nullptr) {
+        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
+                                       "Failed to find async operation URL in the response");
+    }
+    response = FXString::Trim(FXString::RemoveLeft(header, kAsyncOperationHeaderLength), " \r\n");
+    Log(0, "Poll Azure operation on [%s]", response.c_str());
+    return CUxError::Success();
+}
+
+// The token answer carries the bearer token: it is logged with its secrets
+// masked, and not at all when it cannot be read.
+std::string KxSnapAzureAPI::TextSafeToLog(AzureOperation operation,
+                                          const std::string& response) const {
+    if (operation != AZURE_OP_GET_TOKEN) {
+        return response;
+    }
+    KxJson::Value document;
+    if (!KxJson::TryUnserialize(response, document) || !document.is_object()) {
+        return kSecretMask;
+    }
+    for (const char* secret : {"access_token", "refresh_token", "id_token"}) {
+        if (document.contains(secret)) {
+            document[secret] = kSecretMask;
+        }
+    }
+    return KxJson::Serialize(document);
+}
+
+CUxError KxSnapAzureAPI::SendRequest(int method, const std::string& url, const std::string& body,
+                                     AzureOperation operation, std::string& response) {
+    if (!curl) {
+        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
+                                       "Failed to Initialize Curl Library");
+    }
+    CUxError err = SetRequestHeaders(operation);
+    if (err) {
+        return err;
+    }
+    const std::string methodText = ConvertHttpReqToString(method);
+    Log(0, "Sending [%s] url [%s] body [%s]", methodText.c_str(), url.c_str(), body.c_str());
+    const bool sent = curl->KXLibCurlSendHttpReq(method, url, body.empty() ? nullptr : body.c_str(),
+                                                 body.size(), false, nullptr);
+    size_t length = 0;
+    const char* answer = curl->GetHttpResponse(length, false);
+    if (!sent) {
+        if (method == HTTP_REQ_DELETE && curl->GetHttpErrorCode() == 404) {
+            Log(1, "Ignore 404 error on DELETE operation. Object NOT found [%s]", url.c_str());
+            return CUxError::Success();
+        }
+        const std::string answerText = answer ? std::string(answer, length) : std::string();
+        const char* curlError = curl->GetCurlErrorBuffer();
+        response = FXString::Format("http resp: [%s] curl error: [%s]",
+                                    TextSafeToLog(operation, answerText).c_str(),
+                                    curlError ? curlError : "");
+        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
+                                       response.c_str());
+    }
+    if (answer == nullptr) {
+        response.clear();
+    } else {
+        response.assign(answer, length);
+    }
+    if (AnswersWithAsyncUrl(operation)) {
+        err = TakeAsyncOperationUrl(response);
+        if (err) {
+            return err;
+        }
+    }
+    Log(0, "Received [%s] reponse [%s]", methodText.c_str(),
+        TextSafeToLog(operation, response).c_str());
+    return CUxError::Success();
+}

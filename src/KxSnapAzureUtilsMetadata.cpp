@@ -1,0 +1,167 @@
+// The snapshot metadata text, the names given to disks made from snapshots,
+// the disk name check, the array name and the LUN of an attached disk.
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "KxSnapAzureAPI.h"
+#include "KxSnapAzureUtils.h"
+#include "platform/EvDebug.h"
+#include "platform/FXString.h"
+#include "platform/KXPlatformInfo.h"
+
+namespace {
+
+constexpr const char* kMetadataFormat =
+    "snapURL:%s;sourceDiskURL:%s;sourceDiskName:%s;sourceDiskSku:%s;";
+constexpr size_t kMaxAzureDiskNameLength = 80;
+constexpr const char* kArraySettingKey = "sAzureArray";
+constexpr const char* kDefaultArrayName = "Azure-Default-MSI";
+
+// The part after the last '/', or all of the text when it has none.
+std::string LastPathSegment(const std::string& text) {
+    const size_t slash = text.rfind('/');
+    return slash == std::string::npos ? text : text.substr(slash + 1);
+}
+
+// Assigns `value` to the field that `key` names; false for a key we do not
+// know. Keys compare case-sensitively: the text is ours and stored as written.
+bool AssignMetadataField(const std::string& key, const std::string& value,
+                         AzureSnapMetadata& metadata) {
+    if (key == "snapURL") {
+        metadata.snapURL = value;
+    } else if (key == "sourceDiskURL") {
+        metadata.sourceDiskURL = value;
+    } else if (key == "sourceDiskSku") {
+        metadata.sourceDiskSku = value;
+    } else if (key == "sourceDiskName") {
+        metadata.sourceDiskName = value;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+unsigned long SecondsSinceEpoch() {
+    return static_cast<unsigned long>(std::time(nullptr));
+}
+
+}  // namespace
+
+void FormatAzureSnapMetaData(const AzureSnapMetadata& metadata, std::string& text) {
+    text =
+        FXString::Format(kMetadataFormat, metadata.snapURL.c_str(), metadata.sourceDiskURL.c_str(),
+                         metadata.sourceDiskName.c_str(), metadata.sourceDiskSku.c_str());
+}
+
+bool ParseAzureSnapMetaData(const std::string& text, AzureSnapMetadata& metadata) {
+    const std::vector<std::string> tokens = FXString::Split(text, ";", FXString::SPLIT_DROP_EMPTY);
+    if (tokens.empty()) {
+        EvDebug().Error(AZURE_LOG_TAG, "%s",
+                        "Snap metadata buffer is empty. Failed to parse the snap metadata.");
+        return false;
+    }
+    for (const std::string& token : tokens) {
+        // The splitter keeps an empty trailing part, so "sourceDiskSku:" is
+        // a key with an empty value, as the formatter writes it.
+        const std::vector<std::string> parts = FXString::Split(token, ":");
+        if (parts.size() != 2) {
+            EvDebug().Error(AZURE_LOG_TAG, "%s",
+                            "Snap metadata buffer is incorrectly formatted. Failed to parse the "
+                            "snap metadata.");
+            return false;
+        }
+        if (!AssignMetadataField(parts[0], parts[1], metadata)) {
+            EvDebug().Error(AZURE_LOG_TAG,
+                            "Snap metadata has unknown information [%s]. Failed to parse the snap "
+                            "metadata.",
+                            parts[0].c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+CUxError ValidateAzureDiskName(const std::string& name) {
+    const FXCodeLocation where("KxSnapAzureUtils", "CUxError ValidateAzureDiskName(const string&)",
+                               __LINE__);
+    if (name.size() > kMaxAzureDiskNameLength) {
+        return FXErrorUtil::ErrorErrNo(where, AZURE_ERR_GENERAL, "%s",
+                                       "Azure disk name exceeds 80 characters limit");
+    }
+    if (name.empty()) {
+        return FXErrorUtil::ErrorErrNo(where, AZURE_ERR_GENERAL, "%s", "Azure disk name is empty");
+    }
+    return CUxError::Success();
+}
+
+void GetRevertedDiskName(const AzureSnapMetadata& metadata, bool reuseSourceName,
+                         AzureDiskSnapShotInfo& snapshot) {
+    if (metadata.sourceDiskName.empty()) {
+        snapshot.diskName = FXString::Format("%s_%lu", LastPathSegment(metadata.snapURL).c_str(),
+                                             SecondsSinceEpoch());
+        return;
+    }
+    snapshot.originalDiskName = metadata.sourceDiskName;
+    if (reuseSourceName) {
+        const std::vector<std::string> segments =
+            FXString::Split(FXString::Trim(metadata.sourceDiskURL, "/"), "/");
+        snapshot.diskName = segments.empty() ? std::string() : segments.back();
+    } else {
+        snapshot.diskName =
+            FXString::Format("%s-%lu", metadata.sourceDiskName.c_str(), SecondsSinceEpoch());
+    }
+}
+
+void GetSnapshotCloneName(KXSO::SnapInfo* record, std::string& name) {
+    std::string snapName;
+    if (record != nullptr) {
+        record->getSnapName(snapName);
+    }
+    if (record != nullptr && record->isSnapOptionSet(KXSO::SNAP_OPTION_CLONE_INDEX)) {
+        name = snapName + "_" + std::to_string(record->getCloneIndex()) + "_CLONE";
+    } else {
+        name = snapName + "_CLONE";
+    }
+}
+
+void GetSnapshotCloneType(const AzureSnapMetadata& metadata, std::string& diskType,
+                          bool /*unused*/) {
+    if (!metadata.sourceDiskSku.empty()) {
+        diskType = metadata.sourceDiskSku;
+    }
+}
+
+std::string GetArrayNameFromReg() {
+    std::string arrayName;
+    if (!KXPlatformInfo::getString(KX_SETTINGS_SECTION, kArraySettingKey, arrayName) ||
+        arrayName.empty()) {
+        EvDebug().DebugLvl(3, AZURE_LOG_TAG, "Failed to read registry key %s", kArraySettingKey);
+    }
+    if (arrayName.empty()) {
+        arrayName = kDefaultArrayName;
+    }
+    EvDebug().DebugLvl(1, AZURE_LOG_TAG, "Using Array[%s]", arrayName.c_str());
+    return arrayName;
+}
+
+bool GetAzureArrayAccessInfo(const AzureInstanceInfo& instance, AzureAccessInfo& access,
+                             std::string& arrayName) {
+    arrayName = GetArrayNameFromReg();
+    access.subscriptionId = instance.subscriptionId;
+    return true;
+}
+
+bool GetLunidForMappedDiskResource(const AzureInstanceInfo& instance,
+                                   const std::string& diskResourceId, int& lun,
+                                   std::string& /*detail*/) {
+    lun = -1;
+    const std::string wanted = FXString::Trim(diskResourceId, "/");
+    for (const AzureDiskInfo& disk : instance.disks) {
+        if (FXString::EqualsNoCase(FXString::Trim(disk.id, "/"), wanted)) {
+            lun = disk.lun;
+            break;
+        }
+    }
+    return lun >= 0;
+}

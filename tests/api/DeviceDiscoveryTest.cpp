@@ -1,0 +1,228 @@
+// Device discovery against device trees laid out under a temporary root.
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "KxSnapAzureUtils.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+using kxtest::MakeDirs;
+using kxtest::WriteFile;
+
+// A machine's /sys/block and /dev/disk/azure under a temporary root, with a
+// stand-in udevadm first on PATH that notes its arguments.
+class DeviceTreeTest : public ::testing::Test {
+protected:
+    DeviceTreeTest()
+        : settings_("[Ferrolink]\nnAzureWaitTimeForDeviceRefresh=7\n"),
+          rootEnv_("KXSO_ROOT", root_.path().c_str()),
+          pathEnv_(
+              "PATH",
+              (bin_.path() + ":" + std::string(getenv("PATH") ? getenv("PATH") : "")).c_str()) {
+        const std::string script = bin_ / "udevadm";
+        WriteFile(script, "#!/bin/sh\necho \"$@\" >> '" + (bin_ / "calls") + "'\nexit 0\n");
+        chmod(script.c_str(), 0755);
+        MakeDirs(root_ / "sys/block");
+        MakeDirs(root_ / "dev");
+    }
+
+    void AddDisk(const std::string& name, const std::string& scsiAddress) {
+        const std::string device = root_ / ("sys/block/" + name + "/device/scsi_device");
+        MakeDirs(scsiAddress.empty() ? device : device + "/" + scsiAddress);
+        WriteFile(root_ / ("dev/" + name), "");
+    }
+    void AddPlainBlockDevice(const std::string& name) { MakeDirs(root_ / ("sys/block/" + name)); }
+    void AddLink(const std::string& relativeLink, const std::string& target) {
+        const std::string link = root_ / ("dev/disk/azure/" + relativeLink);
+        MakeDirs(link.substr(0, link.rfind('/')));
+        ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+    }
+    std::string UdevadmCalls() { return kxtest::ReadFile(bin_ / "calls"); }
+
+    kxtest::TempDir root_;
+    kxtest::TempDir bin_;
+    kxtest::ScopedSettings settings_;
+    kxtest::ScopedEnv rootEnv_;
+    kxtest::ScopedEnv pathEnv_;
+    std::string detail_;
+};
+
+bool Contains(const std::vector<std::string>& list, const std::string& value) {
+    for (const std::string& item : list) {
+        if (item == value) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(DeviceTreeTest, ListSkipsRamLoopMapperFloppyAndHiddenEntries) {
+    AddDisk("sda", "0:0:0:0");
+    AddDisk("sdc", "3:0:0:1");
+    for (const char* name : {"ram0", "loop1", "dm-0", "fd0", ".hidden", "sr0", "nvme0n1"}) {
+        AddPlainBlockDevice(name);
+    }
+    std::vector<std::string> names = {"stale"};
+    ASSERT_TRUE(FetchAllDiskNamesList(names));
+    EXPECT_EQ(names.size(), 4u);
+    for (const char* wanted : {"/dev/sda", "/dev/sdc", "/dev/sr0", "/dev/nvme0n1"}) {
+        EXPECT_TRUE(Contains(names, wanted)) << wanted;
+    }
+    EXPECT_EQ(UdevadmCalls(), "settle --timeout=7\n");
+}
+
+TEST_F(DeviceTreeTest, ListFailsWithoutSysBlock) {
+    kxtest::TempDir empty;
+    kxtest::ScopedEnv otherRoot("KXSO_ROOT", empty.path().c_str());
+    std::vector<std::string> names;
+    EXPECT_FALSE(FetchAllDiskNamesList(names));
+}
+
+TEST_F(DeviceTreeTest, LunFromTheLastFieldOfTheScsiAddress) {
+    AddDisk("sdc", "2:0:0:10");
+    int lun = 0;
+    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/sdc", lun, detail_));
+    EXPECT_EQ(lun, 10);
+}
+
+TEST_F(DeviceTreeTest, DeviceNameComparesWithoutCase) {
+    AddDisk("sdc", "3:0:0:1");
+    int lun = 0;
+    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/SDC", lun, detail_));
+    EXPECT_EQ(lun, 1);
+}
+
+TEST_F(DeviceTreeTest, PartitionOrLinkPathMatchesNoBlockDevice) {
+    AddDisk("sdc", "3:0:0:1");
+    AddLink("scsi1/lun1", "../../../sdc");
+    int lun = 0;
+    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdc1", lun, detail_));
+    EXPECT_EQ(lun, -1);
+    lun = 0;
+    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/disk/azure/scsi1/lun1", lun, detail_));
+    EXPECT_EQ(lun, -1);
+    EXPECT_FALSE(GetLunidForScsiDiskName("", lun, detail_));
+}
+
+TEST_F(DeviceTreeTest, AddressWithoutColonGivesNoLun) {
+    AddDisk("sdc", "weird");
+    int lun = 0;
+    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdc", lun, detail_));
+    EXPECT_EQ(lun, -1);
+}
+
+TEST_F(DeviceTreeTest, OsAndResourceDisksAreNotDataDisksAtLunZero) {
+    AddDisk("sda", "0:0:0:0");
+    AddDisk("sdb", "1:0:1:0");
+    AddDisk("sdc", "3:0:0:0");
+    AddLink("root", "../../sda");
+    AddLink("resource", "../../sdb");
+    AddLink("scsi1/lun0", "../../../sdc");
+    int lun = 7;
+    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sda", lun, detail_));
+    EXPECT_EQ(lun, -1);
+    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdb", lun, detail_));
+    EXPECT_EQ(lun, -1);
+    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/sdc", lun, detail_));
+    EXPECT_EQ(lun, 0);
+}
+
+TEST_F(DeviceTreeTest, DeviceOnTheOsDiskScsiHostIsNotADataDisk) {
+    AddDisk("sda", "0:0:0:0");
+    AddDisk("sdd", "0:0:0:2");
+    AddLink("root", "../../sda");
+    int lun = 7;
+    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdd", lun, detail_));
+    EXPECT_EQ(lun, -1);
+}
+
+TEST_F(DeviceTreeTest, WithoutAzureLinksLunZeroIsTakenAsBefore) {
+    AddDisk("sda", "0:0:0:0");
+    int lun = 7;
+    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/sda", lun, detail_));
+    EXPECT_EQ(lun, 0);
+}
+
+TEST_F(DeviceTreeTest, CandidateAtTheWantedLun) {
+    AddDisk("sdc", "3:0:0:1");
+    AddDisk("sdd", "3:0:0:2");
+    std::string device;
+    ASSERT_TRUE(GetScsiDiskNameForLunid({"/dev/sdc", "/dev/sdd"}, 2, device, detail_));
+    EXPECT_EQ(device, "/dev/sdd");
+    device.clear();
+    EXPECT_FALSE(GetScsiDiskNameForLunid({"/dev/sdc"}, 2, device, detail_));
+    EXPECT_EQ(device, "");
+}
+
+TEST_F(DeviceTreeTest, CandidateChecksRefuseNegativeLunAndMissingSysfs) {
+    AddDisk("sdd", "3:0:0:2");
+    std::string device;
+    EXPECT_FALSE(GetScsiDiskNameForLunid({"/dev/sdd"}, -1, device, detail_));
+    EXPECT_FALSE(GetScsiDiskNameForLunid({"/dev/nothere", "/dev/sdd"}, 2, device, detail_));
+    EXPECT_EQ(device, "");
+}
+
+TEST_F(DeviceTreeTest, OsDiskCandidateIsNeverTheNewDisk) {
+    AddDisk("sda", "0:0:0:0");
+    AddDisk("sdc", "3:0:0:0");
+    AddLink("root", "../../sda");
+    std::string device;
+    ASSERT_TRUE(GetScsiDiskNameForLunid({"/dev/sda", "/dev/sdc"}, 0, device, detail_));
+    EXPECT_EQ(device, "/dev/sdc");
+}
+
+TEST_F(DeviceTreeTest, AzureLinkGivesThePlainDevicePath) {
+    AddDisk("sdc", "3:0:0:1");
+    AddDisk("sde", "3:0:0:3");
+    AddLink("by-other/lun3", "../../../sdc");
+    AddLink("scsi1/lun1", "../../../sdc");
+    AddLink("scsi1/LUN3", "../../../sde");
+    std::string device;
+    ASSERT_TRUE(GetScsiDiskNameForLunid2({}, 3, device, detail_));
+    EXPECT_EQ(device, "/dev/sde");
+    std::string missing;
+    EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 4, missing, detail_));
+    EXPECT_FALSE(GetScsiDiskNameForLunid2({}, -1, missing, detail_));
+}
+
+TEST_F(DeviceTreeTest, AzureLinkWithoutLinkDirectoryFails) {
+    std::string device;
+    EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 0, device, detail_));
+}
+
+TEST_F(DeviceTreeTest, LinkLeavingTheRootIsNotADevice) {
+    AddLink("scsi1/lun2", "../../../../../../../../../../etc");
+    std::string device;
+    EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 2, device, detail_));
+}
+
+TEST_F(DeviceTreeTest, DiscoverReportsOnlyNewDevices) {
+    AddDisk("sda", "0:0:0:0");
+    std::vector<std::string> before;
+    ASSERT_TRUE(FetchAllDiskNamesList(before));
+    std::vector<std::string> found;
+    EXPECT_FALSE(DiscoverMappedDiskNames(before, found));
+    EXPECT_TRUE(found.empty());
+
+    AddDisk("sdf", "3:0:0:4");
+    ASSERT_TRUE(DiscoverMappedDiskNames(before, found));
+    EXPECT_EQ(found, std::vector<std::string>{"/dev/sdf"});
+}
+
+TEST_F(DeviceTreeTest, DiscoverWithPrimedListSucceedsWithoutNewDevices) {
+    AddDisk("sda", "0:0:0:0");
+    std::vector<std::string> before;
+    ASSERT_TRUE(FetchAllDiskNamesList(before));
+    std::vector<std::string> found = {"/dev/sdq"};
+    EXPECT_TRUE(DiscoverMappedDiskNames(before, found));
+    EXPECT_EQ(found.size(), 1u);
+}
+
+}  // namespace

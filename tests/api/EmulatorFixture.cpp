@@ -1,0 +1,124 @@
+#include "EmulatorFixture.h"
+
+#include <cstdlib>
+
+#include "platform/FXString.h"
+
+namespace apitest {
+
+azemu::Json DefaultScenario() {
+    return azemu::Json::parse(R"({
+        "resourceGroup": "kx-rg",
+        "location": "westeurope",
+        "vm": {
+            "name": "kxvm",
+            "dataDisks": [
+                {"lun": 0, "name": "data0", "sku": "Premium_LRS"},
+                {"lun": 1, "name": "data1", "sku": "Premium_LRS"},
+                {"lun": 3, "name": "data3", "sku": "Standard_LRS"}
+            ]
+        },
+        "disks": [
+            {"name": "spare", "sku": "Standard_LRS"}
+        ],
+        "snapshots": [
+            {"name": "snapA", "sourceDisk": "data0",
+             "tags": {"SnapShotCreatedByHarrowind": "made by us"}}
+        ]
+    })");
+}
+
+void EmulatorTest::SetUp() {
+    StartEmulator(DefaultScenario());
+}
+
+void EmulatorTest::TearDown() {
+    api_.reset();
+    if (emu_) {
+        emu_->stop();
+    }
+}
+
+void EmulatorTest::UseSettings(const std::string& settingsIni) {
+    settings_.reset();
+    settings_ = std::make_unique<kxtest::ScopedSettings>(settingsIni);
+}
+
+void EmulatorTest::StartEmulator(const azemu::Json& scenario, const std::string& settingsIni) {
+    api_.reset();
+    env_.clear();
+    if (emu_) {
+        emu_->stop();
+    }
+    emu_ = std::make_unique<azemu::Emulator>(scenario, dir_ / "root");
+    emu_->start();
+    const char* path = std::getenv("PATH");
+    const std::string binPath =
+        std::string(KXSO_BUILD_DIR) + "/emulator-bin:" + (path ? path : "/usr/bin:/bin");
+    const std::pair<const char*, std::string> variables[] = {
+        {"KXSO_ARM_ENDPOINT", emu_->armUrl()},     {"KXSO_IMDS_ENDPOINT", emu_->imdsUrl()},
+        {"KXSO_CA_FILE", emu_->caFile()},          {"KXSO_ROOT", emu_->root()},
+        {"KXSO_EMULATOR_ADMIN", emu_->adminUrl()}, {"PATH", binPath},
+        {"KXSO_LOG_FILE", dir_ / "kxso.log"},
+    };
+    for (const auto& variable : variables) {
+        env_.push_back(
+            std::make_unique<kxtest::ScopedEnv>(variable.first, variable.second.c_str()));
+    }
+    UseSettings(settingsIni);
+    api_ = std::make_unique<KxSnapAzureAPI>();
+    instance_ = AzureInstanceInfo();
+    record_.lines.clear();
+}
+
+CUxError EmulatorTest::Init(int64_t jobId) {
+    return api_->InitAzureContext(&record_, instance_, jobId);
+}
+
+void EmulatorTest::InitAndClearLog(int64_t jobId) {
+    const CUxError err = Init(jobId);
+    ASSERT_TRUE(err.IsSuccess()) << err.AsString();
+    emu_->clearRequestLog();
+    record_.lines.clear();
+}
+
+std::vector<azemu::RequestRecord> EmulatorTest::Sent(const std::string& method,
+                                                     const std::string& urlPart) const {
+    std::vector<azemu::RequestRecord> matching;
+    for (const azemu::RequestRecord& request : emu_->requestLog()) {
+        if ((method == "*" || request.method == method) &&
+            request.url.find(urlPart) != std::string::npos) {
+            matching.push_back(request);
+        }
+    }
+    return matching;
+}
+
+std::string EmulatorTest::Header(const azemu::RequestRecord& request, const std::string& name) {
+    for (const auto& header : request.headers) {
+        if (FXString::EqualsNoCase(header.first, name)) {
+            return header.second;
+        }
+    }
+    return "<absent>";
+}
+
+azemu::Json EmulatorTest::Body(const azemu::RequestRecord& request) {
+    return request.body.empty() ? azemu::Json() : azemu::Json::parse(request.body);
+}
+
+std::string EmulatorTest::DiskPath(const std::string& name) const {
+    return FXString::TrimLeft(emu_->diskId(name), "/");
+}
+
+std::string EmulatorTest::SnapshotPath(const std::string& name) const {
+    return FXString::TrimLeft(emu_->snapshotId(name), "/");
+}
+
+std::string EmulatorTest::OurPath(const std::string& kind, const std::string& name) const {
+    return "subscriptions/" + emu_->subscriptionId() + "/resourceGroups/" +
+           FXString::ToUpper(emu_->resourceGroup()) + "/providers/Microsoft.Compute/" + kind + "/" +
+           name;
+}
+
+}  // namespace apitest

@@ -1,0 +1,64 @@
+// A fixture that starts the Azure emulator in-process and points the client's
+// endpoints, trust, device root and udevadm at it. Settings keep every wait
+// short; the request log tells what the client actually sent.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "AzureEmulator.h"
+#include "FakeSnapInfo.h"
+#include "KxSnapAzureAPI.h"
+#include "support/TestEnv.h"
+
+namespace apitest {
+
+// Polls every 0 s, waits at most 5 s, never waits for devices.
+constexpr const char* kFastSettings =
+    "[Ferrolink]\n"
+    "nAzureRESTAPIReqPollIntervalSecs=0\n"
+    "nAzureRESTAPIReqWaitTimeSecs=5\n"
+    "nAzureWaitTimeForDeviceRefresh=0\n";
+
+// A VM with data disks at LUNs 0, 1 and 3, a spare disk and one snapshot.
+azemu::Json DefaultScenario();
+
+class EmulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Restarts with another scenario and/or other settings text.
+    void StartEmulator(const azemu::Json& scenario, const std::string& settingsIni = kFastSettings);
+    void UseSettings(const std::string& settingsIni);
+
+    // InitAzureContext on the fixture's client, record and instance.
+    CUxError Init(int64_t jobId = 0);
+    // Init, then forget what it sent, so that a test sees only its own requests.
+    void InitAndClearLog(int64_t jobId = 0);
+
+    // Requests whose method matches (or "*") and whose URL contains `urlPart`.
+    std::vector<azemu::RequestRecord> Sent(const std::string& method,
+                                           const std::string& urlPart = "") const;
+    static std::string Header(const azemu::RequestRecord& request, const std::string& name);
+    static azemu::Json Body(const azemu::RequestRecord& request);
+
+    // Resource paths as Azure reports them, without the leading '/'.
+    std::string DiskPath(const std::string& name) const;
+    std::string SnapshotPath(const std::string& name) const;
+    // Resource paths as the client forms them (resource group upper case).
+    std::string OurPath(const std::string& kind, const std::string& name) const;
+
+    kxtest::TempDir dir_;
+    std::unique_ptr<azemu::Emulator> emu_;
+    std::unique_ptr<kxtest::ScopedSettings> settings_;
+    std::vector<std::unique_ptr<kxtest::ScopedEnv>> env_;
+    FakeSnapInfo record_;
+    std::unique_ptr<KxSnapAzureAPI> api_;
+    AzureInstanceInfo instance_;
+};
+
+}  // namespace apitest

@@ -1,0 +1,200 @@
+// Sending and both polls: status texts in any letter case, states that never
+// end, broken status documents, DELETE of a missing object and a PUT whose
+// answer lacks the operation URL.
+#include <chrono>
+#include <string>
+
+#include "EmulatorFixture.h"
+#include "ScriptedServer.h"
+
+namespace apitest {
+namespace {
+
+constexpr const char* kNoWaitSettings =
+    "[Ferrolink]\n"
+    "nAzureRESTAPIReqPollIntervalSecs=1\n"
+    "nAzureRESTAPIReqWaitTimeSecs=0\n"
+    "nAzureWaitTimeForDeviceRefresh=0\n";
+
+using SendPollTest = EmulatorTest;
+
+TEST_F(SendPollTest, LowerCaseSucceededEndsTheAsyncPoll) {
+    InitAndClearLog();
+    ScriptedServer server({R"({"status":"inprogress"})", R"({"status":"succeeded","name":"op"})"});
+    std::string response;
+    const std::string url = server.Url("/operations/op1");
+    const CUxError err = api_->PollForAsyncOperation(url, response);
+    ASSERT_TRUE(err.IsSuccess()) << err.AsString();
+    EXPECT_EQ(response, R"({"status":"succeeded","name":"op"})");
+    EXPECT_EQ(server.Served(), 2u);
+    EXPECT_TRUE(record_.LoggedExactly("Operation in progress for [" + url + "]"));
+    EXPECT_TRUE(record_.LoggedExactly("Operation success for [" + url + "]"));
+}
+
+TEST_F(SendPollTest, FailedOperation) {
+    InitAndClearLog();
+    ScriptedServer server({R"({"status":"FAILED","error":{"code":"x"}})"});
+    std::string response;
+    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
+    EXPECT_EQ(err.Code(), 774);
+    EXPECT_EQ(err.Message(), "Operation failed for the resource");
+    EXPECT_TRUE(record_.Logged("Operation failed for ["));
+}
+
+TEST_F(SendPollTest, UnknownStatusIsPolledUntilTheTimeOut) {
+    UseSettings(kNoWaitSettings);
+    InitAndClearLog();
+    ScriptedServer server({R"({"status":"Canceled"})"});
+    std::string response;
+    const auto start = std::chrono::steady_clock::now();
+    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(err.Code(), 1627);
+    EXPECT_EQ(err.Message(), "Timed out while fetching operation status");
+    EXPECT_GE(server.Served(), 2u);
+    EXPECT_TRUE(record_.Logged(
+        "Maximum wait time [0 secs] for aync operation exceeded. Unable to fetch operation status "
+        "for ["));
+    EXPECT_FALSE(record_.Logged("Operation in progress for"));
+}
+
+TEST_F(SendPollTest, StatusDocumentThatIsNotJsonFailsTheFetch) {
+    InitAndClearLog();
+    ScriptedServer server({"<html>gateway</html>"});
+    std::string response;
+    const std::string url = server.Url("/op");
+    const CUxError err = api_->PollForAsyncOperation(url, response);
+    EXPECT_EQ(err.Code(), 774);
+    EXPECT_EQ(err.Message(), "Failed to fetch operation status for [" + url + "]");
+}
+
+TEST_F(SendPollTest, StatusFetchRefusedByTheServer) {
+    InitAndClearLog();
+    ScriptedServer server({R"({"error":"busy"})"}, 503);
+    std::string response;
+    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
+    EXPECT_EQ(err.Code(), 774);
+    EXPECT_NE(err.Message().find("Failed to fetch operation status for ["), std::string::npos);
+}
+
+TEST_F(SendPollTest, LowerCaseProvisioningStateSucceeds) {
+    InitAndClearLog();
+    ScriptedServer server({R"({"properties":{"provisioningState":"Updating"}})",
+                           R"({"properties":{"provisioningState":"succeeded"}})"});
+    std::string response;
+    const std::string url = server.Url("/disk");
+    ASSERT_TRUE(
+        api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK, url, response).IsSuccess());
+    EXPECT_TRUE(record_.LoggedExactly("Resource provisioning in progress for [" + url + "]"));
+    EXPECT_TRUE(record_.LoggedExactly("Resource provisioning succeeded for [" + url + "]"));
+    EXPECT_TRUE(
+        record_.LoggedExactly("Using status poll interval [0 millisec] max waitime [5 sec]"));
+}
+
+TEST_F(SendPollTest, ProvisioningWithoutPropertiesOrFailed) {
+    InitAndClearLog();
+    std::string response;
+    {
+        ScriptedServer server({R"({"name":"d"})"});
+        const CUxError err = api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK,
+                                                                    server.Url("/d"), response);
+        EXPECT_EQ(err.Code(), 1);
+        EXPECT_EQ(err.Message(), "Failed to find properties section in json reponse");
+    }
+    {
+        ScriptedServer server({R"({"properties":{"provisioningState":"Failed"}})"});
+        const CUxError err = api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK,
+                                                                    server.Url("/d"), response);
+        EXPECT_EQ(err.Code(), 774);
+        EXPECT_EQ(err.Message(), "Provisioning failed for the resource");
+    }
+}
+
+TEST_F(SendPollTest, ProvisioningThatNeverEndsTimesOut) {
+    UseSettings(kNoWaitSettings);
+    InitAndClearLog();
+    ScriptedServer server({R"({"properties":{"provisioningState":"Updating"}})"});
+    std::string response;
+    const CUxError err =
+        api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK, server.Url("/d"), response);
+    EXPECT_EQ(err.Code(), 1627);
+    EXPECT_EQ(err.Message(), "Timed out while fetching operation status");
+    EXPECT_TRUE(
+        record_.Logged("Maximum wait time [0 secs] for resource provisioning exceeded. "
+                       "Unable to fetch provisioning state for the resource ["));
+}
+
+TEST_F(SendPollTest, PollingInputsAreTheSettingsInMilliseconds) {
+    UseSettings(
+        "[Ferrolink]\nnAzureRESTAPIReqPollIntervalSecs=3\nnAzureRESTAPIReqWaitTimeSecs=9\n");
+    InitAndClearLog();
+    uint64_t intervalMs = 0;
+    uint64_t maxWait = 0;
+    api_->GetPollingInputsForOptype(AZURE_OP_ATTACH_DISK, intervalMs, maxWait);
+    EXPECT_EQ(intervalMs, 3000u);
+    EXPECT_EQ(maxWait, 9u);
+}
+
+TEST_F(SendPollTest, DeleteOfAMissingObjectSucceedsOn404) {
+    azemu::Json scenario = DefaultScenario();
+    scenario["settings"] = {{"deleteMissingStatus", 404}};
+    StartEmulator(scenario);
+    InitAndClearLog();
+    ASSERT_TRUE(api_->DeleteAzureDisk("gone-disk", instance_).IsSuccess());
+    const auto deletes = Sent("DELETE", "/disks/gone-disk");
+    ASSERT_EQ(deletes.size(), 1u);
+    EXPECT_EQ(deletes[0].status, 404);
+    EXPECT_TRUE(record_.Logged("Ignore 404 error on DELETE operation. Object NOT found ["));
+}
+
+TEST_F(SendPollTest, FailedSendCarriesTheAnswerAndCurlText) {
+    InitAndClearLog();
+    azemu::FaultSpec fault;
+    fault.method = "GET";
+    fault.path = "/snapshots/snapA";
+    fault.status = 500;
+    emu_->injectFault(fault);
+    AzureDiskSnapShotInfo snapshot;
+    const CUxError err = api_->VerifyAzureSnapshot(SnapshotPath("snapA"), snapshot);
+    EXPECT_EQ(err.Code(), 774);
+    EXPECT_EQ(err.Message().rfind("http resp: [", 0), 0u) << err.Message();
+    EXPECT_NE(err.Message().find("InternalServerError"), std::string::npos);
+    EXPECT_NE(err.Message().find("] curl error: ["), std::string::npos);
+    EXPECT_EQ(api_->GetLastHttpStatus(), 500);
+}
+
+TEST_F(SendPollTest, AttachAnswerWithoutAsyncOperationHeaderFails) {
+    InitAndClearLog();
+    azemu::FaultSpec fault;
+    fault.method = "PUT";
+    fault.path = "/virtualMachines/kxvm";
+    fault.action = azemu::FaultAction::NoAsyncHeader;
+    emu_->injectFault(fault);
+    const AzureInstanceInfo before = instance_;
+    AzureDiskInfo disk = before.disks[0];
+    disk.id = emu_->diskId("spare");
+    disk.name = "spare";
+    int lun = -1;
+    const CUxError err = api_->AttachAzureDiskToVM(disk, instance_, lun);
+    EXPECT_EQ(err.Code(), 774);
+    EXPECT_EQ(err.Message(), "Failed to find async operation URL in the response");
+    EXPECT_EQ(Sent("PUT", "/virtualMachines/kxvm").size(), 1u);
+    EXPECT_EQ(instance_.disks.size(), before.disks.size());
+    EXPECT_EQ(instance_.propertiesJson, before.propertiesJson);
+}
+
+TEST_F(SendPollTest, CancelledVmUpdateIsPolledUntilTheTimeOut) {
+    UseSettings(kNoWaitSettings);
+    InitAndClearLog();
+    azemu::FaultSpec fault;
+    fault.method = "PUT";
+    fault.path = "/virtualMachines/kxvm";
+    fault.action = azemu::FaultAction::AsyncCancel;
+    emu_->injectFault(fault);
+    const CUxError err = api_->DetachAzureDisk(3, false, instance_);
+    EXPECT_EQ(err.Code(), 1627);
+    EXPECT_EQ(err.Message(), "Timed out while fetching operation status");
+}
+
+}  // namespace
+}  // namespace apitest
