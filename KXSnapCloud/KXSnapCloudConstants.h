@@ -1,10 +1,36 @@
 // Constants of the cloud snap framework.
 #pragma once
 
+#include <cstdint>
+
 namespace KXSnapCloudConstants {
+
+// Service-engine id of a device that no engine supports.
+constexpr int KXSnapCloud_Unsupported = -1;
 
 // Cloud providers.
 constexpr int KXSnapCloud_Provider_Azure = 100;
+
+// Service engines.
+constexpr int ServiceEngine_Azure_NetAppFiles = 101;
+
+// The host's snap-engine id of the NetApp Files engine. Prepare stores it on
+// every record it takes, and later operations identify the record by it
+// before they fall back to the cloud metadata.
+constexpr short KXSnapCloud_SnapEngine_AzureNetAppFiles = 83;
+
+// Cloud metadata on a record: "<vendor id>|<service-engine id>" in decimal,
+// under host metadata id 160.
+constexpr const char* MetadataDelimiter = "|";
+constexpr int KXSnapCloud_Metadata_Id = 160;
+
+// Set on every record the cloud framework takes during prepare; later
+// operations choose the cloud path by it.
+constexpr uint64_t KXSnapCloud_SnapFlag = 0x1000000000000ULL;
+
+// Marks a NetApp Files source device path: the characters l, u, n, u, u, i,
+// d, colon, backslash, slash.
+constexpr const char* CloudSnapIdentifier = "lunuuid:\\/";
 
 // Operation codes; the exported operations pass the same numbers when they
 // choose their path.

@@ -1,0 +1,190 @@
+// The NetApp Files REST client: connection (managed-identity token from the
+// instance metadata service), this machine's details, Azure error extraction,
+// monitoring of asynchronous operations, and the resource operations on
+// snapshots, volumes and clones.
+//
+// One client serves one service engine for one call, on the host's calling
+// thread. No operation throws: each returns a result code
+// (ANF_API_CONST::ANF_RESULT) and leaves Azure's text in getRESTErrorString()
+// and its own in getErrorString(); only the JSON helper getValueFromJSONObj
+// throws, by design, for its caller to catch. Logs go through the host record
+// given at construction.
+//
+// The files: KXSnapAzureNetAppAPIConnection.cpp (state, client, token),
+// ...Instance.cpp (this machine), ...Errors.cpp (Azure error shapes),
+// ...Async.cpp (operation links and monitoring). The resource operations are
+// declared below; their definitions arrive with files of their own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "KXSnapCloud/KXSnapAzureNetAppDS.h"
+#include "KXSnapCloud/KXSnapAzureNetAppJson.h"
+#include "KXSnapCloud/KXSnapRESTAPI_ANF.h"
+#include "kxso/KXSOSnapInfo.h"
+
+class KXSnapAzureNetAppAPI {
+public:
+    explicit KXSnapAzureNetAppAPI(KXSO::SnapInfo* snapInfo);
+    ~KXSnapAzureNetAppAPI();
+    KXSnapAzureNetAppAPI(const KXSnapAzureNetAppAPI&) = delete;
+    KXSnapAzureNetAppAPI& operator=(const KXSnapAzureNetAppAPI&) = delete;
+
+    // --- State -----------------------------------------------------------------------
+    // Diagnostic logging: request URLs and whole (masked) responses. False
+    // when there is no log record.
+    bool enableLogging();
+    // Takes the positive retry count and interval of `configs` and its
+    // diagnostic-logging switch. Always true.
+    bool setConfigs(const AzureNetApp::ANFArrayConfigs& configs);
+    std::string getErrorString() const;
+    std::string getRESTErrorString() const;
+    void resetRESTErr();
+
+    // --- Connection and this machine -----------------------------------------------------
+    // Prepares the transport for the management endpoint and the metadata
+    // service in force. Always true.
+    bool rest_initializeClient();
+    // Fetches the managed-identity token; 0 at once when one is held already.
+    int rest_connectToArray(AzureNetApp::AzureInstanceInfo& instance);
+    // This machine's compute details; with ANF_GET_INSTANCE_FLAG_EXTENDED also
+    // its private addresses (a missing network section is logged, not fatal).
+    int rest_getInstanceDetails(AzureNetApp::AzureInstanceInfo& instance, int flags);
+
+    // --- Azure errors ---------------------------------------------------------------------
+    // Reads Azure's error out of a failed response into azureError and
+    // restError; `isMetadata` selects the metadata service's shape.
+    bool extractErrorMessage(const std::string& response, bool isMetadata);
+    bool extractMetadataErrorMessage(const std::string& response);
+
+    // --- Asynchronous operations ---------------------------------------------------------------
+    // An "Azure-AsyncOperation:" header line or value as a request path
+    // relative to the management endpoint in force.
+    std::string processAsyncURL(const std::string& url);
+    // Polls asyncOp.asyncOpUrl until the operation ends or retryCount - 1
+    // polls were made. 0 succeeded; 17 failed; 18 a delete (opKind 2 or 4)
+    // found its resource gone; 25 still running; otherwise the last failure.
+    int monitorSnapOpProgress(AzureNetApp::AzureAsyncOpInfo& asyncOp, int opKind);
+    int rest_getAsyncOpDetails(const std::string& url, std::string& response);
+    int processGetAsyncOpDetailsResp(const std::string& response,
+                                     AzureNetApp::AzureAsyncOpInfo& asyncOp);
+
+    // --- JSON access ------------------------------------------------------------------------
+    // The value of `key` when present with kind K; otherwise std::out_of_range
+    // naming the key.
+    template <typename K>
+    static typename AnfJson::Kind<K>::Result getValueFromJSONObj(const AnfJson::Value& object,
+                                                                 const std::string& key) {
+        if (!AnfJson::has<K>(object, key)) {
+            throw std::out_of_range(key);
+        }
+        return AnfJson::Kind<K>::read(*AnfJson::member(object, key));
+    }
+    template <typename K>
+    static typename AnfJson::Kind<K>::Result getValueFromJSONObjDef(
+        const AnfJson::Value& object, const std::string& key,
+        const typename AnfJson::Kind<K>::Result& fallback) {
+        return AnfJson::get<K>(object, key, fallback);
+    }
+    static std::string getJSONStringFromJSONKeyValMap(const AnfJson::KeyValueMap& members,
+                                                      const std::string& key,
+                                                      const std::string& fallback);
+
+    // --- Resource operations ------------------------------------------------------------------
+    // These arrive with the resource-operations files (snapshots, volumes,
+    // clones, reverts and volume discovery); the signatures are the plan those
+    // files implement.
+    int rest_createSnap(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    int rest_deleteSnaps(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    int rest_getSnapshotInfo(AzureNetApp::KxSnapANFSnapObj& snapObj,
+                             AzureNetApp::AzureNetAppSnapshotInfo& snapshotInfo);
+    int rest_getSnapshotInfoFromURL(const std::string& path,
+                                    AzureNetApp::AzureNetAppSnapshotInfo& snapshotInfo);
+    int rest_getVolumeInfo(AzureNetApp::AzureNetAppVolumeInfo& volumeInfo, bool extended);
+    int rest_getCloneInfo(AzureNetApp::AzureNetAppVolumeInfo& volumeInfo);
+    int rest_deleteVolume(AzureNetApp::AzureNetAppVolumeInfo& volumeInfo);
+    int rest_deleteClone(AzureNetApp::AzureNetAppVolumeInfo& volumeInfo);
+    int rest_createClone(AzureNetApp::KxSnapANFSnapObj& snapObj,
+                         AzureNetApp::AzureInstanceInfo& instance);
+    int rest_revertVolume(AzureNetApp::KxSnapANFSnapObj& snapObj,
+                          AzureNetApp::AzureInstanceInfo& instance);
+    int rest_listSubscriptions(std::vector<std::string>& subscriptions);
+    int rest_listResourceGroups(const std::string& subscription,
+                                std::vector<std::string>& resourceGroups);
+    int rest_getAllNICInfo(const AzureNetApp::AzureEntity& entity, AnfJson::Value& json);
+    int rest_listVolumesFromCP(const std::string& capacityPoolPath, AnfJson::Value& json);
+    int discoverArrayVolumeDetails(AzureNetApp::SnapObjMap& snapObjs,
+                                   std::vector<AzureNetApp::AzureEntity>& accessibleResGroups);
+
+protected:
+    // Address -> capacity-pool paths reached through it; share path -> device.
+    using NicCache = std::map<std::string, std::set<std::string>>;
+    using SharePathCache = std::map<std::string, std::shared_ptr<AzureNetApp::KxSnapANFSnapObj>>;
+
+    // --- Answer handlers of this half ----------------------------------------------------------
+    int processGetAccessTokenResp(const std::string& response);
+    int processGetInstanceDetailsResp(const std::string& response,
+                                      AzureNetApp::AzureInstanceInfo& instance, int flags);
+    bool parseAzureInstanceNetworkInfo(const AnfJson::Value& network,
+                                       AzureNetApp::AzureInstanceInfo& instance);
+    bool parseAzureInstanceInterfaceInfo(const AnfJson::Value& networkInterface,
+                                         AzureNetApp::AzureInstanceInfo& instance);
+
+    // --- Body builders and answer handlers of the resource operations (arrive later) ---------
+    std::string buildJSONForCreateSnapReq(const AzureNetApp::KxSnapANFSnapObj& snapObj);
+    std::string buildJSONForCreateCloneReq(const AzureNetApp::KxSnapANFSnapObj& snapObj,
+                                           const AzureNetApp::AzureInstanceInfo& instance);
+    std::string buildJSONForRevertVolumeReq(const AzureNetApp::KxSnapANFSnapObj& snapObj);
+    int processCreateSnapResp(int64_t code, const std::string& response, std::string& link);
+    int processdeleteSnapResp(int64_t code, const std::string& response, std::string& link);
+    int processDeleteVolume(int64_t code, const std::string& response, std::string& link);
+    int processCreateClone(int64_t code, const std::string& response, std::string& link);
+    int processRevertVolume(int64_t code, const std::string& response, std::string& link);
+    int processGetSnapshotInfo(const std::string& response,
+                               AzureNetApp::AzureNetAppSnapshotInfo& snapshotInfo);
+    int processGetVolumeInfo(const std::string& response,
+                             AzureNetApp::AzureNetAppVolumeInfo& volumeInfo, bool extended);
+    int setANFVolumeDetails(const AnfJson::Value& volume,
+                            AzureNetApp::AzureNetAppVolumeInfo& volumeInfo, bool extended);
+    int processListSubscriptions(const std::string& response,
+                                 std::vector<std::string>& subscriptions);
+    int processListResourceGroups(const std::string& response,
+                                  std::vector<std::string>& resourceGroups);
+    int populateNICCacheFromResponse(const AnfJson::Value& json, NicCache& nicCache);
+    int getVolumeDetails(NicCache& nicCache, SharePathCache& sharePathCache);
+    int matchVolumeFromListCPResponse(SharePathCache& sharePathCache, const AnfJson::Value& json,
+                                      size_t& remaining);
+
+    // --- Shared by every request ---------------------------------------------------------------
+    // The common request pattern: sets requestPath, requestBody and response,
+    // clears the REST error and sends through restClient. False when the
+    // request failed or there is no client (rest_initializeClient not run).
+    bool sendRESTRequest(int type, const std::string& path, const std::string& body, bool meta);
+    // extractErrorMessage of a failed metadata-service request; without an
+    // error in the answer, names the request and its status in `error`.
+    void extractMetadataFailure();
+    // Log lines of this client (tag "KXSnapAzureNetapp"); outside text only
+    // ever as an argument.
+    void logLine(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+    void logTagged(int level, const char* tag, const char* format, ...) const
+        __attribute__((format(printf, 4, 5)));
+
+    KXSO::SnapInfo* logger = nullptr;
+    std::unique_ptr<KXSnapRESTAPI_ANF> restClient;
+    AzureNetApp::AzureAccessTokenInfo tokenInfo;
+    std::string requestPath;
+    std::string requestBody;
+    std::string response;
+    std::ostringstream restError;
+    std::ostringstream error;
+    AzureNetApp::AzureError azureError;
+    bool logging = false;
+    int32_t retryInterval = ANF_API_CONST::ANF_CONFIG_DEFAULT_RETRY_INTERVAL;
+    int32_t retryCount = ANF_API_CONST::ANF_CONFIG_DEFAULT_RETRY_COUNT;
+};

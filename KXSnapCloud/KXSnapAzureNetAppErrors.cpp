@@ -1,0 +1,75 @@
+// How the engine records errors on the host's records.
+#include "KXSnapCloud/KXSnapAzureNetApp.h"
+#include "KXSnapCloud/KXSnapCloudConstants.h"
+
+namespace {
+
+// The error code the host expects for each operation; 0 for an operation
+// without a fixed code.
+int OperationErrorCode(int16_t opType) {
+    switch (opType) {
+        case KXSnapCloudConstants::KXSnapCloud_Op_Delete:
+            return 60004;
+        case KXSnapCloudConstants::KXSnapCloud_Op_Map:
+            return 62009;
+        case KXSnapCloudConstants::KXSnapCloud_Op_Unmap:
+            return 62010;
+        case KXSnapCloudConstants::KXSnapCloud_Op_Revert:
+            return 60005;
+        case KXSnapCloudConstants::KXSnapCloud_Op_Prepare:
+            return 62008;
+        case KXSnapCloudConstants::KXSnapCloud_Op_Snap:
+        case KXSnapCloudConstants::KXSnapCloud_Op_PostSnap:
+            return 60001;
+        case KXSnapCloudConstants::KXSnapCloud_Op_Reconcile:
+            return 60298;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+void KXSnapAzureNetApp::resetError() {
+    lastError = 0;
+    error.str("");
+    error.clear();
+}
+
+void KXSnapAzureNetApp::copyAPIErrorBuffer() {
+    if (!api) {
+        return;
+    }
+    const std::string own = api->getErrorString();
+    error << (own.empty() ? api->getRESTErrorString() : own);
+}
+
+void KXSnapAzureNetApp::setErrorDetailsForSnapObj(AzureNetApp::KxSnapANFSnapObj& snapObj, int code,
+                                                  const std::string& message) {
+    if (snapObj.snapInfo == nullptr) {
+        return;
+    }
+    int existing = 0;
+    snapObj.snapInfo->getError(&existing, nullptr, nullptr);
+    // The first error on a record is the one that explains it.
+    if (existing >= 1) {
+        return;
+    }
+    int chosen = OperationErrorCode(opType);
+    if (chosen == 0) {
+        chosen = code > 0 ? code : lastError;
+    }
+    snapObj.snapInfo->setError(chosen, message.empty() ? error.str() : message);
+}
+
+bool KXSnapAzureNetApp::failOnFirstDevice(int result, const char* prefix) {
+    resetError();
+    lastError = result;
+    error << prefix;
+    copyAPIErrorBuffer();
+    logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+    if (AzureNetApp::KxSnapANFSnapObj* first = firstSnapObj()) {
+        setErrorDetailsForSnapObj(*first);
+    }
+    return false;
+}

@@ -1,0 +1,138 @@
+// The transport's state: set-up, connection and the common request headers.
+#include "KXSnapCloud/KXSnapRESTAPI_ANF.h"
+
+#include <cstdarg>
+
+#include "platform/FXString.h"
+#include "platform/KXLibCurl.h"
+
+namespace {
+constexpr const char* kTag = "KXSnapRESTAPI_ANF";
+constexpr const char* kSchemeSeparator = "://";
+constexpr const char* kAuthorizationHeader = "Authorization:";
+}  // namespace
+
+KXSnapRESTAPI_ANF::KXSnapRESTAPI_ANF() : curl(std::make_unique<KXLibCurl>()) {
+    reset();
+}
+
+KXSnapRESTAPI_ANF::~KXSnapRESTAPI_ANF() = default;
+
+void KXSnapRESTAPI_ANF::setBasePath(const std::string& path) {
+    const size_t separator = path.find(kSchemeSeparator);
+    basePath = separator == std::string::npos ? path : path.substr(separator + 3);
+}
+
+void KXSnapRESTAPI_ANF::setLogger(KXSO::SnapInfo* snapInfo) {
+    if (snapInfo != nullptr) {
+        logger = snapInfo;
+    }
+}
+
+void KXSnapRESTAPI_ANF::reset() {
+    initialized = false;
+    connected = false;
+    connecting = false;
+    logging = false;
+    httpErrorCode = 0;
+    basePath.clear();
+    metaBasePath.clear();
+    server.clear();
+    serverPort = -1;
+    userName.clear();
+    userPswd.clear();
+    accessToken.clear();
+    protocolType.clear();
+    reserved.clear();
+    acceptType.clear();
+    contentType.clear();
+    userAgent.clear();
+    metaFetch.clear();
+    accessTokenHdrPrefix.clear();
+}
+
+bool KXSnapRESTAPI_ANF::connect(const std::string& path, const std::string& body,
+                                std::string& response) {
+    connecting = true;
+    if (!curl->KXLibCurlInit(contentType, true, false, nullptr)) {
+        if (logging) {
+            logLine(KXSO::LOG_ERROR, "Failed to Initialize Curl Library.");
+        }
+        return false;
+    }
+    initialized = true;
+    curl->toggleTrace(true);
+    const bool sent = get(path, body, response, true);
+    if (sent) {
+        connected = true;
+    }
+    connecting = false;
+    return sent;
+}
+
+bool KXSnapRESTAPI_ANF::disconnect() {
+    connected = false;
+    accessToken.clear();
+    return true;
+}
+
+bool KXSnapRESTAPI_ANF::getResponseHeader(const std::string& name, std::string& value) {
+    value.clear();
+    const char* line = curl->GetHttpResponseHeader(name);
+    if (line == nullptr) {
+        return false;
+    }
+    value.append(line);
+    return true;
+}
+
+bool KXSnapRESTAPI_ANF::formUrlPath(const std::string& path, std::string& url, bool meta) {
+    url =
+        meta ? "http://" + metaBasePath + path : protocolType + kSchemeSeparator + basePath + path;
+    if (logging) {
+        logLine(KXSO::LOG_DETAIL, "Computed URL [%s] to send the request.", url.c_str());
+    }
+    return true;
+}
+
+bool KXSnapRESTAPI_ANF::setCommonCurlHeaders(bool meta) {
+    curl->KXLibCurlFreeHttpHeaderList();
+    if (!curl->KXLibCurlAppendHeader(0, contentType)) {
+        logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - content type [%s]",
+                contentType.c_str());
+        return false;
+    }
+    if (!curl->KXLibCurlAppendHeader(0, acceptType)) {
+        logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - accept [%s]",
+                acceptType.c_str());
+        return false;
+    }
+    if (!curl->KXLibCurlAppendHeader(0, userAgent)) {
+        logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - user-agent [%s]",
+                userAgent.c_str());
+        return false;
+    }
+    if (meta) {
+        if (!curl->KXLibCurlAppendHeader(0, metaFetch)) {
+            logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - meta fetch [%s]",
+                    metaFetch.c_str());
+            return false;
+        }
+    } else if (connected && !curl->KXLibCurlAppendHeader(0, kAuthorizationHeader + accessToken)) {
+        // Never the header itself: it carries the bearer token.
+        logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - access token");
+        return false;
+    }
+    return true;
+}
+
+void KXSnapRESTAPI_ANF::logLine(int level, const char* format, ...) const {
+    if (logger == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    const std::string text = FXString::FormatV(format, args);
+    va_end(args);
+    logger->logMessage(level, kTag, "%s", text.c_str());
+}

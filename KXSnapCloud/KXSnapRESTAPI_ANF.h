@@ -1,0 +1,114 @@
+// The HTTP transport of the NetApp Files path: one platform HTTP client, the
+// base paths, the common header lines and the bearer token. Ordinary requests
+// go to the Resource Manager with the token; "meta" requests go to the
+// instance metadata service over plain HTTP with the metadata header.
+//
+// Fresh -> connect() -> connected; disconnect() goes back. Ordinary requests
+// before connect() are refused without being sent. Nothing throws: every
+// failure is a false result with one log line. Not copyable; one per client.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "kxso/KXSOSnapInfo.h"
+
+class KXLibCurl;
+
+class KXSnapRESTAPI_ANF {
+public:
+    // Request types of sendReq.
+    enum RequestType : int {
+        REQ_GET = 0,
+        REQ_POST = 1,
+        REQ_PUT = 2,
+        REQ_DELETE = 3,
+        REQ_PATCH = 4,
+    };
+
+    KXSnapRESTAPI_ANF();
+    ~KXSnapRESTAPI_ANF();
+    KXSnapRESTAPI_ANF(const KXSnapRESTAPI_ANF&) = delete;
+    KXSnapRESTAPI_ANF& operator=(const KXSnapRESTAPI_ANF&) = delete;
+
+    // Keeps only what follows the first "://", when there is one.
+    void setBasePath(const std::string& path);
+    void setMetaBasePath(const std::string& path) { metaBasePath = path; }
+    void setServer(const std::string& name) { server = name; }
+    void setServerPort(int port) { serverPort = port; }
+    void setUserName(const std::string& name) { userName = name; }
+    void setUserPswd(const std::string& password) { userPswd = password; }
+    // The whole value of the authorisation header ("Bearer " + token).
+    void setAccessToken(const std::string& token) { accessToken = token; }
+    void setProtocolType(const std::string& protocol) { protocolType = protocol; }
+    void setAcceptTypeInHdr(const std::string& line) { acceptType = line; }
+    void setContentTypeInHdr(const std::string& line) { contentType = line; }
+    void setUserAgentHeaderInHdr(const std::string& line) { userAgent = line; }
+    void setMetaFetchInHdr(const std::string& line) { metaFetch = line; }
+    void setAccessTokenHdrPrefix(const std::string& prefix) { accessTokenHdrPrefix = prefix; }
+    // Keeps the previous sink when `snapInfo` is null.
+    void setLogger(KXSO::SnapInfo* snapInfo);
+    void setLogging(bool on) { logging = on; }
+
+    // Back to fresh: flags false, status 0, strings empty, port -1. The HTTP
+    // client object and the logger stay.
+    void reset();
+
+    // Initialises the HTTP client and sends the meta GET of `path` (the token
+    // request); success marks the transport connected.
+    bool connect(const std::string& path, const std::string& body, std::string& response);
+    bool disconnect();
+
+    bool get(const std::string& path, const std::string& body, std::string& response,
+             bool meta = false);
+    bool post(const std::string& path, const std::string& body, std::string& response,
+              bool meta = false);
+    bool put(const std::string& path, const std::string& body, std::string& response,
+             bool meta = false);
+    bool del(const std::string& path, const std::string& body, std::string& response,
+             bool meta = false);
+    bool patch(const std::string& path, const std::string& body, std::string& response,
+               bool meta = false);
+
+    // The HTTP status of the last request; 0 before any.
+    int64_t getHttpErrorCode() const { return httpErrorCode; }
+    // The whole header line `name` of the last response as the client gives
+    // it; false, with `value` empty, when there is none.
+    bool getResponseHeader(const std::string& name, std::string& value);
+
+    bool formUrlPath(const std::string& path, std::string& url, bool meta);
+    bool setCommonCurlHeaders(bool meta);
+    // Copies `in` to `out` with secrets masked: token values of a token
+    // response, bearer tokens and passwords never reach the log.
+    void maskSensitiveDetails(const std::string& in, std::string& out) const;
+
+private:
+    bool sendReq(int type, const std::string& path, const std::string& body, std::string& response,
+                 bool meta);
+    bool sendToClient(int method, const std::string& url, const std::string& body);
+    void readResponse(const std::string& url, const std::string& body, std::string& response);
+    void logLine(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+
+    std::unique_ptr<KXLibCurl> curl;
+    bool initialized = false;
+    bool connected = false;
+    bool connecting = false;
+    bool logging = false;
+    int64_t httpErrorCode = 0;
+    std::string basePath;
+    std::string metaBasePath;
+    std::string server;
+    int32_t serverPort = -1;
+    std::string userName;
+    std::string userPswd;
+    std::string accessToken;
+    std::string protocolType;
+    std::string reserved;
+    std::string acceptType;
+    std::string contentType;
+    std::string userAgent;
+    std::string metaFetch;
+    std::string accessTokenHdrPrefix;
+    KXSO::SnapInfo* logger = nullptr;
+};

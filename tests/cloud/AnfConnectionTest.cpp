@@ -1,0 +1,507 @@
+// The NetApp Files REST client's connection half against a loopback server:
+// token, instance details, both error shapes, operation links and the
+// monitoring loop with its exact retry arithmetic.
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CloudTestSupport.h"
+#include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
+#include "support/TestEnv.h"
+#include "support/TestHost.h"
+
+namespace {
+
+using cloudtest::LoopbackServer;
+using cloudtest::Reply;
+using cloudtest::SeenRequest;
+
+constexpr const char* kApiTag = "KXSnapAzureNetapp";
+constexpr const char* kToken = "eyJ0eXAiOiJKV1Qi.token-body.signature";
+constexpr const char* kOperationLink =
+    "subscriptions/sub-1/providers/Microsoft.NetApp/locations/westeurope/operationResults/"
+    "op-1?api-version=2019-11-01";
+constexpr const char* kOperationPath =
+    "/subscriptions/sub-1/providers/Microsoft.NetApp/locations/westeurope/operationResults/op-1";
+
+// The client with its retry policy and last Azure error within reach.
+class TestableAPI : public KXSnapAzureNetAppAPI {
+public:
+    using KXSnapAzureNetAppAPI::KXSnapAzureNetAppAPI;
+    using KXSnapAzureNetAppAPI::processGetAccessTokenResp;
+    using KXSnapAzureNetAppAPI::processGetInstanceDetailsResp;
+    void SetRetries(int count, int intervalSeconds) {
+        retryCount = count;
+        retryInterval = intervalSeconds;
+    }
+    int RetryCount() const { return retryCount; }
+    int RetryInterval() const { return retryInterval; }
+    bool Logging() const { return logging; }
+    const AzureNetApp::AzureError& LastAzureError() const { return azureError; }
+};
+
+// Answers the replies in turn, the last one for ever after.
+LoopbackServer::Route Sequence(std::vector<Reply> replies) {
+    auto shared = std::make_shared<std::vector<Reply>>(std::move(replies));
+    auto next = std::make_shared<std::atomic<size_t>>(0);
+    return [shared, next](const SeenRequest&) {
+        const size_t index = next->fetch_add(1);
+        return (*shared)[std::min(index, shared->size() - 1)];
+    };
+}
+
+Reply Status(const std::string& status, const std::string& extra = "") {
+    return {200, R"({"status":")" + status + "\"" + extra + "}", {}};
+}
+
+class AnfConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host_.Add(cloudtest::AnfRecord(1));
+        api_ = std::make_unique<TestableAPI>(&host_.Record(0));
+    }
+
+    void ServeToken(Reply reply) {
+        server_.OnFixed("GET", "/metadata/identity/oauth2/token", std::move(reply));
+    }
+    void ServeInstance(const std::string& document) {
+        server_.OnFixed("GET", "/metadata/instance", {200, document, {}});
+    }
+    void Connect() {
+        ServeToken({200, cloudtest::TokenDocument(kToken), {}});
+        AzureNetApp::AzureInstanceInfo instance;
+        ASSERT_EQ(0, api_->rest_connectToArray(instance));
+    }
+    // Monitors kOperationLink; the replies answer its polls in turn.
+    int Monitor(std::vector<Reply> replies, int opKind, AzureNetApp::AzureAsyncOpInfo& op) {
+        server_.On("GET", kOperationPath, Sequence(std::move(replies)));
+        op.asyncOpUrl = kOperationLink;
+        return api_->monitorSnapOpProgress(op, opKind);
+    }
+    size_t Polls() const { return server_.RequestsTo("/operationResults/").size(); }
+    bool Logged(const std::string& text, const std::string& tag = kApiTag) const {
+        return host_.Logged(text, tag);
+    }
+
+    kxtest::TestHost host_;
+    LoopbackServer server_;
+    cloudtest::ScopedEndpoints endpoints_{server_};
+    cloudtest::PlatformLog platformLog_;
+    std::unique_ptr<TestableAPI> api_;
+};
+
+TEST_F(AnfConnectionTest, ConnectAsksTheMetadataServiceForATokenOfTheConfiguredEndpoint) {
+    ServeToken({200, cloudtest::TokenDocument(kToken), {}});
+    AzureNetApp::AzureInstanceInfo instance;
+    EXPECT_EQ(0, api_->rest_connectToArray(instance));
+    const std::vector<SeenRequest> seen = server_.Requests();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("/metadata/identity/oauth2/token?api-version=2019-08-15&resource=" + server_.Url(),
+              seen[0].target);
+    EXPECT_EQ("true", seen[0].Header("Metadata"));
+    EXPECT_FALSE(seen[0].HasHeader("Authorization"));
+    EXPECT_TRUE(Logged("Start : Connect to ANF"));
+    EXPECT_TRUE(Logged("End : Connect to ANF - done"));
+}
+
+TEST_F(AnfConnectionTest, ASecondConnectUsesTheTokenItHas) {
+    Connect();
+    AzureNetApp::AzureInstanceInfo instance;
+    EXPECT_EQ(0, api_->rest_connectToArray(instance));
+    EXPECT_TRUE(Logged("Already connected to ANF"));
+    EXPECT_EQ(1u, server_.Requests().size());
+}
+
+TEST_F(AnfConnectionTest, ResourceManagerRequestsCarryTheBearerToken) {
+    Connect();
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(0, Monitor({Status("Succeeded")}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    const std::vector<SeenRequest> polls = server_.RequestsTo("/operationResults/");
+    ASSERT_EQ(1u, polls.size());
+    EXPECT_EQ("Bearer " + std::string(kToken), polls[0].Header("Authorization"));
+    EXPECT_EQ("/" + std::string(kOperationLink), polls[0].target);
+}
+
+TEST_F(AnfConnectionTest, ATokenResponseWithoutAccessTokenIsThirteen) {
+    const Reply replies[] = {
+        {200, R"({"token_type":"Bearer","expires_in":"3599"})", {}},
+        {200, R"({"access_token":""})", {}},
+        {200, R"({"access_token":42})", {}},
+        {200, "<html>not json</html>", {}},
+        {200, "", {}},
+    };
+    for (const Reply& reply : replies) {
+        LoopbackServer server;
+        cloudtest::ScopedEndpoints endpoints(server);
+        server.OnFixed("GET", "/metadata/identity/oauth2/token", reply);
+        TestableAPI api(&host_.Record(0));
+        AzureNetApp::AzureInstanceInfo instance;
+        EXPECT_EQ(13, api.rest_connectToArray(instance)) << reply.body;
+        EXPECT_NE(std::string::npos, api.getErrorString().find("no access token"));
+    }
+}
+
+TEST_F(AnfConnectionTest, ATokenRefusalCarriesTheMetadataServicesError) {
+    ServeToken(
+        {400, R"({"error":"invalid_request","error_description":"Identity not found"})", {}});
+    AzureNetApp::AzureInstanceInfo instance;
+    EXPECT_EQ(13, api_->rest_connectToArray(instance));
+    EXPECT_EQ(
+        "Azure error code : \"invalid_request\", Azure error message : \"Identity not found\"",
+        api_->getRESTErrorString());
+    EXPECT_TRUE(Logged("13-Azure error code : \"invalid_request\""));
+    // Without a token the client connects afresh next time.
+    EXPECT_EQ(13, api_->rest_connectToArray(instance));
+    EXPECT_EQ(2u, server_.Requests().size());
+}
+
+TEST_F(AnfConnectionTest, InstanceDetailsWithTheNetworkSection) {
+    Connect();
+    ServeInstance(cloudtest::InstanceDocument("sub-1", "rg-1", {"10.20.0.4", "10.20.1.4"}));
+    AzureNetApp::AzureInstanceInfo instance;
+    EXPECT_EQ(
+        0, api_->rest_getInstanceDetails(instance, ANF_API_CONST::ANF_GET_INSTANCE_FLAG_EXTENDED));
+    EXPECT_EQ("sub-1", instance.subscriptionId);
+    EXPECT_EQ("rg-1", instance.resourceGroupName);
+    EXPECT_EQ("kxvm", instance.name);
+    EXPECT_EQ("westeurope", instance.location);
+    EXPECT_FALSE(instance.vmId.empty());
+    ASSERT_EQ(2u, instance.networkInfo.interfaces.size());
+    EXPECT_EQ(std::vector<std::string>{"10.20.0.4"},
+              instance.networkInfo.interfaces[0].privateIPv4);
+    const std::vector<SeenRequest> seen = server_.RequestsTo("/metadata/instance");
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("/metadata/instance?api-version=2019-08-15", seen[0].target);
+    EXPECT_EQ("true", seen[0].Header("Metadata"));
+    EXPECT_TRUE(Logged("Start : Getting Instance Info"));
+    EXPECT_TRUE(Logged("End : Getting Instance Info"));
+}
+
+TEST_F(AnfConnectionTest, InstanceDetailsWithoutTheExtendedFlagSkipTheNetwork) {
+    Connect();
+    ServeInstance(cloudtest::InstanceDocument("sub-1", "rg-1", {"10.20.0.4"}));
+    AzureNetApp::AzureInstanceInfo instance;
+    instance.networkInfo.interfaces.resize(3);
+    EXPECT_EQ(0,
+              api_->rest_getInstanceDetails(instance, ANF_API_CONST::ANF_GET_INSTANCE_FLAG_NONE));
+    EXPECT_TRUE(instance.networkInfo.interfaces.empty());
+}
+
+TEST_F(AnfConnectionTest, AFailedInstanceRequestIsFifteen) {
+    Connect();
+    server_.OnFixed("GET", "/metadata/instance",
+                    {500, R"({"error":"internal","error_description":"try later"})", {}});
+    AzureNetApp::AzureInstanceInfo instance;
+    EXPECT_EQ(15, api_->rest_getInstanceDetails(instance, 0));
+    EXPECT_TRUE(
+        Logged("15-{Azure error code : \"internal\", Azure error message : \"try later\"}"
+               "-url-[instance?api-version=2019-08-15]"));
+}
+
+TEST_F(AnfConnectionTest, RequestsWithoutAClientFailInsteadOfCrashing) {
+    AzureNetApp::AzureInstanceInfo instance;
+    EXPECT_EQ(15, api_->rest_getInstanceDetails(instance, 0));
+    std::string response;
+    EXPECT_EQ(15, api_->rest_getAsyncOpDetails(kOperationLink, response));
+    AzureNetApp::AzureAsyncOpInfo op;
+    api_->SetRetries(3, 0);
+    op.asyncOpUrl = kOperationLink;
+    EXPECT_EQ(15, api_->monitorSnapOpProgress(op, 1));
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(AnfConnectionTest, InstanceDocumentVariants) {
+    AzureNetApp::AzureInstanceInfo instance;
+    const int extended = ANF_API_CONST::ANF_GET_INSTANCE_FLAG_EXTENDED;
+    EXPECT_EQ(14, api_->processGetInstanceDetailsResp("<html/>", instance, 0));
+    EXPECT_TRUE(Logged("Invalid JSON object encountered [<html/>]"));
+    EXPECT_EQ(14, api_->processGetInstanceDetailsResp(R"({"network":{}})", instance, 0));
+    EXPECT_TRUE(Logged("Failed to find instance compute details. [{\"network\":{}}]"));
+    EXPECT_EQ(14, api_->processGetInstanceDetailsResp(
+                      cloudtest::InstanceDocument("", "rg-1", {"10.0.0.4"}), instance, extended));
+    EXPECT_TRUE(Logged("Failed to find instance details. ["));
+    // Compute complete, network missing: still 0 with the extended flag.
+    EXPECT_EQ(0, api_->processGetInstanceDetailsResp(
+                     R"({"compute":{"subscriptionId":"s","resourceGroupName":"r"}})", instance,
+                     extended));
+    EXPECT_TRUE(Logged("Failed to find instance network details. ["));
+    EXPECT_EQ(0, api_->processGetInstanceDetailsResp(
+                     R"({"compute":{"subscriptionId":"s","resourceGroupName":"r"},"network":{}})",
+                     instance, extended));
+    EXPECT_TRUE(
+        Logged("Failed to parse instance network details, tag [interface] not found. [{}]"));
+    EXPECT_TRUE(Logged("Failed to parse instance network details. [{}]"));
+    // Numbers where text belongs read as absent.
+    EXPECT_EQ(14, api_->processGetInstanceDetailsResp(
+                      R"({"compute":{"subscriptionId":7,"resourceGroupName":"r"}})", instance, 0));
+}
+
+TEST_F(AnfConnectionTest, BadInterfacesAreSkippedAndLogged) {
+    AzureNetApp::AzureInstanceInfo instance;
+    const std::string document = R"({"compute":{"subscriptionId":"s","resourceGroupName":"r"},
+        "network":{"interface":[
+            {"ipv6":{}},
+            {"ipv4":{"subnet":[]}},
+            {"ipv4":{"ipAddress":[{"privateIpAddress":""},{"publicIpAddress":"1.2.3.4"}]}},
+            "not an object",
+            {"ipv4":{"ipAddress":[{"privateIpAddress":"10.0.0.7"},{"privateIpAddress":""}]}}
+        ]}})";
+    EXPECT_EQ(0, api_->processGetInstanceDetailsResp(
+                     document, instance, ANF_API_CONST::ANF_GET_INSTANCE_FLAG_EXTENDED));
+    ASSERT_EQ(1u, instance.networkInfo.interfaces.size());
+    EXPECT_EQ(std::vector<std::string>{"10.0.0.7"}, instance.networkInfo.interfaces[0].privateIPv4);
+    EXPECT_TRUE(Logged("Failed to parse instance network details, tag [ipv4] not found."));
+    EXPECT_TRUE(Logged("Failed to parse instance network details, tag [ipAddress] not found."));
+    EXPECT_TRUE(Logged("Invalid IPv4 private address found : [{\"privateIpAddress\":\"\"}] "));
+    EXPECT_TRUE(Logged("Failed to parse network interface ["));
+}
+
+TEST_F(AnfConnectionTest, DiagnosticLoggingDumpsRecordsButNeverTheToken) {
+    AzureNetApp::ANFArrayConfigs configs;
+    configs.diagnosticLogging = true;
+    api_->setConfigs(configs);
+    ASSERT_TRUE(api_->Logging());
+    Connect();
+    ServeInstance(cloudtest::InstanceDocument("sub-1", "rg-1", {"10.20.0.4"}));
+    AzureNetApp::AzureInstanceInfo instance;
+    EXPECT_EQ(0, api_->rest_getInstanceDetails(instance, 1));
+    EXPECT_TRUE(Logged("Dump of AzureAccessTokenInfo [access_token(length) : [" +
+                       std::to_string(std::string(kToken).size()) + "] expires_in : [3599]"));
+    EXPECT_TRUE(Logged("Dump of AzureInstanceInfo [subscriptionId : [sub-1]"));
+    EXPECT_TRUE(Logged("Response for URL [", "KXSnapRESTAPI_ANF"));
+    for (const kxsnap::LogEntry& entry : host_.Log()) {
+        EXPECT_EQ(std::string::npos, entry.text.find("token-body")) << entry.text;
+    }
+    EXPECT_EQ(std::string::npos, platformLog_.Text().find("token-body"));
+}
+
+TEST_F(AnfConnectionTest, ConfigsTakeOnlyPositiveValues) {
+    AzureNetApp::ANFArrayConfigs configs;
+    configs.retryCount = 0;
+    configs.retryInterval = -5;
+    EXPECT_TRUE(api_->setConfigs(configs));
+    EXPECT_EQ(1440, api_->RetryCount());
+    EXPECT_EQ(30, api_->RetryInterval());
+    EXPECT_FALSE(api_->Logging());
+    configs.retryCount = 7;
+    configs.retryInterval = 2;
+    api_->setConfigs(configs);
+    EXPECT_EQ(7, api_->RetryCount());
+    EXPECT_EQ(2, api_->RetryInterval());
+    TestableAPI silent(nullptr);
+    EXPECT_FALSE(silent.enableLogging());
+}
+
+TEST_F(AnfConnectionTest, ResourceManagerErrorShape) {
+    EXPECT_TRUE(api_->extractErrorMessage(
+        R"({"error":{"code":"Conflict","message":"busy","details":[]}})", false));
+    EXPECT_EQ("Azure error code : \"Conflict\", Azure error message : \"busy\"",
+              api_->getRESTErrorString());
+    EXPECT_EQ("Conflict", api_->LastAzureError().code);
+
+    api_->resetRESTErr();
+    EXPECT_FALSE(api_->extractErrorMessage("<html>Bad Gateway</html>", false));
+    EXPECT_EQ("Failed to parse response as JSON. Response [<html>Bad Gateway</html>]",
+              api_->getRESTErrorString());
+    EXPECT_TRUE(api_->LastAzureError().code.empty());
+
+    api_->resetRESTErr();
+    EXPECT_FALSE(api_->extractErrorMessage(R"({"status":"Failed"})", false));
+    EXPECT_EQ("\"error\" tag not found in REST error response", api_->getRESTErrorString());
+    EXPECT_TRUE(Logged("Invalid REST error response. \"error\" tag not found"));
+
+    api_->resetRESTErr();
+    EXPECT_FALSE(api_->extractErrorMessage(R"({"error":{"target":"x"}})", false));
+    EXPECT_EQ("\"code\"  and \"message\" tag not found in REST error response",
+              api_->getRESTErrorString());
+    // The metadata service's shape is not Resource Manager's.
+    api_->resetRESTErr();
+    EXPECT_FALSE(api_->extractErrorMessage(R"({"error":"invalid_request"})", false));
+}
+
+TEST_F(AnfConnectionTest, MetadataErrorShape) {
+    EXPECT_TRUE(api_->extractErrorMessage(R"({"error":"bad_request_102",)"
+                                          R"("error_description":"Required metadata header )"
+                                          R"(not specified"})",
+                                          true));
+    EXPECT_EQ(
+        "Azure error code : \"bad_request_102\", Azure error message : \"Required metadata "
+        "header not specified\"",
+        api_->getRESTErrorString());
+    api_->resetRESTErr();
+    EXPECT_FALSE(api_->extractMetadataErrorMessage("not json"));
+    EXPECT_TRUE(api_->getRESTErrorString().empty());
+    EXPECT_TRUE(Logged("Invalid REST error response. "));
+    api_->resetRESTErr();
+    EXPECT_FALSE(api_->extractMetadataErrorMessage(R"({"newest-versions":[]})"));
+    EXPECT_EQ("\"error\"  and \"error_description\" tag not found in REST error response",
+              api_->getRESTErrorString());
+}
+
+TEST(AnfAsyncLink, TheConfiguredEndpointIsStrippedWhateverItsLength) {
+    KXSnapAzureNetAppAPI api(nullptr);
+    {
+        kxtest::ScopedEnv arm("KXSO_ARM_ENDPOINT", nullptr);
+        EXPECT_EQ("subscriptions/s/providers/Microsoft.NetApp/locations/l/operationResults/o?a=1",
+                  api.processAsyncURL(
+                      "Azure-AsyncOperation: https://management.azure.com/subscriptions/"
+                      "s/providers/Microsoft.NetApp/locations/l/operationResults/o?a=1\r\n"));
+    }
+    {
+        kxtest::ScopedEnv arm("KXSO_ARM_ENDPOINT", "https://127.0.0.1:8443");
+        EXPECT_EQ(
+            "subscriptions/s/operationResults/o",
+            api.processAsyncURL(" https://127.0.0.1:8443/subscriptions/s/operationResults/o \n"));
+        // A link elsewhere is only trimmed.
+        EXPECT_EQ("https://other.example/subscriptions/s",
+                  api.processAsyncURL("\r\nhttps://other.example/subscriptions/s\r\n"));
+    }
+}
+
+TEST_F(AnfConnectionTest, RetryCountOneMakesNoPollAndReturnsMinusOne) {
+    Connect();
+    api_->SetRetries(1, 30);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(-1, Monitor({Status("Succeeded")}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    EXPECT_EQ(0u, Polls());
+    EXPECT_EQ("Azure async operation did not complete in time. Last Status []",
+              api_->getErrorString());
+    EXPECT_TRUE(Logged("Azure async operation did not complete in time. Last Status []"));
+    EXPECT_TRUE(Logged("Azure async operation monitoring - End (exhausted retry) Status [-1]"));
+    EXPECT_TRUE(Logged(
+        "Azure async operation monitoring - Configs : Max Retry [1], Sleep Interval in sec [30]"));
+}
+
+TEST_F(AnfConnectionTest, RunningOperationsArePolledUntilTheySucceed) {
+    Connect();
+    api_->SetRetries(10, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(0, Monitor({Status("InProgress", R"(,"percentComplete":50)"), Status("Creating"),
+                          Status("Creating", R"(,"percentComplete":1e308)"),
+                          Status("Succeeded", R"(,"properties":{"resourceName":"acc/pool/vol"})")},
+                         ANF_API_CONST::ANF_OP_CREATE_CLONE, op));
+    EXPECT_EQ(4u, Polls());
+    EXPECT_EQ("acc/pool/vol", op.resourceName);
+    EXPECT_TRUE(Logged("Azure async operation status [InProgress] , progress [50.000000]"));
+    EXPECT_TRUE(Logged("Azure async operation status [Creating] , progress [-1.000000]"));
+    EXPECT_TRUE(Logged("Azure async operation succeeded."));
+    EXPECT_TRUE(Logged("Monitoring Azure async operation - try [4/10]", "KXSnapAzureNetAppAPI"));
+}
+
+TEST_F(AnfConnectionTest, AtMostRetryCountMinusOnePolls) {
+    Connect();
+    api_->SetRetries(4, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(25, Monitor({Status("InProgress")}, ANF_API_CONST::ANF_OP_REVERT_VOL, op));
+    EXPECT_EQ(3u, Polls());
+    EXPECT_EQ("Azure async operation did not complete in time. Last Status [InProgress]",
+              api_->getErrorString());
+    EXPECT_TRUE(Logged("Azure async operation monitoring - End (exhausted retry) Status [25]"));
+}
+
+TEST_F(AnfConnectionTest, StatusComparisonsAreExact) {
+    Connect();
+    api_->SetRetries(2, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(25, Monitor({Status("succeeded")}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+}
+
+TEST_F(AnfConnectionTest, AFailedDeleteOfAResourceNotFoundIsEighteen) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(18,
+              Monitor({Status("Failed", R"(,"properties":{"resourceName":"snap-1"},)"
+                                        R"("error":{"code":"resourcenotfound","message":"gone"})")},
+                      ANF_API_CONST::ANF_OP_DELETE_SNAP, op));
+    EXPECT_TRUE(Logged("Azure async operation failed."));
+    EXPECT_TRUE(Logged("The resource [snap-1] doesn't exist."));
+    EXPECT_EQ(1u, Polls());
+}
+
+TEST_F(AnfConnectionTest, TheSameFailureOfACreateCloneIsSeventeen) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(
+        17, Monitor({Status("Failed", R"(,"error":{"code":"resourcenotfound","message":"gone"})")},
+                    ANF_API_CONST::ANF_OP_CREATE_CLONE, op));
+    EXPECT_FALSE(Logged("doesn't exist"));
+    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("resourcenotfound"));
+}
+
+TEST_F(AnfConnectionTest, DeleteCloneNotFoundIsEighteenAndOtherCodesSeventeen) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(18, Monitor({Status("Failed", R"(,"error":{"code":"NotFound"})")},
+                          ANF_API_CONST::ANF_OP_DELETE_CLONE, op));
+    LoopbackServer other;
+    cloudtest::ScopedEndpoints endpoints(other);
+    other.OnFixed("GET", "/metadata/identity/oauth2/token",
+                  {200, cloudtest::TokenDocument(kToken), {}});
+    other.On("GET", kOperationPath,
+             Sequence({Status("Failed", R"(,"error":{"code":"Conflict"})")}));
+    TestableAPI api(&host_.Record(0));
+    api.SetRetries(5, 0);
+    AzureNetApp::AzureInstanceInfo instance;
+    ASSERT_EQ(0, api.rest_connectToArray(instance));
+    AzureNetApp::AzureAsyncOpInfo second;
+    second.asyncOpUrl = kOperationLink;
+    EXPECT_EQ(17, api.monitorSnapOpProgress(second, ANF_API_CONST::ANF_OP_DELETE_SNAP));
+}
+
+TEST_F(AnfConnectionTest, AFailedOperationWithoutErrorObjectNeverCountsAsGone) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    // The first poll fails with a "NotFound" error; the operation then ends
+    // "Failed" without saying why: that is a failure, not "already deleted".
+    EXPECT_EQ(
+        17, Monitor({{404, R"({"error":{"code":"NotFound","message":"x"}})", {}}, Status("Failed")},
+                    ANF_API_CONST::ANF_OP_DELETE_SNAP, op));
+}
+
+TEST_F(AnfConnectionTest, AStatusDocumentWithoutStatusIsRetriedAtOnce) {
+    Connect();
+    api_->SetRetries(5, 30);  // a sleep here would take half a minute
+    AzureNetApp::AzureAsyncOpInfo op;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, Monitor({{200, R"({"percentComplete":10})", {}},
+                          {200, "<html/>", {}},
+                          {500, R"({"error":{"code":"Internal","message":"x"}})", {}},
+                          Status("Succeeded")},
+                         ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(4u, Polls());
+    EXPECT_TRUE(Logged("Failure when trying to parse async operation details - retrying"));
+    EXPECT_TRUE(Logged("Failure when trying to get async operation details - retrying"));
+    EXPECT_TRUE(Logged("-1-{Azure error code : \"Internal\""));
+}
+
+TEST_F(AnfConnectionTest, AStatusDocumentWithoutPropertiesIsAccepted) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    op.resourceName = "kept";
+    EXPECT_EQ(0, Monitor({Status("Succeeded", R"(,"startTime":"t0","endTime":"t1")")},
+                         ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    EXPECT_EQ("kept", op.resourceName);
+    EXPECT_EQ("t0", op.startTime);
+    EXPECT_EQ("t1", op.endTime);
+}
+
+TEST_F(AnfConnectionTest, ExhaustedFailuresReturnTheLastFailureCode) {
+    Connect();
+    api_->SetRetries(3, 30);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(15, Monitor({{503, "", {}}}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    EXPECT_EQ(2u, Polls());
+    EXPECT_TRUE(Logged("Azure async operation monitoring - End (exhausted retry) Status [15]"));
+}
+
+}  // namespace

@@ -1,0 +1,323 @@
+// The NetApp Files records: resource ids, protocols, errors, the instance and
+// token records, their dumps (log text, exact), and hostile input.
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "KXSnapCloud/KXSnapAzureNetAppDS.h"
+#include "KXSnapCloud/KXSnapAzureNetAppJson.h"
+#include "support/TestHost.h"
+
+namespace {
+
+using AzureNetApp::ANFArrayConfigs;
+using AzureNetApp::AzureAccessTokenInfo;
+using AzureNetApp::AzureAsyncOpInfo;
+using AzureNetApp::AzureError;
+using AzureNetApp::AzureInstanceInfo;
+using AzureNetApp::AzureNetAppSnapshotInfo;
+using AzureNetApp::AzureNetAppVolumeInfo;
+using AzureNetApp::AzureNetworkInterface;
+using AzureNetApp::KxSnapANFSnapObj;
+using AzureNetApp::ProtocolTypes;
+
+const char* const kVolumeId =
+    "/subscriptions/sub-1/resourceGroups/rg-1/providers/Microsoft.NetApp/netAppAccounts/acc-1/"
+    "capacityPools/pool-1/volumes/vol-1";
+
+TEST(AnfVolumeRecord, ParsesTheFiveCoordinatesOfAVolumeId) {
+    AzureNetAppVolumeInfo volume;
+    volume.rawPath = kVolumeId;
+    ASSERT_TRUE(volume.parseRawPath());
+    EXPECT_EQ("sub-1", volume.subscriptionId);
+    EXPECT_EQ("rg-1", volume.resourceGroupName);
+    EXPECT_EQ("acc-1", volume.netappAccountName);
+    EXPECT_EQ("pool-1", volume.capacityPoolName);
+    EXPECT_EQ("vol-1", volume.volumeName);
+}
+
+TEST(AnfVolumeRecord, GreedyGroupsPutExtraSegmentsIntoTheVolumeName) {
+    AzureNetAppVolumeInfo volume;
+    volume.rawPath = std::string(kVolumeId) + "/snapshots/snap-1";
+    ASSERT_TRUE(volume.parseRawPath());
+    EXPECT_EQ("vol-1/snapshots/snap-1", volume.volumeName);
+    EXPECT_EQ("pool-1", volume.capacityPoolName);
+}
+
+TEST(AnfVolumeRecord, RefusesEmptyPartialAndForeignIds) {
+    AzureNetAppVolumeInfo volume;
+    EXPECT_FALSE(volume.parseRawPath());
+    volume.rawPath = "/subscriptions/sub-1/resourceGroups/rg-1";
+    EXPECT_FALSE(volume.parseRawPath());
+    // Whole-string match: a prefix before the id does not match.
+    volume.rawPath = std::string("x") + kVolumeId;
+    EXPECT_FALSE(volume.parseRawPath());
+    volume.rawPath =
+        "/subscriptions/s/resourceGroups/r/providers/Microsoft.Compute/disks/d/volumes/v";
+    EXPECT_FALSE(volume.parseRawPath());
+    EXPECT_TRUE(volume.subscriptionId.empty());
+}
+
+TEST(AnfVolumeRecord, HostileIdsAreRefusedQuickly) {
+    AzureNetAppVolumeInfo volume;
+    std::string crafted = "/subscriptions/";
+    for (int i = 0; i < 40; ++i) {
+        crafted += "/resourceGroups//providers/Microsoft.NetApp/netAppAccounts//capacityPools//";
+    }
+    crafted += "x";
+    const std::string tooLong = std::string(kVolumeId) + std::string(5000, 'v');
+    const auto start = std::chrono::steady_clock::now();
+    volume.rawPath = crafted;
+    EXPECT_FALSE(volume.parseRawPath());
+    volume.rawPath = tooLong;
+    EXPECT_FALSE(volume.parseRawPath());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(AnfSnapshotRecord, TakesOnlyTheSnapshotNameFromItsId) {
+    AzureNetAppSnapshotInfo snapshot;
+    EXPECT_FALSE(snapshot.parseRawPath());
+    snapshot.snapRawPath = std::string(kVolumeId) + "/snapshots/snap-1";
+    ASSERT_TRUE(snapshot.parseRawPath());
+    EXPECT_EQ("snap-1", snapshot.snapshotName);
+    EXPECT_TRUE(snapshot.volumeName.empty());
+    snapshot.snapRawPath = kVolumeId;
+    EXPECT_FALSE(snapshot.parseRawPath());
+}
+
+TEST(AnfVolumeRecord, ClearKeepsSharePathAndMountTargets) {
+    AzureNetAppVolumeInfo volume;
+    volume.rawPath = kVolumeId;
+    ASSERT_TRUE(volume.parseRawPath());
+    volume.sharePath = "vol1";
+    volume.location = "westeurope";
+    volume.mountTargets.push_back({"10.0.0.4"});
+    volume.protocolTypes.nfsv3 = true;
+    volume.clear();
+    EXPECT_EQ("vol1", volume.sharePath);
+    ASSERT_EQ(1u, volume.mountTargets.size());
+    EXPECT_TRUE(volume.subscriptionId.empty());
+    EXPECT_TRUE(volume.location.empty());
+    EXPECT_TRUE(volume.rawPath.empty());
+    EXPECT_FALSE(volume.protocolTypes.isValid());
+}
+
+TEST(AnfVolumeRecord, DumpClosesEveryValueWithOneBracket) {
+    AzureNetAppVolumeInfo volume;
+    volume.subscriptionId = "s";
+    volume.resourceGroupName = "r";
+    volume.netappAccountName = "a";
+    volume.capacityPoolName = "p";
+    volume.volumeName = "v";
+    volume.fileSystemId = "f";
+    volume.location = "l";
+    volume.rawPath = "/x";
+    volume.rawName = "a/p/v";
+    volume.sharePath = "sp";
+    volume.subnetId = "sn";
+    volume.usageThreshold = "100";
+    volume.protocolTypes.nfsv41 = true;
+    EXPECT_EQ(
+        "subscriptionId : [s] resourceGroupName : [r] netappAccountName : [a] "
+        "capacityPoolName : [p] volumeName : [v] fileSystemId : [f] location : [l] "
+        "rawPath : [/x] rawName : [a/p/v] sharePath : [sp] subnetId : [sn] "
+        "usageThreshold : [100] protocolTypes : [[NFSv3:false, NFSv4:true, SMB:false]]",
+        volume.dump());
+}
+
+TEST(AnfProtocolTypes, ParseFromArrayIgnoresLetterCase) {
+    ProtocolTypes protocols;
+    EXPECT_TRUE(protocols.parseFromArray(AnfJson::Value::parse(R"(["nfsv3","smb"])")));
+    EXPECT_TRUE(protocols.nfsv3);
+    EXPECT_FALSE(protocols.nfsv41);
+    EXPECT_TRUE(protocols.smb);
+    EXPECT_TRUE(protocols.parseFromArray(AnfJson::Value::parse(R"(["NfSv4.1", 7, null])")));
+    EXPECT_TRUE(protocols.nfsv41);
+    EXPECT_FALSE(protocols.nfsv3);
+}
+
+TEST(AnfProtocolTypes, UnknownNamesOnlyLeaveTheFlagsUnset) {
+    ProtocolTypes protocols;
+    protocols.nfsv3 = true;
+    EXPECT_FALSE(protocols.parseFromArray(AnfJson::Value::parse(R"(["CIFS"])")));
+    EXPECT_FALSE(protocols.nfsv3);
+    EXPECT_FALSE(protocols.parseFromArray(AnfJson::Value::parse(R"({"NFSv3":true})")));
+}
+
+TEST(AnfProtocolTypes, JsonArrayListsTheSetFlagsInOrder) {
+    ProtocolTypes protocols;
+    EXPECT_EQ("[]", AnfJson::text(protocols.createJSONArray()));
+    protocols.smb = true;
+    protocols.nfsv3 = true;
+    EXPECT_EQ(R"(["NFSv3","SMB"])", AnfJson::text(protocols.createJSONArray()));
+    protocols.nfsv41 = true;
+    EXPECT_EQ(R"(["NFSv3","NFSv4.1","SMB"])", AnfJson::text(protocols.createJSONArray()));
+    EXPECT_EQ("[NFSv3:true, NFSv4:true, SMB:true]", protocols.dump());
+}
+
+TEST(AnfAzureError, ReadsBothShapes) {
+    AzureError error;
+    EXPECT_TRUE(error.fromJsonObj(
+        AnfJson::Value::parse(R"({"code":"ResourceNotFound","message":"gone"})"), false));
+    EXPECT_EQ("ResourceNotFound", error.code);
+    EXPECT_EQ("gone", error.message);
+    EXPECT_EQ("Azure error code : \"ResourceNotFound\", Azure error message : \"gone\"",
+              error.toString());
+    EXPECT_TRUE(error.fromJsonObj(
+        AnfJson::Value::parse(
+            R"({"error":"invalid_request","error_description":"Identity not found"})"),
+        true));
+    EXPECT_EQ("invalid_request", error.code);
+    EXPECT_EQ("Identity not found", error.message);
+}
+
+TEST(AnfAzureError, WithoutTheKeysReturnsFalseAndStaysEmpty) {
+    AzureError error;
+    error.code = "old";
+    EXPECT_FALSE(error.fromJsonObj(AnfJson::Value::parse(R"({"status":"Failed"})"), false));
+    EXPECT_TRUE(error.code.empty());
+    EXPECT_TRUE(error.message.empty());
+    // Numbers are not text: the record does not guess.
+    EXPECT_FALSE(error.fromJsonObj(AnfJson::Value::parse(R"({"code":404})"), false));
+    EXPECT_FALSE(error.fromJsonObj(AnfJson::Value::parse("[1,2]"), true));
+}
+
+TEST(AnfInstanceRecord, GenerateUriNeedsAllThreeParts) {
+    AzureInstanceInfo instance;
+    instance.subscriptionId = "sub";
+    instance.resourceGroupName = "rg";
+    instance.uri = "old";
+    EXPECT_FALSE(instance.generateUri());
+    EXPECT_EQ("old", instance.uri);
+    instance.name = "vm";
+    EXPECT_TRUE(instance.generateUri());
+    EXPECT_EQ("/subscriptions/sub/resourceGroups/rg/providers/Microsoft.Compute/virtualMachines/vm",
+              instance.uri);
+}
+
+TEST(AnfInstanceRecord, ValidateNeedsSubscriptionAndResourceGroup) {
+    AzureInstanceInfo instance;
+    EXPECT_FALSE(instance.validate());
+    instance.subscriptionId = "sub";
+    EXPECT_FALSE(instance.validate());
+    instance.resourceGroupName = "rg";
+    EXPECT_TRUE(instance.validate());
+    instance.accessibleResGroups.push_back({"s", "g"});
+    instance.networkInfo.interfaces.push_back({{"10.0.0.4"}, {}});
+    instance.clear();
+    EXPECT_FALSE(instance.validate());
+    EXPECT_TRUE(instance.accessibleResGroups.empty());
+    EXPECT_TRUE(instance.networkInfo.interfaces.empty());
+}
+
+TEST(AnfInstanceRecord, DumpIsOneExactLine) {
+    AzureInstanceInfo instance;
+    instance.subscriptionId = "sub";
+    instance.resourceGroupName = "rg";
+    instance.location = "westeurope";
+    instance.name = "vm";
+    instance.vmId = "id";
+    instance.accessibleResGroups = {{"s1", "g1"}, {"s2", "g2"}};
+    AzureNetworkInterface first;
+    first.privateIPv4 = {"10.0.0.4", "10.0.0.5"};
+    AzureNetworkInterface second;
+    second.privateIPv4 = {"10.1.0.4"};
+    second.privateIPv6 = {"fe80::1"};
+    instance.networkInfo.interfaces = {first, second};
+    instance.networkInfo.connectedVNet = "vnet";
+    instance.networkInfo.peeredVNets = {"p1", "p2"};
+    EXPECT_EQ(
+        "subscriptionId : [sub] resourceGroupName : [rg] location : [westeurope] name : [vm] "
+        "uri : [] vmId : [id] accessibleResGroups : (2)[{s1:g1}{s2:g2}] networkInfo : "
+        "[[ IP Addresses{  (Private IPV4 [ 10.0.0.4,10.0.0.5,] Private IPV6 [ ] )  "
+        "(Private IPV4 [ 10.1.0.4,] Private IPV6 [ fe80::1,] ) }, Connected VNet {vnet}, "
+        "Peered VNets {p1,p2} ]]",
+        instance.dump());
+}
+
+TEST(AnfTokenRecord, DumpShowsTheTokensLengthNeverTheToken) {
+    AzureAccessTokenInfo token;
+    token.access_token = "eyJ0eXAiOiJKV1Qi.secret-part";
+    token.expires_in = "3599";
+    token.expires_on = "1506484173";
+    token.resource = "https://management.azure.com/";
+    token.token_type = "Bearer";
+    token.not_before = "1506480273";
+    token.client_id = "cid";
+    token.ext_expires_in = "3599";
+    const std::string dump = token.dump();
+    EXPECT_EQ(
+        "access_token(length) : [28] expires_in : [3599] expires_on : [1506484173] "
+        "resource : [https://management.azure.com/] token_type : [Bearer] "
+        "not_before : [1506480273] client_id : [cid] ext_expires_in : [3599]",
+        dump);
+    EXPECT_EQ(std::string::npos, dump.find("secret-part"));
+    token.clear();
+    EXPECT_TRUE(token.access_token.empty());
+    EXPECT_TRUE(token.ext_expires_in.empty());
+}
+
+TEST(AnfArrayConfigs, DefaultsAndDump) {
+    ANFArrayConfigs configs;
+    EXPECT_EQ(1440, configs.retryCount);
+    EXPECT_EQ(30, configs.retryInterval);
+    EXPECT_FALSE(configs.diagnosticLogging);
+    EXPECT_EQ("{ Retry count [1440], Retry interval [30], Diagnostic logging [disabled] }",
+              configs.dump());
+    configs.diagnosticLogging = true;
+    configs.retryCount = 3;
+    EXPECT_EQ("{ Retry count [3], Retry interval [30], Diagnostic logging [enabled] }",
+              configs.dump());
+    configs.init();
+    EXPECT_EQ(1440, configs.retryCount);
+}
+
+TEST(AnfAsyncOp, ClearEmptiesOnlyTheLink) {
+    AzureAsyncOpInfo op;
+    EXPECT_EQ(-1, op.percentComplete);
+    op.asyncOpUrl = "subscriptions/x";
+    op.status = "InProgress";
+    op.clear();
+    EXPECT_TRUE(op.asyncOpUrl.empty());
+    EXPECT_EQ("InProgress", op.status);
+}
+
+TEST(AnfSnapObj, ReadsTheSnapshotNumberOnceAndResets) {
+    kxtest::TestHost host;
+    kxsnap::RecordData data;
+    data.snapId = 4711;
+    kxsnap::HostRecord& record = host.Add(data);
+    KxSnapANFSnapObj snapObj(&record);
+    record.data().snapId = 1;
+    EXPECT_EQ(4711, snapObj.snapNum);
+    EXPECT_EQ(&record, snapObj.snapInfo);
+    snapObj.deviceName = "10.0.0.4:/vol1";
+    snapObj.reset();
+    EXPECT_EQ(nullptr, snapObj.snapInfo);
+    EXPECT_TRUE(snapObj.deviceName.empty());
+    KxSnapANFSnapObj empty;
+    EXPECT_EQ(nullptr, empty.snapInfo);
+    EXPECT_EQ(0, empty.snapNum);
+}
+
+TEST(AnfJsonHelpers, KindsAreNeverConfused) {
+    AnfJson::Value object;
+    ASSERT_TRUE(AnfJson::parse(R"({"s":"1","n":2,"o":{},"a":[]})", object));
+    EXPECT_TRUE(AnfJson::has<AnfJson::String>(object, "s"));
+    EXPECT_FALSE(AnfJson::has<AnfJson::Number>(object, "s"));
+    EXPECT_EQ(2, AnfJson::get<AnfJson::Number>(object, "n", -1));
+    EXPECT_EQ("dflt", AnfJson::get<AnfJson::String>(object, "n", "dflt"));
+    EXPECT_TRUE(AnfJson::has<AnfJson::Object>(object, "o"));
+    EXPECT_FALSE(AnfJson::has<AnfJson::Object>(object, "a"));
+    EXPECT_TRUE(AnfJson::has<AnfJson::Array>(object, "a"));
+    AnfJson::Value notObject;
+    EXPECT_FALSE(AnfJson::parse("[1]", notObject));
+    EXPECT_TRUE(notObject.is_object());
+    EXPECT_FALSE(AnfJson::parse("<html>", notObject));
+    EXPECT_FALSE(AnfJson::parse(std::string(1000, '[') + std::string(1000, ']'), notObject));
+    AnfJson::import(notObject, "k", "v");
+    EXPECT_EQ(R"({"k":"v"})", AnfJson::text(notObject));
+}
+
+}  // namespace
