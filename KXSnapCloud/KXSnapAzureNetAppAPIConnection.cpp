@@ -3,7 +3,7 @@
 
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
 #include "KXSnapCloud/KXSnapAzureNetAppEndpoints.h"
-#include "platform/FXString.h"
+#include "src/KXSORecordLog.h"
 
 namespace {
 constexpr const char* kTag = "KXSnapAzureNetapp";
@@ -166,23 +166,15 @@ bool KXSnapAzureNetAppAPI::sendRESTRequest(int type, const std::string& path,
 }
 
 void KXSnapAzureNetAppAPI::logLine(int level, const char* format, ...) const {
-    if (logger == nullptr) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    const std::string text = FXString::FormatV(format, args);
+    LogOnRecordV(logger, level, kTag, format, args);
     va_end(args);
-    logger->logMessage(level, kTag, "%s", text.c_str());
 }
 
 void KXSnapAzureNetAppAPI::logTagged(int level, const char* tag, const char* format, ...) const {
-    if (logger == nullptr) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    const std::string text = FXString::FormatV(format, args);
+    LogOnRecordV(logger, level, tag, format, args);
     va_end(args);
-    logger->logMessage(level, tag, "%s", text.c_str());
 }

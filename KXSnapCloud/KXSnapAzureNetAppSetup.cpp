@@ -7,6 +7,7 @@
 #include "KXSnapCloud/KXSnapCloudConstants.h"
 #include "platform/FXString.h"
 #include "platform/KXPlatformInfo.h"
+#include "src/KXSORecordLog.h"
 
 namespace {
 
@@ -220,12 +221,8 @@ KxSnapANFSnapObj* KXSnapAzureNetApp::firstSnapObj() {
 }
 
 void KXSnapAzureNetApp::logLine(int level, const char* format, ...) const {
-    if (logger == nullptr) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    const std::string text = FXString::FormatV(format, args);
+    LogOnRecordV(logger, level, kTag, format, args);
     va_end(args);
-    logger->logMessage(level, kTag, "%s", text.c_str());
 }

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "KXSnapCloud/KXSnapCloudConstants.h"
-#include "platform/FXString.h"
+#include "src/KXSORecordLog.h"
 
 namespace {
 
@@ -203,23 +203,15 @@ bool KXSnapCloudController::initializeServiceEngines() {
 }
 
 void KXSnapCloudController::logError(const char* format, ...) {
-    if (logger_ == nullptr) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    const std::string text = FXString::FormatV(format, args);
+    LogOnRecordV(logger_, KXSO::LOG_ERROR, kTag, format, args);
     va_end(args);
-    logger_->logMessage(KXSO::LOG_ERROR, kTag, "%s", text.c_str());
 }
 
 void KXSnapCloudController::logDetail(const char* format, ...) {
-    if (logger_ == nullptr) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    const std::string text = FXString::FormatV(format, args);
+    LogOnRecordV(logger_, KXSO::LOG_DETAIL, kTag, format, args);
     va_end(args);
-    logger_->logMessage(KXSO::LOG_DETAIL, kTag, "%s", text.c_str());
 }

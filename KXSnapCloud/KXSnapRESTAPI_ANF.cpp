@@ -3,8 +3,8 @@
 
 #include <cstdarg>
 
-#include "platform/FXString.h"
 #include "platform/KXLibCurl.h"
+#include "src/KXSORecordLog.h"
 
 namespace {
 constexpr const char* kTag = "KXSnapRESTAPI_ANF";
@@ -127,12 +127,8 @@ bool KXSnapRESTAPI_ANF::setCommonCurlHeaders(bool meta) {
 }
 
 void KXSnapRESTAPI_ANF::logLine(int level, const char* format, ...) const {
-    if (logger == nullptr) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    const std::string text = FXString::FormatV(format, args);
+    LogOnRecordV(logger, level, kTag, format, args);
     va_end(args);
-    logger->logMessage(level, kTag, "%s", text.c_str());
 }

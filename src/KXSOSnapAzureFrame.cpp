@@ -2,8 +2,8 @@
 
 #include <cstdarg>
 
-#include "platform/FXString.h"
 #include "platform/KxException.h"
+#include "src/KXSORecordLog.h"
 
 ManagedDiskCall::ManagedDiskCall(const ManagedDiskDriverInfo& info, KXSO::SnapInfo** devices,
                                  int16_t count, KXSO::KXOSUtil* util)
@@ -12,9 +12,8 @@ ManagedDiskCall::ManagedDiskCall(const ManagedDiskDriverInfo& info, KXSO::SnapIn
 void ManagedDiskCall::Log(int level, const char* format, ...) const {
     va_list args;
     va_start(args, format);
-    std::string text = FXString::FormatV(format, args);
+    LogOnRecordV(logRecord(), level, AZUREAPI_TAG, format, args);
     va_end(args);
-    logRecord()->logMessage(level, AZUREAPI_TAG, "%s", text.c_str());
 }
 
 void ManagedDiskCall::RecordFailure(KXSO::SnapInfo* record, int code) {
