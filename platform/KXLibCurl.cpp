@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/EvDebug.h"
+#include "platform/KXPlatformInfo.h"
 #include "platform/FXString.h"
 #include "platform/KxPlatformEnv.h"
 
@@ -32,16 +33,61 @@ bool InitCurlGlobally() {
     return result == CURLE_OK;
 }
 
-// Connection and transfer time-outs: none of our own yet, so libcurl's
-// defaults apply (300 s to connect, no limit on a transfer). This is the one
-// place to set them once settings for them exist.
-bool ApplyTimeLimits(CURL* /*curl*/) {
-    return true;
-}
-
 template <typename Value>
 bool SetOption(CURL* curl, CURLoption option, Value value) {
     return curl_easy_setopt(curl, option, value) == CURLE_OK;
+}
+
+// A request that never ends must not hold a backup job (and the host thread
+// running it) forever: a server that accepts a connection and then goes
+// silent, a proxy that swallows packets, a metadata address that is not
+// there. Each limit is a setting; 0 turns that limit off.
+struct TimeLimits {
+    // Connecting, TLS handshake included. Loopback and the metadata service
+    // answer in milliseconds, Resource Manager in well under a second.
+    long connectSecs = 30;
+    // No byte at all for this long means the peer is gone. Resource Manager
+    // answers a synchronous request within about a minute or fails it.
+    long stallSecs = 90;
+    // The whole request, however slowly it trickles. Long-running work is
+    // polled by the callers, so no single request legitimately takes longer.
+    long requestSecs = 300;
+};
+
+constexpr const char* kConnectTimeoutKey = "nAzureHttpConnectTimeoutSecs";
+constexpr const char* kStallTimeoutKey = "nAzureHttpStallTimeoutSecs";
+constexpr const char* kRequestTimeoutKey = "nAzureHttpRequestTimeoutSecs";
+
+void ReadLimit(const char* key, long& limit) {
+    int32_t configured = 0;
+    if (KXPlatformInfo::getNumber(KX_SETTINGS_SECTION, key, configured)) {
+        if (configured >= 0) {
+            limit = configured;
+        } else {
+            EvDebug().Error(kLogTag, "Ignoring negative setting %s=%d", key, configured);
+        }
+    }
+}
+
+TimeLimits ConfiguredTimeLimits() {
+    TimeLimits limits;
+    ReadLimit(kConnectTimeoutKey, limits.connectSecs);
+    ReadLimit(kStallTimeoutKey, limits.stallSecs);
+    ReadLimit(kRequestTimeoutKey, limits.requestSecs);
+    return limits;
+}
+
+bool ApplyTimeLimits(CURL* curl) {
+    const TimeLimits limits = ConfiguredTimeLimits();
+    // libcurl reads 0 as "its default" (300 s) for connecting and "no limit"
+    // for the others; a connect limit of 0 therefore falls back to the
+    // request limit, or libcurl's own when that is off too.
+    const long connectSecs = limits.connectSecs > 0 ? limits.connectSecs : limits.requestSecs;
+    return SetOption(curl, CURLOPT_CONNECTTIMEOUT, connectSecs) &&
+           // Below 1 byte per second for stallSecs seconds aborts the transfer.
+           SetOption(curl, CURLOPT_LOW_SPEED_LIMIT, limits.stallSecs > 0 ? 1L : 0L) &&
+           SetOption(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSecs) &&
+           SetOption(curl, CURLOPT_TIMEOUT, limits.requestSecs);
 }
 
 // Everything about a new handle that does not depend on the object's callbacks.

@@ -1,5 +1,6 @@
 // The HTTP client against a real loopback HTTP(S) server: what goes on the
 // wire, what comes back, connection reuse, trust and the masking trace.
+#include <chrono>
 #include <cstring>
 #include <set>
 #include <string>
@@ -415,3 +416,59 @@ TEST(HttpsClientTest, NameMismatchIsRefusedEvenWithTheCaFile) {
 }
 
 }  // namespace
+
+// Time limits come from the settings when a client is initialised; a silent
+// peer must end the request with an error instead of hanging the job.
+class HttpTimeLimitTest : public ::testing::Test {
+protected:
+    static double SecondsToFail(const std::string& url) {
+        KXLibCurl client;
+        EXPECT_TRUE(client.KXLibCurlInit(kContentType));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(client.KXLibCurlSendHttpReq(HTTP_REQ_GET, url, nullptr, 0));
+        EXPECT_EQ(0, client.GetHttpErrorCode());
+        EXPECT_NE(0u, strlen(client.GetCurlErrorBuffer()));
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    kxtest::SilentPort silent_;
+};
+
+TEST_F(HttpTimeLimitTest, SilentServerEndsAtTheStallLimit) {
+    kxtest::ScopedSettings settings(
+        "[Ferrolink]\nnAzureHttpStallTimeoutSecs=1\nnAzureHttpRequestTimeoutSecs=0\n");
+    const double seconds = SecondsToFail("http://127.0.0.1:" + std::to_string(silent_.Port()) + "/");
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 10.0);
+}
+
+TEST_F(HttpTimeLimitTest, SilentServerEndsAtTheRequestLimitWhenStallIsOff) {
+    kxtest::ScopedSettings settings(
+        "[Ferrolink]\nnAzureHttpStallTimeoutSecs=0\nnAzureHttpRequestTimeoutSecs=1\n");
+    const double seconds = SecondsToFail("http://127.0.0.1:" + std::to_string(silent_.Port()) + "/");
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 10.0);
+}
+
+TEST_F(HttpTimeLimitTest, TlsHandshakeThatNeverStartsEndsAtTheConnectLimit) {
+    // The TCP connection succeeds but the server never answers the
+    // ClientHello, which libcurl counts as part of connecting.
+    kxtest::ScopedSettings settings(
+        "[Ferrolink]\nnAzureHttpConnectTimeoutSecs=1\nnAzureHttpStallTimeoutSecs=0\n"
+        "nAzureHttpRequestTimeoutSecs=0\n");
+    const double seconds =
+        SecondsToFail("https://127.0.0.1:" + std::to_string(silent_.Port()) + "/");
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 10.0);
+}
+
+TEST_F(HttpTimeLimitTest, NegativeLimitIsReportedAndTheDefaultKept) {
+    // A broken setting must not switch the limits off silently.
+    LoopbackServer server;
+    kxtest::ScopedSettings settings(
+        "[Ferrolink]\nnAzureHttpStallTimeoutSecs=-5\nnAzureHttpRequestTimeoutSecs=soon\n");
+    ScopedLogFile log;
+    KXLibCurl client;
+    ASSERT_TRUE(client.KXLibCurlInit(kContentType));
+    EXPECT_TRUE(client.KXLibCurlSendHttpReq(HTTP_REQ_GET, server.Url("/x"), nullptr, 0));
+    EXPECT_NE(std::string::npos, log.Text().find("Ignoring negative setting nAzureHttpStallTimeoutSecs=-5"));
+}

@@ -183,6 +183,26 @@ void LoopbackServer::Answer(const httplib::Request& request, httplib::Response& 
     }
 }
 
+SilentPort::SilentPort() {
+    socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(socket_, 16) != 0 ||
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot open a silent local port");
+    }
+    port_ = ntohs(address.sin_port);
+}
+
+SilentPort::~SilentPort() {
+    if (socket_ >= 0) {
+        close(socket_);
+    }
+}
+
 RefusingPort::RefusingPort() {
     // Bound but never listening: the kernel refuses every connection to it.
     socket_ = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -74,6 +74,22 @@ private:
 };
 
 // A local port that refuses connections for as long as the object lives.
+// A port that accepts connections (the kernel completes the handshake from
+// the listen backlog) and never says a word: the server that hangs a client
+// without time limits.
+class SilentPort {
+public:
+    SilentPort();
+    ~SilentPort();
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+    int Port() const { return port_; }
+
+private:
+    int socket_ = -1;
+    int port_ = 0;
+};
+
 class RefusingPort {
 public:
     RefusingPort();
