@@ -8,6 +8,7 @@ packages=(
   libcpp-httplib-dev libssl-dev
   libsqlite3-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()
