@@ -13,6 +13,13 @@ inline std::string AsText(const uint8_t* data, size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);
 }
 
+// Host records hand their texts over as C strings: nothing after a NUL byte
+// ever reaches a parser that reads them.
+inline std::string AsCString(const uint8_t* data, size_t size) {
+    std::string text = AsText(data, size);
+    return text.substr(0, text.find('\0'));
+}
+
 // The first byte picks which parser of a family receives the rest, so one
 // corpus exercises all of them and interesting inputs cross over.
 struct Selected {

@@ -1,12 +1,12 @@
 // The managed-disk snapshot metadata text comes back from the host's
-// catalogue, possibly written by another version: parsing must never crash,
+// catalogue (as a C string), possibly written by another version: parsing must never crash,
 // and whatever parses must survive a format/parse round trip unchanged.
 #include "FuzzInput.h"
 #include "KxSnapAzureUtils.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AzureSnapMetadata parsed;
-    if (!ParseAzureSnapMetaData(kxfuzz::AsText(data, size), parsed)) {
+    if (!ParseAzureSnapMetaData(kxfuzz::AsCString(data, size), parsed)) {
         return 0;
     }
     std::string formatted;

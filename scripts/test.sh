@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the whole test suite twice: on the normal build, then on a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then runs every fuzz target
+# for a few seconds (scripts/fuzz.sh SECONDS runs them for longer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,3 +16,7 @@ for kind in release asan; do
   scripts/build.sh "$kind"
   (cd "$dir" && ctest -j "${KXSO_TEST_JOBS:-2}" --output-on-failure --timeout 300)
 done
+
+# Every fuzz target replays its regression inputs and then fuzzes briefly.
+echo "=== fuzz targets (build-fuzz) ==="
+scripts/fuzz.sh "${KXSO_FUZZ_SECONDS:-5}"
