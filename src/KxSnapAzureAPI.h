@@ -96,6 +96,11 @@ public:
     CUxError PollForResourceProvisioningState(AzureOperation operation,
                                               const std::string& resourceUrl,
                                               std::string& response);
+    // Waits until a resource that was asked to be deleted is gone (404), so
+    // that a resource of the same name can be created next. Fails when the
+    // resource still exists without being deleted, or when the client's
+    // maximum wait passes.
+    CUxError WaitForAzureResourceDeletion(const std::string& resourcePath);
     void GetPollingInputsForOptype(AzureOperation operation, uint64_t& pollIntervalMs,
                                    uint64_t& maxWaitSeconds);
     static std::string ConvertHttpReqToString(int method);

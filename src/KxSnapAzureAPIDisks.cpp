@@ -156,6 +156,12 @@ CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(const AzureInstanceInfo& in
     }
     std::string response;
     err = SendRESTURLRequest(request, KxJson::Serialize(body), response);
+    if (err && GetLastHttpStatus() >= 200 && GetLastHttpStatus() < 300) {
+        // Azure accepted the disk but it never provisioned: nobody will ever
+        // use or find it, so it is not left behind.
+        Log(1, "Deleting disk [%s] that failed to provision", diskName.c_str());
+        DeleteAzureDisk(request.resourcePath + diskName);
+    }
     if (!err) {
         err = ParseDiskInfoFromJsonResponse(response, disk);
     }

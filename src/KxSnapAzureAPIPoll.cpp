@@ -122,3 +122,32 @@ CUxError KxSnapAzureAPI::PollForResourceProvisioningState(AzureOperation operati
         UXSLEEP(intervalMs);
     }
 }
+
+CUxError KxSnapAzureAPI::WaitForAzureResourceDeletion(const std::string& resourcePath) {
+    const std::string path = FXString::Trim(resourcePath, "/");
+    const std::string url =
+        managementEndpoint + path + "?api-version=" + std::string(AZURE_API_VERSION);
+    const uint64_t start = NowSecs();
+    while (true) {
+        std::string response;
+        const CUxError err = SendGetRequest(url, AZURE_OP_GET_RESOURCE_INFO, response);
+        if (err && GetLastHttpStatus() == 404) {
+            Log(0, "Resource deleted [%s]", path.c_str());
+            return CUxError::Success();
+        }
+        std::string state;
+        if (!err && ReadStatusText(response, "properties", "provisioningState", state) &&
+            !FXString::EqualsNoCase(state, "Deleting")) {
+            return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL,
+                                           "Resource [%s] still exists in state [%s]", path.c_str(),
+                                           state.c_str());
+        }
+        if (ElapsedSecs(start) > maxWaitSecs) {
+            return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_TIMEOUT,
+                                           "Timed out while waiting for [%s] to be deleted",
+                                           path.c_str());
+        }
+        Log(0, "Resource deletion in progress for [%s]", path.c_str());
+        UXSLEEP(pollIntervalSecs * 1000);
+    }
+}

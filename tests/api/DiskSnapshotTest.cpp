@@ -276,5 +276,24 @@ TEST_F(DiskSnapshotTest, DeletesAndDeletingAgain) {
     EXPECT_FALSE(emu_->resource(emu_->diskId("spare")).has_value());
 }
 
+TEST_F(DiskSnapshotTest, WaitingForADeletionEndsWhenTheResourceIsGone) {
+    InitAndClearLog();
+    // Gone already: done at once.
+    EXPECT_TRUE(api_->WaitForAzureResourceDeletion(OurPath("disks", "nothing")).IsSuccess());
+    // Present and not being deleted: the delete did not take, no point waiting.
+    const CUxError present = api_->WaitForAzureResourceDeletion(OurPath("disks", "spare"));
+    EXPECT_TRUE(present.IsError());
+    EXPECT_NE(present.Message().find("still exists"), std::string::npos) << present.Message();
+    EXPECT_EQ(Sent("GET", "/disks/spare").size(), 1u);
+
+    azemu::Settings settings = emu_->settings();
+    settings.deleteDelayMs = 200;
+    emu_->setSettings(settings);
+    ASSERT_TRUE(api_->DeleteAzureDisk("spare", instance_).IsSuccess());
+    ASSERT_TRUE(emu_->resource(emu_->diskId("spare")).has_value());
+    EXPECT_TRUE(api_->WaitForAzureResourceDeletion(OurPath("disks", "spare")).IsSuccess());
+    EXPECT_FALSE(emu_->resource(emu_->diskId("spare")).has_value());
+}
+
 }  // namespace
 }  // namespace apitest

@@ -1,0 +1,166 @@
+// Map: turns each snapshot record into a new managed disk attached to this VM
+// and reports the Linux device that shows up for it. The per-device form
+// works record by record; the bulk form attaches every new disk in one VM
+// update.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "KXSOSnapAzureDriverBodies.h"
+#include "KXSOSnapAzureWorkSupport.h"
+#include "KxSnapAzureUtils.h"
+
+namespace {
+
+// Steps shared by both forms: metadata, snapshot check, and the name and type
+// of the disk to make from it. False after recording the failure.
+bool DescribeDiskToMap(ManagedDiskCall& call, KXSO::SnapInfo* record, AzureSnapMetadata& metadata,
+                       AzureDiskSnapShotInfo& snapshot) {
+    std::string text;
+    if (!FetchSnapMetadata(record, text)) {
+        call.RecordFailure(record, "Failed to fetch Azure snapshot URL from metadata.");
+        return false;
+    }
+    call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
+    if (!ParseSnapMetadataOfThisVM(call, text, metadata)) {
+        call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata.");
+        return false;
+    }
+    const CUxError err = call.api().VerifyAzureSnapshot(metadata.snapURL, snapshot);
+    if (err) {
+        call.message() << "Failed to verify Azure disk snapshot with url " << metadata.snapURL
+                       << "error: " << ErrorText(err);
+        call.RecordFailure(record);
+        return false;
+    }
+    call.Log(KXSO::LOG_INFO, "Found snapshot [%s] location [%s] url [%s]", snapshot.name.c_str(),
+             snapshot.location.c_str(), metadata.snapURL.c_str());
+    GetSnapshotCloneType(metadata, snapshot.storageAccountType, false);
+    GetSnapshotCloneName(record, snapshot.diskName);
+    call.Log(KXSO::LOG_INFO, "Use disk type [%s] name [%s] to create disk from snapshot [%s]",
+             snapshot.storageAccountType.c_str(), snapshot.diskName.c_str(), snapshot.name.c_str());
+    return true;
+}
+
+void ReportMapped(ManagedDiskCall& call, KXSO::SnapInfo* record, int lun,
+                  const std::string& deviceName) {
+    call.Log(KXSO::LOG_INFO, "Mapped snapshot disk at lunid [%d] as device name [%s]", lun,
+             deviceName.c_str());
+    record->setMappedDevicePath(deviceName);
+    record->setStatus(KXSO::SNAP_STATUS_MAPPED);
+}
+
+void RecordDeviceNotFound(ManagedDiskCall& call, KXSO::SnapInfo* record, int lun,
+                          const std::string& detail) {
+    call.message() << "Failed to get disk name for lunid[" << lun << "]. error [" << detail << "]";
+    call.RecordFailure(record);
+}
+
+bool MapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
+    AzureSnapMetadata metadata;
+    AzureDiskSnapShotInfo snapshot;
+    if (!DescribeDiskToMap(call, record, metadata, snapshot)) {
+        return false;
+    }
+    std::vector<std::string> before;
+    if (!FetchAllDiskNamesList(before)) {
+        call.RecordFailure(record, "Failed to fetch device names list");
+        return false;
+    }
+    int lun = -1;
+    const CUxError err = call.api().MapAzureDiskToVM(snapshot, call.instance(), lun);
+    if (err) {
+        call.message() << "Failed to map Azure disk snapshot with url " << metadata.snapURL
+                       << "error: " << ErrorText(err);
+        call.RecordFailure(record);
+        return false;
+    }
+    record->setStatus(KXSO::SNAP_STATUS_ATTACHED_NO_DEVICE);
+    std::vector<std::string> candidates;
+    std::string mappedPath;
+    if (record->getMappedDevicePath(mappedPath) && !mappedPath.empty()) {
+        candidates.push_back(mappedPath);
+    }
+    if (!DiscoverMappedDiskNames(before, candidates)) {
+        call.RecordFailure(record, "Failed to find newly mapped device names");
+        return false;
+    }
+    std::string deviceName;
+    std::string detail;
+    if (!GetScsiDiskNameForLunid(candidates, lun, deviceName, detail)) {
+        RecordDeviceNotFound(call, record, lun, detail);
+        return false;
+    }
+    ReportMapped(call, record, lun, deviceName);
+    return true;
+}
+
+}  // namespace
+
+KXSO::ResultCode MapSnapsPerDeviceWork(ManagedDiskCall& call) {
+    for (int16_t i = 0; i < call.count(); ++i) {
+        if (!MapOneDevice(call, call.devices()[i])) {
+            return KXSO::RESULT_FAILURE;
+        }
+    }
+    call.Log(KXSO::LOG_INFO, "Successfully discovered all the mapped devices");
+    return KXSO::RESULT_SUCCESS;
+}
+
+KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) {
+    std::vector<AzureDiskSnapShotInfo> toAttach;
+    // Ordered by the record's address, as the second pass walks them.
+    std::map<KXSO::SnapInfo*, AzureDiskSnapShotInfo> byRecord;
+    for (int16_t i = 0; i < call.count(); ++i) {
+        KXSO::SnapInfo* record = call.devices()[i];
+        AzureSnapMetadata metadata;
+        AzureDiskSnapShotInfo snapshot;
+        if (!DescribeDiskToMap(call, record, metadata, snapshot)) {
+            return KXSO::RESULT_FAILURE;
+        }
+        int lun = -1;
+        if (!call.api().IsAzureSnapshotMappedToVM(snapshot, lun, call.instance())) {
+            toAttach.push_back(snapshot);
+        }
+        byRecord[record] = snapshot;
+    }
+    if (!toAttach.empty()) {
+        const CUxError err = call.api().MapAzureDiskToVM(toAttach, call.instance());
+        if (err) {
+            call.message() << "Failed to map Azure disk snapshots. error: " << ErrorText(err);
+            call.RecordFailure(call.devices()[call.count() - 1]);
+            return KXSO::RESULT_FAILURE;
+        }
+    }
+    // Every disk is attached by now: each record learns its device, or that
+    // its disk is attached without one, even when an earlier record's device
+    // was not found, so that no attached disk goes unreported.
+    int mapped = 0;
+    bool deviceMissing = false;
+    for (const auto& entry : byRecord) {
+        KXSO::SnapInfo* record = entry.first;
+        const AzureDiskInfo* disk = FindDataDiskByName(call.instance(), entry.second.diskName);
+        if (disk == nullptr) {
+            continue;
+        }
+        record->setStatus(KXSO::SNAP_STATUS_ATTACHED_NO_DEVICE);
+        std::string deviceName;
+        std::string detail;
+        if (!GetScsiDiskNameForLunid2({}, disk->lun, deviceName, detail)) {
+            RecordDeviceNotFound(call, record, disk->lun, detail);
+            deviceMissing = true;
+            continue;
+        }
+        ReportMapped(call, record, disk->lun, deviceName);
+        ++mapped;
+    }
+    if (deviceMissing) {
+        return KXSO::RESULT_FAILURE;
+    }
+    if (mapped == call.count()) {
+        call.Log(KXSO::LOG_INFO, "Successfully discovered all the mapped devices");
+        return KXSO::RESULT_SUCCESS;
+    }
+    call.Log(KXSO::LOG_INFO, "Failed to map all the devices.");
+    return KXSO::RESULT_FAILURE;
+}

@@ -1,0 +1,416 @@
+// Revert: replaces source disks of this VM with disks made from snapshots.
+// The source disk named in a snapshot's metadata is detached (and deleted when
+// the user asked for it), a disk made from the snapshot is attached, its
+// device is reported and the metadata is rewritten to name the new disk.
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "KXSOSnapAzureDriverBodies.h"
+#include "KXSOSnapAzureWorkSupport.h"
+#include "KxSnapAzureUtils.h"
+#include "platform/FXString.h"
+#include "platform/KXPlatformInfo.h"
+
+namespace {
+
+constexpr const char* kDeleteSourceKey = "bAzureDeleteOriginalDiskOnRevert";
+constexpr const char* kDefaultDiskType = "Standard_LRS";
+
+bool ReadDeleteFlag(ManagedDiskCall& call) {
+    bool deleteSource = false;
+    if (!KXPlatformInfo::getBoolean(KX_SETTINGS_SECTION, kDeleteSourceKey, deleteSource)) {
+        return false;
+    }
+    if (deleteSource) {
+        call.Log(KXSO::LOG_INFO,
+                 "User ENABLED the setting [Ferrolink/%s] to delete the source disks",
+                 kDeleteSourceKey);
+    }
+    return deleteSource;
+}
+
+// Metadata of a record, fetched and parsed. False after recording the failure.
+bool ReadRevertMetadata(ManagedDiskCall& call, KXSO::SnapInfo* record,
+                        AzureSnapMetadata& metadata) {
+    std::string text;
+    if (!FetchSnapMetadata(record, text)) {
+        call.RecordFailure(record, "Failed to fetch Azure snapshot URL from metadata");
+        return false;
+    }
+    call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
+    if (!ParseSnapMetadataOfThisVM(call, text, metadata)) {
+        call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata.");
+        return false;
+    }
+    return true;
+}
+
+// Metadata and snapshot check shared by both forms' first phase.
+bool DescribeSnapshotToRevert(ManagedDiskCall& call, KXSO::SnapInfo* record,
+                              AzureSnapMetadata& metadata, AzureDiskSnapShotInfo& snapshot) {
+    if (!ReadRevertMetadata(call, record, metadata)) {
+        return false;
+    }
+    const CUxError err = call.api().VerifyAzureSnapshot(metadata.snapURL, snapshot);
+    if (err) {
+        call.message() << "Failed to verify Azure  snapshot with url " << metadata.snapURL
+                       << "error: " << ErrorText(err);
+        call.RecordFailure(record);
+        return false;
+    }
+    call.Log(KXSO::LOG_INFO, "Found snapshot [%s] location [%s] url [%s]", snapshot.name.c_str(),
+             snapshot.location.c_str(), metadata.snapURL.c_str());
+    GetSnapshotCloneType(metadata, snapshot.storageAccountType, false);
+    return true;
+}
+
+std::string DataDiskIdAtLun(const AzureInstanceInfo& instance, int lun) {
+    for (const AzureDiskInfo& disk : instance.disks) {
+        if (disk.lun == lun && lun >= 0) {
+            return disk.id;
+        }
+    }
+    return "";
+}
+
+// Azure deletes disks asynchronously; a disk of the same name can only be
+// created once the old one is gone, so a deleted source disk is waited for.
+void WaitForSourceDiskDeletion(ManagedDiskCall& call, const std::string& diskId) {
+    if (diskId.empty()) {
+        return;
+    }
+    const CUxError err = call.api().WaitForAzureResourceDeletion(diskId);
+    if (err) {
+        call.Log(KXSO::LOG_ERROR, "Source disk [%s] is not deleted yet: %s", diskId.c_str(),
+                 ErrorText(err).c_str());
+    }
+}
+
+// The new disk's metadata: the same snapshot, now taken from the new disk.
+void RewriteMetadata(ManagedDiskCall& call, KXSO::SnapInfo* record, AzureSnapMetadata metadata,
+                     const std::string& newDiskId) {
+    metadata.sourceDiskURL = newDiskId;
+    std::string text;
+    FormatAzureSnapMetaData(metadata, text);
+    call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
+    if (record->setSnapMetadata(KXSO::METADATA_SNAPSHOT, text) != 0) {
+        call.Log(KXSO::LOG_ERROR, "Failed to store metadata [%s]", text.c_str());
+    }
+}
+
+// --- per device --------------------------------------------------------------
+
+bool DetachSourceDisk(ManagedDiskCall& call, KXSO::SnapInfo* record, bool deleteSource,
+                      std::vector<AzureDiskSnapShotInfo>& snapshots) {
+    AzureSnapMetadata metadata;
+    AzureDiskSnapShotInfo snapshot;
+    if (!DescribeSnapshotToRevert(call, record, metadata, snapshot)) {
+        return false;
+    }
+    call.Log(KXSO::LOG_INFO, "Use disk type [%s] for snapshot [%s]",
+             snapshot.storageAccountType.c_str(), snapshot.name.c_str());
+    snapshots.push_back(snapshot);
+
+    // A name that cannot be used is known now; finding it out after the
+    // source disk is gone would leave the VM without either disk.
+    AzureDiskSnapShotInfo probe = snapshot;
+    GetRevertedDiskName(metadata, deleteSource, probe);
+    const CUxError nameErr = ValidateAzureDiskName(probe.diskName);
+    if (nameErr) {
+        call.RecordFailure(
+            record,
+            FXString::Format("Failed to generate new disk name. [%s]. Enable client setting "
+                             "to create new disk with same name as current source disk. "
+                             "The setting deletes the current source disk before "
+                             "creating new disk",
+                             ErrorText(nameErr).c_str()));
+        return false;
+    }
+
+    const std::string sourceName = LastSegment(metadata.sourceDiskURL);
+    int lun = -1;
+    std::string detail;
+    if (!GetLunidForMappedDiskResource(call.instance(), metadata.sourceDiskURL, lun, detail)) {
+        call.Log(KXSO::LOG_INFO,
+                 "Unable to find the sourcedisk [%s] attached to the VM. Proceed to create disk "
+                 "from snapshot",
+                 metadata.sourceDiskURL.c_str());
+        return true;
+    }
+    call.Log(KXSO::LOG_INFO, "Found scsi lunid [%d] for source device name [%s]", lun,
+             metadata.sourceDiskURL.c_str());
+    const std::string sourceId = DataDiskIdAtLun(call.instance(), lun);
+    const CUxError err = call.api().UnMapAzureDiskFromVM(lun, deleteSource, false, call.instance());
+    if (err) {
+        call.message() << "Failed to detach Azure source disk " << sourceName
+                       << "attached at lunid " << lun << "error: " << ErrorText(err);
+        call.RecordFailure(record);
+        return false;
+    }
+    call.Log(KXSO::LOG_INFO, "%s source disk [%s] from lunid [%d]",
+             deleteSource ? "Deleted" : "Detached", sourceName.c_str(), lun);
+    if (deleteSource) {
+        WaitForSourceDiskDeletion(call, sourceId);
+    }
+    return true;
+}
+
+// The phase-one snapshot whose id is the metadata's snapURL (the last one
+// when several are), or a new description made from the record.
+AzureDiskSnapShotInfo SnapshotForRecord(ManagedDiskCall& call, KXSO::SnapInfo* record,
+                                        const AzureSnapMetadata& metadata,
+                                        const std::vector<AzureDiskSnapShotInfo>& snapshots) {
+    const AzureDiskSnapShotInfo* found = nullptr;
+    for (const AzureDiskSnapShotInfo& snapshot : snapshots) {
+        // Azure writes ids with a leading '/', the metadata without.
+        if (FXString::EqualsNoCase(FXString::Trim(snapshot.id, "/"),
+                                   FXString::Trim(metadata.snapURL, "/"))) {
+            found = &snapshot;
+        }
+    }
+    if (found != nullptr) {
+        return *found;
+    }
+    AzureDiskSnapShotInfo snapshot;
+    record->getSnapName(snapshot.name);
+    snapshot.id = metadata.snapURL;
+    GetSnapshotCloneType(metadata, snapshot.storageAccountType, false);
+    if (snapshot.storageAccountType.empty()) {
+        snapshot.storageAccountType = kDefaultDiskType;
+    }
+    call.Log(KXSO::LOG_INFO, "Use disk type [%s] for snapshot [%s]",
+             snapshot.storageAccountType.c_str(), snapshot.name.c_str());
+    return snapshot;
+}
+
+enum class AttachOutcome { kReverted, kFailed, kStop };
+
+AttachOutcome AttachNewDisk(ManagedDiskCall& call, KXSO::SnapInfo* record, bool deleteSource,
+                            const std::vector<AzureDiskSnapShotInfo>& snapshots) {
+    AzureSnapMetadata metadata;
+    if (!ReadRevertMetadata(call, record, metadata)) {
+        return AttachOutcome::kFailed;
+    }
+    std::vector<std::string> before;
+    if (!FetchAllDiskNamesList(before)) {
+        call.RecordFailure(record, "Failed to fetch device names list");
+        return AttachOutcome::kFailed;
+    }
+    AzureDiskSnapShotInfo snapshot = SnapshotForRecord(call, record, metadata, snapshots);
+    GetRevertedDiskName(metadata, deleteSource, snapshot);
+    const CUxError nameErr = ValidateAzureDiskName(snapshot.diskName);
+    if (nameErr) {
+        call.RecordFailure(
+            record,
+            FXString::Format("Failed to generate new disk name. [%s]. Enable client setting "
+                             "to create new disk with same name as current source disk. "
+                             "The setting deletes the current source disk before "
+                             "creating new disk",
+                             ErrorText(nameErr).c_str()));
+        return AttachOutcome::kStop;
+    }
+    call.Log(KXSO::LOG_INFO, "Use disk name [%s] for reverted disk", snapshot.diskName.c_str());
+    AzureDiskInfo disk;
+    const CUxError err = call.api().MapAzureDiskToVM(snapshot, call.instance(), disk);
+    if (err || disk.lun < 0) {
+        call.message() << "Failed to attach Azure disk snapshot with url " << metadata.snapURL
+                       << "error: " << ErrorText(err);
+        call.RecordFailure(record);
+        return AttachOutcome::kFailed;
+    }
+    // A disk of that name was attached already: the client answers only its
+    // LUN; its id is in the VM's data-disk list.
+    const std::string newDiskId =
+        disk.id.empty() ? DataDiskIdAtLun(call.instance(), disk.lun) : disk.id;
+    // From here on the new disk is the VM's disk: the metadata names it even
+    // when its device cannot be found, so that a later revert does not look
+    // for the disk it replaced.
+    std::vector<std::string> found;
+    std::string deviceName;
+    std::string detail;
+    if (!DiscoverMappedDiskNames(before, found)) {
+        RewriteMetadata(call, record, metadata, newDiskId);
+        call.RecordFailure(record, "Failed to find newly mapped device names");
+        return AttachOutcome::kFailed;
+    }
+    if (!GetScsiDiskNameForLunid(found, disk.lun, deviceName, detail)) {
+        RewriteMetadata(call, record, metadata, newDiskId);
+        call.message() << "Failed to get disk name for lunid[" << disk.lun << "]. error [" << detail
+                       << "]";
+        call.RecordFailure(record);
+        return AttachOutcome::kFailed;
+    }
+    record->setRevertedDevicePath(deviceName);
+    RewriteMetadata(call, record, metadata, newDiskId);
+    record->setStatus(KXSO::SNAP_STATUS_REVERTED);
+    call.Log(KXSO::LOG_INFO, "Reverted source disk [%s] to snapshot disk [%s]",
+             metadata.sourceDiskURL.c_str(), newDiskId.c_str());
+    return AttachOutcome::kReverted;
+}
+
+KXSO::ResultCode CloseRevert(ManagedDiskCall& call, int reverted) {
+    if (reverted == call.count()) {
+        call.Log(KXSO::LOG_INFO, "Successfully discovered all the reverted devices");
+        return KXSO::RESULT_SUCCESS;
+    }
+    call.Log(KXSO::LOG_INFO, "Failed to revert all the devices.");
+    return KXSO::RESULT_FAILURE;
+}
+
+// --- bulk --------------------------------------------------------------------
+
+struct BulkEntry {
+    AzureDiskSnapShotInfo snapshot;
+    AzureSnapMetadata metadata;
+};
+
+bool PrepareBulkEntry(ManagedDiskCall& call, KXSO::SnapInfo* record, bool deleteSource,
+                      BulkEntry& entry, std::vector<int>& sourceLuns) {
+    if (!DescribeSnapshotToRevert(call, record, entry.metadata, entry.snapshot)) {
+        return false;
+    }
+    GetRevertedDiskName(entry.metadata, deleteSource, entry.snapshot);
+    const CUxError nameErr = ValidateAzureDiskName(entry.snapshot.diskName);
+    if (nameErr) {
+        call.RecordFailure(
+            record,
+            FXString::Format("Failed to generate new disk name. %s. Enable client setting to "
+                             "create new disk with same name as the current source disk. The "
+                             "setting deletes the current source disk before creating new disk",
+                             ErrorText(nameErr).c_str()));
+        return false;
+    }
+    call.Log(KXSO::LOG_INFO, "Use disk type [%s] name [%s] to create disk from snapshot [%s]",
+             entry.snapshot.storageAccountType.c_str(), entry.snapshot.diskName.c_str(),
+             entry.snapshot.name.c_str());
+    int lun = -1;
+    std::string detail;
+    if (GetLunidForMappedDiskResource(call.instance(), entry.metadata.sourceDiskURL, lun, detail)) {
+        sourceLuns.push_back(lun);
+    } else {
+        call.Log(KXSO::LOG_INFO,
+                 "Unable to find the sourcedisk [%s] attached to the VM. Proceed to create disk "
+                 "from snapshot",
+                 entry.metadata.sourceDiskURL.c_str());
+    }
+    return true;
+}
+
+bool DetachSourceDisks(ManagedDiskCall& call, bool deleteSource,
+                       const std::vector<int>& sourceLuns) {
+    if (sourceLuns.empty()) {
+        call.Log(KXSO::LOG_INFO,
+                 "No source disks found on the VM. Proceed to create new disks from snapshots");
+        return true;
+    }
+    std::vector<std::string> sourceIds;
+    for (int lun : sourceLuns) {
+        sourceIds.push_back(DataDiskIdAtLun(call.instance(), lun));
+    }
+    const CUxError err =
+        call.api().UnMapAzureDiskFromVM(sourceLuns, deleteSource, false, call.instance());
+    if (err) {
+        call.message() << "Failed to detach Azure source disks. "
+                       << "error: " << ErrorText(err);
+        return false;
+    }
+    if (deleteSource) {
+        for (const std::string& id : sourceIds) {
+            WaitForSourceDiskDeletion(call, id);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) {
+    const bool deleteSource = ReadDeleteFlag(call);
+    std::vector<AzureDiskSnapShotInfo> snapshots;
+    for (int16_t i = 0; i < call.count(); ++i) {
+        if (!DetachSourceDisk(call, call.devices()[i], deleteSource, snapshots)) {
+            return KXSO::RESULT_FAILURE;
+        }
+    }
+    int reverted = 0;
+    for (int16_t i = 0; i < call.count(); ++i) {
+        const AttachOutcome outcome =
+            AttachNewDisk(call, call.devices()[i], deleteSource, snapshots);
+        if (outcome == AttachOutcome::kStop) {
+            return KXSO::RESULT_FAILURE;
+        }
+        if (outcome == AttachOutcome::kFailed) {
+            break;
+        }
+        ++reverted;
+    }
+    return CloseRevert(call, reverted);
+}
+
+KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
+    const bool deleteSource = ReadDeleteFlag(call);
+    std::vector<AzureDiskSnapShotInfo> snapshots;
+    std::vector<int> sourceLuns;
+    // Ordered by the record's address, as the last pass walks them.
+    std::map<KXSO::SnapInfo*, BulkEntry> byRecord;
+    for (int16_t i = 0; i < call.count(); ++i) {
+        BulkEntry entry;
+        if (!PrepareBulkEntry(call, call.devices()[i], deleteSource, entry, sourceLuns)) {
+            return KXSO::RESULT_FAILURE;
+        }
+        snapshots.push_back(entry.snapshot);
+        byRecord[call.devices()[i]] = entry;
+    }
+    KXSO::SnapInfo* lastRecord = call.devices()[call.count() - 1];
+    if (!DetachSourceDisks(call, deleteSource, sourceLuns)) {
+        call.RecordFailure(lastRecord);
+        return KXSO::RESULT_FAILURE;
+    }
+    std::vector<std::string> before;
+    if (!FetchAllDiskNamesList(before)) {
+        call.RecordFailure(lastRecord, "Failed to fetch device names list");
+        return KXSO::RESULT_FAILURE;
+    }
+    const CUxError err = call.api().MapAzureDiskToVM(snapshots, call.instance());
+    if (err) {
+        call.message() << "Failed to attach Azure disks created from snapshots. "
+                       << "error: " << ErrorText(err);
+        call.RecordFailure(lastRecord);
+        return KXSO::RESULT_FAILURE;
+    }
+    // The new disks are attached from here on. When no new device shows up
+    // the call fails, but each record still learns that its disk replaced the
+    // source disk.
+    std::vector<std::string> found;
+    const bool devicesFound = DiscoverMappedDiskNames(before, found);
+    int reverted = 0;
+    for (const auto& item : byRecord) {
+        KXSO::SnapInfo* record = item.first;
+        const BulkEntry& entry = item.second;
+        const AzureDiskInfo* disk = FindDataDiskByName(call.instance(), entry.snapshot.diskName);
+        if (disk == nullptr) {
+            continue;
+        }
+        std::string deviceName;
+        std::string detail;
+        if (!GetScsiDiskNameForLunid(found, disk->lun, deviceName, detail)) {
+            RewriteMetadata(call, record, entry.metadata, disk->id);
+            call.message() << "Failed to get disk name for lunid[" << disk->lun << "]. error ["
+                           << detail << "]";
+            call.RecordFailure(record);
+            continue;
+        }
+        record->setRevertedDevicePath(deviceName);
+        RewriteMetadata(call, record, entry.metadata, disk->id);
+        record->setStatus(KXSO::SNAP_STATUS_REVERTED);
+        call.Log(KXSO::LOG_INFO, "Reverted source  disk [%s]", disk->id.c_str());
+        ++reverted;
+    }
+    if (!devicesFound) {
+        call.RecordFailure(lastRecord, "Failed to find newly mapped device names");
+        return KXSO::RESULT_FAILURE;
+    }
+    return CloseRevert(call, reverted);
+}

@@ -1,0 +1,83 @@
+#include "KXSOSnapAzureWorkSupport.h"
+
+#include <vector>
+
+#include "KxSnapAzureUtils.h"
+#include "platform/FXString.h"
+
+namespace {
+
+// "subscriptions/<id>/..." of this VM's subscription.
+bool InSubscription(const std::vector<std::string>& segments, const std::string& subscription) {
+    return segments.size() >= 2 && FXString::EqualsNoCase(segments[0], "subscriptions") &&
+           !subscription.empty() && FXString::EqualsNoCase(segments[1], subscription);
+}
+
+std::vector<std::string> IdSegments(const std::string& id) {
+    return FXString::Split(FXString::Trim(id, "/"), "/", FXString::SPLIT_KEEP_EMPTY);
+}
+
+// subscriptions/S/resourceGroups/G/providers/Microsoft.Compute/snapshots/N
+bool IsSnapshotOfSubscription(const std::string& id, const std::string& subscription) {
+    const std::vector<std::string> segments = IdSegments(id);
+    return segments.size() == 8 && InSubscription(segments, subscription) &&
+           FXString::EqualsNoCase(segments[2], "resourceGroups") && !segments[3].empty() &&
+           FXString::EqualsNoCase(segments[4], "providers") &&
+           FXString::EqualsNoCase(segments[5], "Microsoft.Compute") &&
+           FXString::EqualsNoCase(segments[6], "snapshots") && !segments[7].empty();
+}
+
+}  // namespace
+
+void AssociateRecordWithArray(ManagedDiskCall& call, KXSO::SnapInfo* record) {
+    if (record->getArrayId() == 0) {
+        record->setArrayName(call.api().GetArrayToAssociateWithSnaps());
+    }
+}
+
+bool FetchSnapMetadata(KXSO::SnapInfo* record, std::string& text) {
+    text.clear();
+    return record->getSnapMetadataString(KXSO::METADATA_SNAPSHOT, text);
+}
+
+bool ParseSnapMetadataOfThisVM(ManagedDiskCall& call, const std::string& text,
+                               AzureSnapMetadata& metadata) {
+    metadata = AzureSnapMetadata();
+    if (!ParseAzureSnapMetaData(text, metadata)) {
+        return false;
+    }
+    const std::string& subscription = call.instance().subscriptionId;
+    if (!IsSnapshotOfSubscription(metadata.snapURL, subscription)) {
+        call.Log(KXSO::LOG_ERROR,
+                 "Snapshot metadata names [%s], not a snapshot of subscription [%s]",
+                 metadata.snapURL.c_str(), subscription.c_str());
+        return false;
+    }
+    if (!metadata.sourceDiskURL.empty() &&
+        !InSubscription(IdSegments(metadata.sourceDiskURL), subscription)) {
+        call.Log(KXSO::LOG_ERROR,
+                 "Snapshot metadata names source disk [%s] outside subscription [%s]",
+                 metadata.sourceDiskURL.c_str(), subscription.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string ErrorText(const CUxError& error) {
+    return error.AsString(EErrorOutputFormat(2));
+}
+
+std::string LastSegment(const std::string& id) {
+    const size_t slash = id.rfind('/');
+    return slash == std::string::npos ? id : id.substr(slash + 1);
+}
+
+const AzureDiskInfo* FindDataDiskByName(const AzureInstanceInfo& instance,
+                                        const std::string& name) {
+    for (const AzureDiskInfo& disk : instance.disks) {
+        if (disk.lun >= 0 && disk.name == name) {
+            return &disk;
+        }
+    }
+    return nullptr;
+}

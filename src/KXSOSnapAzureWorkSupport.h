@@ -1,0 +1,34 @@
+// Steps that several managed-disk drivers share: reading a record's snapshot
+// metadata, checking that it names this VM's own resources, and the text form
+// of an error as it goes into a record's message.
+#pragma once
+
+#include <string>
+
+#include "AzureRecords.h"
+#include "KXSOSnapAzureFrame.h"
+#include "platform/CUxError.h"
+
+// Files a record that has no array yet under the array chosen for snapshots
+// while the context was set up.
+void AssociateRecordWithArray(ManagedDiskCall& call, KXSO::SnapInfo* record);
+
+// The record's snapshot metadata text (id 6); false when the host has none.
+bool FetchSnapMetadata(KXSO::SnapInfo* record, std::string& text);
+
+// Parses the metadata text into a fresh record and checks that the snapshot
+// it names is a Compute snapshot of this VM's subscription (and, when given,
+// that the source disk is in it too). Metadata that names anything else was
+// not written by this engine for this machine: acting on it could delete or
+// replace resources that are not ours, so it is refused like unparsable text.
+bool ParseSnapMetadataOfThisVM(ManagedDiskCall& call, const std::string& text,
+                               AzureSnapMetadata& metadata);
+
+// The error's text as it goes into a record's message.
+std::string ErrorText(const CUxError& error);
+
+// The part of a resource id after its last '/'.
+std::string LastSegment(const std::string& id);
+
+// The data disk of this VM whose name equals `name` exactly; null when none.
+const AzureDiskInfo* FindDataDiskByName(const AzureInstanceInfo& instance, const std::string& name);

@@ -1,0 +1,232 @@
+// Revert, per device and bulk, through the real exports.
+#include <gtest/gtest.h>
+
+#include "DriverFixture.h"
+#include "kxso/kxso_exports.h"
+#include "platform/FXString.h"
+
+namespace drivertest {
+namespace {
+
+class RevertTest : public DriverTest {
+protected:
+    std::unique_ptr<kxtest::TestHost> BackedUpHost(const std::vector<std::string>& devices) {
+        backup_ = Backup(devices);
+        emu_->clearRequestLog();
+        return SnapshotHost(*backup_, 21);
+    }
+    // The field of a metadata text.
+    static std::string Field(const std::string& text, const std::string& key) {
+        const size_t start = text.find(key + ":");
+        if (start == std::string::npos) {
+            return "";
+        }
+        const size_t from = start + key.size() + 1;
+        return text.substr(from, text.find(';', from) - from);
+    }
+    void ExpectReverted(kxtest::TestHost& host, size_t index, const std::string& newDisk) {
+        EXPECT_EQ(Status(host, index), 22) << index;
+        const int lun = AttachedLun(newDisk);
+        ASSERT_GE(lun, 0) << newDisk;
+        EXPECT_EQ(host.Record(index).data().revertedDevicePath, DeviceAtLun(lun));
+        const std::string before = SnapMetadata(*backup_, index);
+        const std::string after = SnapMetadata(host, index);
+        EXPECT_TRUE(FXString::EqualsNoCase(FXString::Trim(Field(after, "sourceDiskURL"), "/"),
+                                           FXString::Trim(emu_->diskId(newDisk), "/")))
+            << after;
+        for (const char* key : {"snapURL", "sourceDiskName", "sourceDiskSku"}) {
+            EXPECT_EQ(Field(after, key), Field(before, key)) << key;
+        }
+    }
+    // The name of the attached disk that starts with `prefix`.
+    std::string AttachedDiskStartingWith(const std::string& prefix) const {
+        for (const azemu::AttachedDisk& disk : emu_->dataDisks()) {
+            if (disk.name.rfind(prefix, 0) == 0) {
+                return disk.name;
+            }
+        }
+        return "";
+    }
+    std::unique_ptr<kxtest::TestHost> backup_;
+};
+
+TEST_F(RevertTest, WithoutTheDeleteSettingSourceDisksAreOnlyDetached) {
+    for (const char* mode : {"bulk", "per-device"}) {
+        StartEmulator(FourDiskScenario());
+        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
+        auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
+        ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0) << mode;
+        EXPECT_FALSE(host->Logged("User ENABLED the setting"));
+        for (size_t i = 0; i < 2; ++i) {
+            const std::string source = "data" + std::to_string(i);
+            EXPECT_EQ(AttachedLun(source), -1) << mode;
+            EXPECT_TRUE(DiskExists(source)) << mode;
+            const std::string newDisk = AttachedDiskStartingWith(source + "-");
+            ASSERT_FALSE(newDisk.empty()) << mode;
+            ExpectReverted(*host, i, newDisk);
+        }
+        EXPECT_TRUE(host->Logged("Successfully discovered all the reverted devices"));
+        if (std::string(mode) == "per-device") {
+            EXPECT_TRUE(host->Logged("Detached source disk [data1] from lunid [1]"));
+        }
+        // The new disks are tagged as made by a revert of this job.
+        const auto disk = emu_->resource(emu_->diskId(AttachedDiskStartingWith("data0-")));
+        EXPECT_NE(disk->at("tags")
+                      .at("DiskRevertOperationByHarrowind")
+                      .get<std::string>()
+                      .find("job 21 original disk name [data0]"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(RevertTest, WithTheDeleteSettingSourceDisksAreReplacedUnderTheirOwnName) {
+    for (const char* mode : {"bulk", "per-device"}) {
+        StartEmulator(FourDiskScenario());
+        UseSettings(std::string(kDeleteSource) + (std::string(mode) == "bulk" ? "" : kPerDevice));
+        auto host = BackedUpHost({"/dev/sde", "/dev/sdf"});
+        ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0) << mode;
+        EXPECT_TRUE(
+            host->Logged("User ENABLED the setting "
+                         "[Ferrolink/bAzureDeleteOriginalDiskOnRevert] to delete the "
+                         "source disks"));
+        ExpectReverted(*host, 0, "data2");
+        ExpectReverted(*host, 1, "data3");
+        // The disk at the old name is the new one, made from the snapshot.
+        const auto disk = emu_->resource(emu_->diskId("data3"));
+        EXPECT_NE(disk->at("properties")
+                      .at("creationData")
+                      .at("sourceResourceId")
+                      .get<std::string>()
+                      .find("snap-sdf"),
+                  std::string::npos);
+        if (std::string(mode) == "per-device") {
+            EXPECT_TRUE(host->Logged("Deleted source disk [data2] from lunid [2]"));
+        }
+    }
+}
+
+TEST_F(RevertTest, ReusingTheNameWaitsUntilAzureHasDeletedTheSourceDisk) {
+    UseSettings(kDeleteSource);
+    auto host = BackedUpHost({"/dev/sdc"});
+    azemu::Settings settings = emu_->settings();
+    settings.deleteDelayMs = 300;
+    emu_->setSettings(settings);
+    ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0)
+        << ErrorText(*host, 0);
+    // The create came only after a read of the source disk answered 404.
+    const auto log = emu_->requestLog();
+    uint64_t goneAt = 0;
+    uint64_t createdAt = 0;
+    for (const auto& request : log) {
+        if (request.method == "GET" && request.status == 404 &&
+            FXString::FindString(request.url, "/disks/data0?", true) != std::string::npos) {
+            goneAt = request.seq;
+        }
+        if (request.method == "PUT" &&
+            FXString::FindString(request.url, "/disks/data0?", true) != std::string::npos) {
+            createdAt = request.seq;
+        }
+    }
+    EXPECT_NE(goneAt, 0u);
+    EXPECT_GT(createdAt, goneAt);
+    ExpectReverted(*host, 0, "data0");
+}
+
+TEST_F(RevertTest, SnapshotWhoseSourceDiskIsNotAttachedIsRevertedAllTheSame) {
+    for (const char* mode : {"bulk", "per-device"}) {
+        StartEmulator(FourDiskScenario());
+        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
+        auto host = std::make_unique<kxtest::TestHost>(22);
+        host->Add(
+            SnapshotRecord("spareSnap", Metadata("spareSnap", "spare", "spare", "Standard_LRS")));
+        ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0) << mode;
+        EXPECT_TRUE(host->Logged("Unable to find the sourcedisk [" +
+                                 FXString::TrimLeft(emu_->diskId("spare"), "/") +
+                                 "] attached to the VM. Proceed to create disk from snapshot"));
+        if (std::string(mode) == "bulk") {
+            EXPECT_TRUE(host->Logged(
+                "No source disks found on the VM. Proceed to create new disks from snapshots"));
+        }
+        EXPECT_EQ(Status(*host, 0), 22);
+        EXPECT_FALSE(AttachedDiskStartingWith("spare-").empty());
+        EXPECT_EQ(emu_->dataDisks().size(), 5u);
+        EXPECT_TRUE(DiskExists("spare"));
+    }
+}
+
+TEST_F(RevertTest, NameOverEightyCharactersFailsBeforeAnythingIsDetached) {
+    for (const char* mode : {"bulk", "per-device"}) {
+        StartEmulator(FourDiskScenario());
+        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
+        auto host = std::make_unique<kxtest::TestHost>(23);
+        const std::string longName(75, 'n');
+        host->Add(SnapshotRecord("spareSnap", Metadata("spareSnap", "data0", longName)));
+        emu_->clearRequestLog();
+        EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1) << mode;
+        EXPECT_EQ(ErrorCode(*host, 0), 60005);
+        EXPECT_EQ(ErrorText(*host, 0).rfind("Failed to generate new disk name.", 0), 0u)
+            << ErrorText(*host, 0);
+        EXPECT_NE(ErrorText(*host, 0).find("Azure disk name exceeds 80 characters limit"),
+                  std::string::npos);
+        EXPECT_TRUE(Sent("PUT").empty()) << mode;
+        EXPECT_EQ(AttachedLun("data0"), 0);
+    }
+}
+
+TEST_F(RevertTest, BadMetadataStopsTheRevertBeforeAnyChange) {
+    auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
+    host->Record(1).data().metadata.clear();
+    EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1);
+    EXPECT_EQ(ErrorText(*host, 1), "Failed to fetch Azure snapshot URL from metadata");
+    EXPECT_TRUE(Sent("PUT").empty());
+
+    host->Record(1).data().metadata[6] =
+        "snapURL:/subscriptions/elsewhere/resourceGroups/g/providers/Microsoft.Compute/"
+        "snapshots/s;sourceDiskURL:;sourceDiskName:;sourceDiskSku:;";
+    EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1);
+    EXPECT_EQ(ErrorText(*host, 1), "Failed to parse Azure snapshot URL from metadata.");
+    EXPECT_TRUE(Sent("PUT").empty());
+    EXPECT_EQ(AttachedLun("data0"), 0);
+}
+
+TEST_F(RevertTest, NewDiskWithoutDeviceIsStillNamedByTheMetadata) {
+    for (const char* mode : {"bulk", "per-device"}) {
+        StartEmulator(FourDiskScenario());
+        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
+        auto host = BackedUpHost({"/dev/sdc"});
+        azemu::Settings settings = emu_->settings();
+        settings.deviceDelayMs = 600000;
+        emu_->setSettings(settings);
+        EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1) << mode;
+        const std::string newDisk = AttachedDiskStartingWith("data0-");
+        ASSERT_FALSE(newDisk.empty()) << mode;
+        EXPECT_EQ(Status(*host, 0), 23);
+        EXPECT_EQ(ErrorCode(*host, 0), 60005);
+        EXPECT_EQ(host->Record(0).data().revertedDevicePath, "");
+        // The VM's disk is now the new one: a later revert must not look for data0.
+        EXPECT_NE(FXString::FindString(SnapMetadata(*host, 0), "/disks/" + newDisk + ";", true),
+                  std::string::npos)
+            << SnapMetadata(*host, 0);
+    }
+}
+
+TEST_F(RevertTest, FailedAttachInTheBulkRevertRemovesTheNewDisks) {
+    auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
+    // The detach passes; the attach fails.
+    azemu::FaultSpec fault;
+    fault.method = "PUT";
+    fault.path = "virtualMachines/";
+    fault.action = azemu::FaultAction::AsyncFail;
+    fault.skip = 1;
+    emu_->injectFault(fault);
+    EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1);
+    EXPECT_EQ(ErrorText(*host, 1).rfind(
+                  "Failed to attach Azure disks created from snapshots. error: ", 0),
+              0u);
+    EXPECT_TRUE(AttachedDiskStartingWith("data0-").empty());
+    EXPECT_EQ(emu_->dataDisks().size(), 2u);
+    EXPECT_TRUE(DiskExists("data0"));
+}
+
+}  // namespace
+}  // namespace drivertest
