@@ -17,7 +17,8 @@ HttpResponse adminError(int status, const std::string& message) {
 }
 
 Json parseJson(const std::string& body) {
-    if (trim(body).empty()) return Json::object();
+    if (trim(body).empty())
+        return Json::object();
     try {
         return Json::parse(body);
     } catch (const Json::exception& e) {
@@ -27,10 +28,12 @@ Json parseJson(const std::string& body) {
 
 bool is(const HttpRequest& r, const char* method, const std::vector<std::string>& segs,
         std::initializer_list<const char*> path) {
-    if (r.method != method || segs.size() != path.size()) return false;
+    if (r.method != method || segs.size() != path.size())
+        return false;
     size_t i = 0;
     for (const char* p : path) {
-        if (segs[i++] != p) return false;
+        if (segs[i++] != p)
+            return false;
     }
     return true;
 }
@@ -55,9 +58,12 @@ HttpResponse AdminApi::handle(const HttpRequest& request) {
 }
 
 HttpResponse AdminApi::route(const HttpRequest& r, const std::vector<std::string>& s) {
-    if (is(r, "GET", s, {"health"})) return HttpResponse::json(200, {{"ok", true}});
-    if (is(r, "GET", s, {"endpoints"})) return HttpResponse::json(200, hooks_.endpoints());
-    if (is(r, "GET", s, {"state"})) return HttpResponse::json(200, engine_.dump());
+    if (is(r, "GET", s, {"health"}))
+        return HttpResponse::json(200, {{"ok", true}});
+    if (is(r, "GET", s, {"endpoints"}))
+        return HttpResponse::json(200, hooks_.endpoints());
+    if (is(r, "GET", s, {"state"}))
+        return HttpResponse::json(200, engine_.dump());
     if (is(r, "POST", s, {"reset"})) {
         engine_.reset();
         return HttpResponse::json(200, {{"reset", true}});
@@ -66,30 +72,45 @@ HttpResponse AdminApi::route(const HttpRequest& r, const std::vector<std::string
         engine_.completePending();
         return HttpResponse::json(200, {{"completed", true}});
     }
-    if (is(r, "GET", s, {"settings"})) return HttpResponse::json(200, engine_.settings().toJson());
+    if (is(r, "GET", s, {"settings"}))
+        return HttpResponse::json(200, engine_.settings().toJson());
     if ((r.method == "PUT" || r.method == "PATCH") && s.size() == 1 && s[0] == "settings") {
         Settings updated = Settings::fromJson(parseJson(r.body), engine_.settings());
         engine_.setSettings(updated);
         return HttpResponse::json(200, updated.toJson());
     }
-    if (!s.empty() && s[0] == "faults") return faults(r, s);
+    if (!s.empty() && s[0] == "faults")
+        return faults(r, s);
     if (is(r, "GET", s, {"requests"})) {
         Json list = Json::array();
-        for (const auto& e : engine_.requestLog().entries()) list.push_back(e.toJson());
+        for (const auto& e : engine_.requestLog().entries())
+            list.push_back(e.toJson());
         return HttpResponse::json(200, list);
     }
     if (is(r, "DELETE", s, {"requests"})) {
         engine_.requestLog().clear();
         return HttpResponse::empty(204);
     }
-    if (is(r, "GET", s, {"connections"})) return HttpResponse::json(200, hooks_.connections());
+    if (is(r, "GET", s, {"connections"}))
+        return HttpResponse::json(200, hooks_.connections());
     if (is(r, "GET", s, {"devices"})) {
         Json state = engine_.dump();
         return HttpResponse::json(
             200, {{"devices", state["devices"]}, {"pending", state["pendingDeviceEvents"]}});
     }
-    if (is(r, "POST", s, {"devices", "settle"})) return settle(r);
-    if (is(r, "GET", s, {"resource"})) return resource(r);
+    if (is(r, "POST", s, {"devices", "settle"}))
+        return settle(r);
+    if (is(r, "GET", s, {"resource"}))
+        return resource(r);
+    if (is(r, "DELETE", s, {"resource"})) {
+        std::string id = r.queryValue("id");
+        return engine_.removeNetAppResource(id) ? HttpResponse::empty(204)
+                                                : adminError(404, "no NetApp Files resource " + id);
+    }
+    if (is(r, "GET", s, {"netapp"}))
+        return HttpResponse::json(200, engine_.dump()["netApp"]);
+    if (is(r, "POST", s, {"netapp", "content"}))
+        return volumeContent(r);
     if (is(r, "POST", s, {"token"})) {
         IssuedToken t = engine_.issueToken();
         return HttpResponse::json(
@@ -102,7 +123,8 @@ HttpResponse AdminApi::faults(const HttpRequest& r, const std::vector<std::strin
     FaultTable& table = engine_.faults();
     if (is(r, "GET", s, {"faults"})) {
         Json list = Json::array();
-        for (const auto& f : table.list()) list.push_back(f.toJson());
+        for (const auto& f : table.list())
+            list.push_back(f.toJson());
         return HttpResponse::json(200, list);
     }
     if (is(r, "POST", s, {"faults"})) {
@@ -145,6 +167,18 @@ HttpResponse AdminApi::settle(const HttpRequest& r) {
     }
     bool settled = engine_.waitForDevices(std::chrono::milliseconds(ms < 0 ? 0 : ms));
     return HttpResponse::json(200, {{"settled", settled}});
+}
+
+// {"volume": id or creation token, "content": label}: stands in for the application writing.
+HttpResponse AdminApi::volumeContent(const HttpRequest& r) {
+    Json body = parseJson(r.body);
+    if (!body.value("volume", Json()).is_string() || !body.value("content", Json()).is_string()) {
+        return adminError(400, "needs \"volume\" and \"content\" strings");
+    }
+    if (!engine_.setVolumeContent(body["volume"], body["content"])) {
+        return adminError(404, "no volume " + body["volume"].get<std::string>());
+    }
+    return HttpResponse::json(200, {{"volume", body["volume"]}, {"content", body["content"]}});
 }
 
 HttpResponse AdminApi::resource(const HttpRequest& r) {

@@ -26,6 +26,7 @@ private:
     HttpResponse faults(const HttpRequest& request, const std::vector<std::string>& segments);
     HttpResponse settle(const HttpRequest& request);
     HttpResponse resource(const HttpRequest& request);
+    HttpResponse volumeContent(const HttpRequest& request);
 
     Engine& engine_;
     AdminHooks hooks_;

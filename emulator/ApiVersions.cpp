@@ -20,7 +20,51 @@ bool isComputeApiVersion(const std::string& v) {
     return std::find(all.begin(), all.end(), v) != all.end();
 }
 
-const std::string& newestComputeApiVersion() { return computeApiVersions().back(); }
+const std::string& newestComputeApiVersion() {
+    return computeApiVersions().back();
+}
+
+namespace {
+
+bool listed(const std::vector<std::string>& all, const std::string& v) {
+    return std::find(all.begin(), all.end(), v) != all.end();
+}
+
+}  // namespace
+
+const std::vector<std::string>& netAppApiVersions() {
+    static const std::vector<std::string> versions = {
+        "2017-08-15", "2019-05-01", "2019-06-01", "2019-07-01", "2019-08-01",
+        "2019-10-01", "2019-11-01", "2020-02-01", "2020-03-01", "2020-05-01",
+        "2020-06-01", "2020-07-01", "2020-08-01", "2020-09-01", "2020-11-01",
+    };
+    return versions;
+}
+
+bool isNetAppApiVersion(const std::string& v) {
+    return listed(netAppApiVersions(), v);
+}
+
+const std::vector<std::string>& networkApiVersions() {
+    static const std::vector<std::string> versions = {
+        "2017-06-01", "2017-10-01", "2018-01-01", "2018-04-01", "2018-06-01", "2018-08-01",
+        "2018-10-01", "2018-12-01", "2019-02-01", "2019-04-01", "2019-06-01", "2019-07-01",
+        "2019-08-01", "2019-09-01", "2019-11-01", "2019-12-01", "2020-03-01", "2020-04-01",
+        "2020-05-01", "2020-06-01", "2020-07-01", "2020-08-01", "2020-11-01",
+    };
+    return versions;
+}
+
+bool isNetworkApiVersion(const std::string& v) {
+    return listed(networkApiVersions(), v);
+}
+
+std::string joinVersions(const std::vector<std::string>& versions) {
+    std::string out;
+    for (const auto& v : versions)
+        out += (out.empty() ? "" : ", ") + v;
+    return out;
+}
 
 const std::vector<std::string>& imdsApiVersions() {
     static const std::vector<std::string> versions = {

@@ -12,6 +12,15 @@ bool isComputeApiVersion(const std::string& v);
 constexpr const char* kComputeIncrementalSince = "2019-03-01";
 const std::string& newestComputeApiVersion();
 
+const std::vector<std::string>& netAppApiVersions();
+bool isNetAppApiVersion(const std::string& v);
+
+const std::vector<std::string>& networkApiVersions();
+bool isNetworkApiVersion(const std::string& v);
+
+// "2019-10-01, 2019-11-01": the list an unsupported-version error names.
+std::string joinVersions(const std::vector<std::string>& versions);
+
 const std::vector<std::string>& imdsApiVersions();
 bool isImdsApiVersion(const std::string& v);
 

@@ -2,76 +2,48 @@
 
 #include "ArmErrors.h"
 #include "Engine.h"
+#include "SubscriptionsProvider.h"
 #include "Util.h"
 
 namespace azemu {
 
 namespace {
 
-// GET of the subscription, its resource group list and one resource group.
-class SubscriptionDocuments : public ArmProvider {
-public:
-    explicit SubscriptionDocuments(Engine& engine) : engine_(engine) {}
-
-    HttpResponse handle(const ArmCall& call) override {
-        const ArmPath& p = call.path;
-        const MachineInfo& m = engine_.machine();
-        if (call.http.method != "GET") {
-            return armError(405, "MethodNotAllowed",
-                            "The emulator does not support http method '" + call.http.method +
-                                "' on this path.");
-        }
-        if (p.segments.size() == 2) {
-            return HttpResponse::json(200, {{"id", "/subscriptions/" + m.subscriptionId},
-                                            {"subscriptionId", m.subscriptionId},
-                                            {"tenantId", m.tenantId},
-                                            {"displayName", "Emulated subscription"},
-                                            {"state", "Enabled"}});
-        }
-        if (p.segments.size() == 3 && iequals(p.segments[2], "resourceGroups")) {
-            Json list = Json::array();
-            for (const auto& rg : engine_.state().resourceGroups) list.push_back(groupDoc(rg));
-            return HttpResponse::json(200, {{"value", list}});
-        }
-        if (p.hasResourceGroup && p.segments.size() == 4) {
-            for (const auto& rg : engine_.state().resourceGroups) {
-                if (iequals(rg, p.resourceGroup)) return HttpResponse::json(200, groupDoc(rg));
-            }
-            return armError(404, "ResourceGroupNotFound",
-                            "Resource group '" + p.resourceGroup + "' could not be found.");
-        }
-        return armError(404, "NotFound", "No resource at '" + call.http.path + "'.");
-    }
-
-private:
-    Json groupDoc(const std::string& rg) const {
-        return {{"id", resourceGroupId(engine_.machine().subscriptionId, rg)},
-                {"name", rg},
-                {"type", "Microsoft.Resources/resourceGroups"},
-                {"location", engine_.machine().location},
-                {"properties", {{"provisioningState", "Succeeded"}}}};
-    }
-    Engine& engine_;
-};
-
 std::string expiryMessage(int64_t expired, int64_t now) {
     return "The access token expiry UTC time '" + isoTime(expired) +
            "' is earlier than current UTC time '" + isoTime(now) + "'.";
 }
 
+// What an identity without a role on the scope is told, whatever the resource.
+HttpResponse authorizationFailed(const ArmCall& call, const std::string& scope,
+                                 const std::string& objectId) {
+    const ArmPath& p = call.path;
+    std::string action = p.hasProvider ? p.providerNamespace : "Microsoft.Resources/subscriptions";
+    for (size_t i = 0; p.hasProvider && i < p.rest.size(); i += 2)
+        action += "/" + p.rest[i];
+    if (!p.hasProvider && p.hasResourceGroup)
+        action += "/resourceGroups";
+    std::string verb = call.http.method == "GET"      ? "read"
+                       : call.http.method == "DELETE" ? "delete"
+                       : call.http.method == "POST"   ? "action"
+                                                      : "write";
+    return armError(403, "AuthorizationFailed",
+                    "The client '" + objectId + "' with object id '" + objectId +
+                        "' does not have authorization to perform action '" + action + "/" + verb +
+                        "' over scope '" + scope +
+                        "' or the scope is invalid. If access was recently granted, please "
+                        "refresh your credentials.");
+}
+
 }  // namespace
 
 ArmRouter::ArmRouter(Engine& engine)
-    : engine_(engine), subscriptionHandler_(std::make_unique<SubscriptionDocuments>(engine)) {}
+    : engine_(engine), subscriptionHandler_(std::make_unique<SubscriptionsProvider>(engine)) {}
 
 ArmRouter::~ArmRouter() = default;
 
 void ArmRouter::addProvider(const std::string& ns, std::unique_ptr<ArmProvider> provider) {
     providers_[toLower(ns)] = std::move(provider);
-}
-
-void ArmRouter::setSubscriptionHandler(std::unique_ptr<ArmProvider> handler) {
-    subscriptionHandler_ = std::move(handler);
 }
 
 std::optional<HttpResponse> ArmRouter::authenticate(const HttpRequest& request) {
@@ -133,22 +105,50 @@ HttpResponse ArmRouter::handle(const HttpRequest& request, const AsyncEnding& en
 
 HttpResponse ArmRouter::route(const ArmCall& call) {
     const ArmPath& p = call.path;
-    const MachineInfo& m = engine_.machine();
     if (p.subscription.empty()) {
+        if (p.segments.size() == 1 && iequals(p.segments[0], "subscriptions")) {
+            return subscriptionHandler_->listSubscriptions(call);
+        }
         return armError(404, "NotFound", "No resource at '" + call.http.path + "'.");
     }
-    if (!iequals(p.subscription, m.subscriptionId)) {
+    if (auto refused = checkScope(call))
+        return *refused;
+    if (!p.hasProvider)
+        return subscriptionHandler_->handle(call);
+    // Compute is emulated in the VM's own subscription only.
+    bool ownSubscription = iequals(p.subscription, engine_.machine().subscriptionId);
+    auto provider = providers_.find(toLower(p.providerNamespace));
+    bool computeElsewhere = !ownSubscription && iequals(p.providerNamespace, "Microsoft.Compute");
+    if (provider != providers_.end() && !computeElsewhere)
+        return provider->second->handle(call);
+    return genericResource(call);
+}
+
+// The subscription and resource group in the path exist and the VM's identity has a role
+// there; otherwise Resource Manager's answer.
+std::optional<HttpResponse> ArmRouter::checkScope(const ArmCall& call) {
+    const ArmPath& p = call.path;
+    const SubscriptionInfo* sub = findSubscription(engine_.scenario(), p.subscription);
+    if (!sub) {
         return armError(404, "SubscriptionNotFound",
                         "The subscription '" + p.subscription + "' could not be found.");
     }
-    if (!p.hasProvider) return subscriptionHandler_->handle(call);
-    if (p.hasResourceGroup && !hasResourceGroup(engine_.state(), p.resourceGroup)) {
+    const std::string& objectId = engine_.machine().objectId;
+    if (!sub->visible) {
+        return authorizationFailed(call, "/subscriptions/" + p.subscription, objectId);
+    }
+    if (!p.hasResourceGroup)
+        return std::nullopt;
+    const ResourceGroupInfo* rg = findResourceGroup(*sub, p.resourceGroup);
+    if (!rg) {
         return armError(404, "ResourceGroupNotFound",
                         "Resource group '" + p.resourceGroup + "' could not be found.");
     }
-    auto provider = providers_.find(toLower(p.providerNamespace));
-    if (provider != providers_.end()) return provider->second->handle(call);
-    return genericResource(call);
+    if (!rg->visible) {
+        return authorizationFailed(call, resourceGroupId(p.subscription, p.resourceGroup),
+                                   objectId);
+    }
+    return std::nullopt;
 }
 
 // Resources of providers nobody registered: readable by id when something put them in the
@@ -157,7 +157,8 @@ HttpResponse ArmRouter::genericResource(const ArmCall& call) {
     if (call.http.method == "GET") {
         const auto& other = engine_.state().otherResources;
         auto it = other.find(idKey(call.http.path));
-        if (it != other.end()) return HttpResponse::json(200, it->second);
+        if (it != other.end())
+            return HttpResponse::json(200, it->second);
         const ArmPath& p = call.path;
         return resourceNotFound(p.providerNamespace + (p.rest.empty() ? "" : "/" + p.rest[0]),
                                 p.rest.size() > 1 ? p.rest[1] : "", p.resourceGroup);

@@ -1,6 +1,7 @@
 // Resource Manager's front: authentication, api-version presence, subscription and resource
-// group checks, then hand-over to the resource provider named in the path. Providers register
-// here by namespace; Compute is one, others (NetApp Files, Network) plug in the same way.
+// group checks (existence and the VM identity's access), then hand-over to the resource
+// provider named in the path. Providers register here by namespace: Compute, NetApp Files and
+// Network.
 #pragma once
 
 #include <map>
@@ -32,6 +33,8 @@ public:
     virtual HttpResponse handle(const ArmCall& call) = 0;
 };
 
+class SubscriptionsProvider;
+
 class ArmRouter {
 public:
     explicit ArmRouter(Engine& engine);
@@ -39,20 +42,19 @@ public:
 
     // `ns` as ARM spells it ("Microsoft.Compute"); matched without regard to case.
     void addProvider(const std::string& ns, std::unique_ptr<ArmProvider> provider);
-    // Handles paths without a provider segment: /subscriptions/{id}[/resourceGroups[/{rg}]].
-    // The default answers GETs of the subscription and its resource groups.
-    void setSubscriptionHandler(std::unique_ptr<ArmProvider> handler);
 
     HttpResponse handle(const HttpRequest& request, const AsyncEnding& ending);
 
 private:
     std::optional<HttpResponse> authenticate(const HttpRequest& request);
     HttpResponse route(const ArmCall& call);
+    std::optional<HttpResponse> checkScope(const ArmCall& call);
     HttpResponse genericResource(const ArmCall& call);
 
     Engine& engine_;
     std::map<std::string, std::unique_ptr<ArmProvider>> providers_;  // key: lower-case namespace
-    std::unique_ptr<ArmProvider> subscriptionHandler_;
+    // Paths without a provider segment: /subscriptions[/{id}[/resourceGroups[/{rg}]]].
+    std::unique_ptr<SubscriptionsProvider> subscriptionHandler_;
 };
 
 }  // namespace azemu

@@ -1,12 +1,12 @@
 #include "AzureEmulator.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
+
+#include <sys/stat.h>
 
 #include "AdminApi.h"
 #include "ApiVersions.h"
@@ -18,6 +18,8 @@
 #include "FrontDoor.h"
 #include "HttpListener.h"
 #include "Imds.h"
+#include "NetAppProvider.h"
+#include "NetworkProvider.h"
 #include "Scenario.h"
 #include "VirtualMachines.h"
 
@@ -28,7 +30,8 @@ namespace azemu {
 namespace {
 
 ScenarioConfig parseScenarioArgument(const Json& scenario) {
-    if (!scenario.is_string()) return parseScenario(scenario);
+    if (!scenario.is_string())
+        return parseScenario(scenario);
     try {
         return parseScenario(Json::parse(scenario.get<std::string>()));
     } catch (const Json::parse_error& e) {
@@ -40,7 +43,8 @@ void writeFile(const fs::path& path, const std::string& text, mode_t mode) {
     {
         std::ofstream out(path, std::ios::trunc);
         out << text;
-        if (!out) throw std::runtime_error("cannot write " + path.string());
+        if (!out)
+            throw std::runtime_error("cannot write " + path.string());
     }
     ::chmod(path.c_str(), mode);
 }
@@ -53,7 +57,8 @@ std::string readFile(const fs::path& path) {
 std::string makeTempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/azure-emulator-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create " + pattern);
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create " + pattern);
     return pattern;
 }
 
@@ -69,8 +74,9 @@ struct Emulator::Impl {
           admin(engine,
                 AdminHooks{[this] { return connections(); }, [this] { return endpoints(); }}),
           front(engine, arm, imds, admin) {
-        // Other providers (NetApp Files, Network) register next to Compute.
         arm.addProvider("Microsoft.Compute", std::make_unique<ComputeProvider>(engine));
+        arm.addProvider("Microsoft.NetApp", std::make_unique<NetAppProvider>(engine));
+        arm.addProvider("Microsoft.Network", std::make_unique<NetworkProvider>(engine));
     }
 
     ~Impl() { stop(); }
@@ -87,7 +93,8 @@ struct Emulator::Impl {
             fs::create_directories(tlsDir);
             TlsIdentity kept{readFile(fs::path(tlsDir) / "cert.pem"),
                              readFile(fs::path(tlsDir) / "key.pem")};
-            if (isUsableIdentity(kept)) return kept;
+            if (isUsableIdentity(kept))
+                return kept;
         }
         TlsIdentity fresh = makeSelfSignedIdentity();
         writeFile(fs::path(tlsDir) / "key.pem", fresh.keyPem, 0600);
@@ -97,7 +104,8 @@ struct Emulator::Impl {
 
     void start() {
         std::lock_guard<std::mutex> lock(lifecycle);
-        if (running) return;
+        if (running)
+            return;
         engine.layOutDevices();  // the likeliest failure, before anything listens
         TlsIdentity identity = loadOrMakeIdentity();
         {
@@ -130,8 +138,10 @@ struct Emulator::Impl {
 
     void stopLocked() {
         engine.stop();
-        if (imdsListener) imdsListener->stop();
-        if (armListener) armListener->stop();
+        if (imdsListener)
+            imdsListener->stop();
+        if (armListener)
+            armListener->stop();
         if (ownsTlsDir && !tlsDir.empty()) {
             std::error_code ec;
             fs::remove_all(tlsDir, ec);
@@ -178,36 +188,62 @@ Emulator::Emulator(const Json& scenario, const std::string& root, const std::str
 
 Emulator::~Emulator() = default;
 
-void Emulator::start() { impl_->start(); }
-void Emulator::stop() { impl_->stop(); }
+void Emulator::start() {
+    impl_->start();
+}
+void Emulator::stop() {
+    impl_->stop();
+}
 
 bool Emulator::running() const {
     std::lock_guard<std::mutex> lock(impl_->lifecycle);
     return impl_->running;
 }
 
-std::string Emulator::armUrl() const { return endpoints()["arm"]; }
-std::string Emulator::imdsUrl() const { return endpoints()["imds"]; }
-std::string Emulator::adminUrl() const { return endpoints()["admin"]; }
-std::string Emulator::caFile() const { return endpoints()["caFile"]; }
-std::string Emulator::root() const { return impl_->root; }
+std::string Emulator::armUrl() const {
+    return endpoints()["arm"];
+}
+std::string Emulator::imdsUrl() const {
+    return endpoints()["imds"];
+}
+std::string Emulator::adminUrl() const {
+    return endpoints()["admin"];
+}
+std::string Emulator::caFile() const {
+    return endpoints()["caFile"];
+}
+std::string Emulator::root() const {
+    return impl_->root;
+}
 
 Json Emulator::endpoints() const {
     std::lock_guard<std::mutex> lock(impl_->lifecycle);
     return impl_->endpoints();
 }
 
-Settings Emulator::settings() const { return impl_->engine.settings(); }
-void Emulator::setSettings(const Settings& s) { impl_->engine.setSettings(s); }
+Settings Emulator::settings() const {
+    return impl_->engine.settings();
+}
+void Emulator::setSettings(const Settings& s) {
+    impl_->engine.setSettings(s);
+}
 
-int Emulator::injectFault(const FaultSpec& fault) { return impl_->engine.faults().add(fault); }
-std::vector<FaultInfo> Emulator::faults() const { return impl_->engine.faults().list(); }
-void Emulator::clearFaults() { impl_->engine.faults().clear(); }
+int Emulator::injectFault(const FaultSpec& fault) {
+    return impl_->engine.faults().add(fault);
+}
+std::vector<FaultInfo> Emulator::faults() const {
+    return impl_->engine.faults().list();
+}
+void Emulator::clearFaults() {
+    impl_->engine.faults().clear();
+}
 
 std::vector<RequestRecord> Emulator::requestLog() const {
     return impl_->engine.requestLog().entries();
 }
-void Emulator::clearRequestLog() { impl_->engine.requestLog().clear(); }
+void Emulator::clearRequestLog() {
+    impl_->engine.requestLog().clear();
+}
 
 uint64_t Emulator::connectionCount() const {
     std::lock_guard<std::mutex> lock(impl_->lifecycle);
@@ -222,18 +258,32 @@ uint64_t Emulator::imdsConnectionCount() const {
     return impl_->connections()["http"];
 }
 
-Json Emulator::state() const { return impl_->engine.dump(); }
-void Emulator::reset() { impl_->engine.reset(); }
-void Emulator::completePending() { impl_->engine.completePending(); }
+Json Emulator::state() const {
+    return impl_->engine.dump();
+}
+void Emulator::reset() {
+    impl_->engine.reset();
+}
+void Emulator::completePending() {
+    impl_->engine.completePending();
+}
 bool Emulator::settleDevices(std::chrono::milliseconds timeout) {
     return impl_->engine.waitForDevices(timeout);
 }
 
-std::string Emulator::issueToken() { return impl_->engine.issueToken().token; }
+std::string Emulator::issueToken() {
+    return impl_->engine.issueToken().token;
+}
 
-std::string Emulator::subscriptionId() const { return impl_->engine.machine().subscriptionId; }
-std::string Emulator::resourceGroup() const { return impl_->engine.machine().resourceGroup; }
-std::string Emulator::location() const { return impl_->engine.machine().location; }
+std::string Emulator::subscriptionId() const {
+    return impl_->engine.machine().subscriptionId;
+}
+std::string Emulator::resourceGroup() const {
+    return impl_->engine.machine().resourceGroup;
+}
+std::string Emulator::location() const {
+    return impl_->engine.machine().location;
+}
 
 std::string Emulator::vmResourceId() const {
     const MachineInfo& m = impl_->engine.machine();
@@ -265,7 +315,8 @@ std::vector<AttachedDisk> Emulator::dataDisks() const {
     auto lock = impl_->engine.lock();
     std::vector<AttachedDisk> out;
     if (const VmRecord* vm = localVm(impl_->engine.state())) {
-        for (const auto& e : vm->dataDisks) out.push_back({e.lun, e.name, e.diskId, e.vhdUri});
+        for (const auto& e : vm->dataDisks)
+            out.push_back({e.lun, e.name, e.diskId, e.vhdUri});
     }
     return out;
 }
@@ -277,6 +328,18 @@ std::vector<BlockDevice> Emulator::devices() const {
         out.push_back({d.name, d.scsiAddress, d.lun, d.diskId});
     }
     return out;
+}
+
+std::vector<NetAppVolumeView> Emulator::netAppVolumes() const {
+    return impl_->engine.netAppVolumes();
+}
+
+bool Emulator::setVolumeContent(const std::string& volume, const std::string& content) {
+    return impl_->engine.setVolumeContent(volume, content);
+}
+
+bool Emulator::removeNetAppResource(const std::string& id) {
+    return impl_->engine.removeNetAppResource(id);
 }
 
 }  // namespace azemu

@@ -93,6 +93,16 @@ public:
     std::vector<AttachedDisk> dataDisks() const;
     std::vector<BlockDevice> devices() const;
 
+    // NetApp Files volumes, with their snapshots and content labels.
+    std::vector<NetAppVolumeView> netAppVolumes() const;
+    // Simulates the application writing to a volume (by id or creation token): its content
+    // label changes, so that snapshots, clones and reverts can be told apart. False when there
+    // is no such volume.
+    bool setVolumeContent(const std::string& volume, const std::string& content);
+    // Deletes a NetApp Files snapshot, or a volume with its snapshots, at once and behind the
+    // plug-in's back. False when there is no such resource.
+    bool removeNetAppResource(const std::string& id);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -10,10 +10,12 @@ namespace {
 
 void requireKnownMembers(const Json& j, std::initializer_list<const char*> known,
                          const char* what) {
-    if (!j.is_object()) throw std::invalid_argument(std::string(what) + " must be an object");
+    if (!j.is_object())
+        throw std::invalid_argument(std::string(what) + " must be an object");
     for (const auto& item : j.items()) {
         bool ok = false;
-        for (const char* k : known) ok = ok || item.key() == k;
+        for (const char* k : known)
+            ok = ok || item.key() == k;
         if (!ok) {
             throw std::invalid_argument(std::string(what) + ": unknown member '" + item.key() +
                                         "'");
@@ -23,7 +25,8 @@ void requireKnownMembers(const Json& j, std::initializer_list<const char*> known
 
 template <typename T>
 void readInto(const Json& j, const char* key, T& out) {
-    if (!j.contains(key)) return;
+    if (!j.contains(key))
+        return;
     try {
         out = j.at(key).get<T>();
     } catch (const Json::exception&) {
@@ -33,7 +36,8 @@ void readInto(const Json& j, const char* key, T& out) {
 
 template <>
 void readInto<int>(const Json& j, const char* key, int& out) {
-    if (!j.contains(key)) return;
+    if (!j.contains(key))
+        return;
     if (!j.at(key).is_number_integer()) {
         throw std::invalid_argument(std::string("member '") + key + "' must be an integer");
     }
@@ -54,7 +58,8 @@ const std::pair<FaultAction, const char*> kActionNames[] = {
 
 FaultAction faultActionFromName(const std::string& name) {
     for (const auto& [action, text] : kActionNames) {
-        if (iequals(name, text)) return action;
+        if (iequals(name, text))
+            return action;
     }
     throw std::invalid_argument("unknown fault action '" + name + "'");
 }
@@ -92,15 +97,19 @@ Settings Settings::fromJson(const Json& j, const Settings& base) {
     if (s.deleteMissingStatus != 204 && s.deleteMissingStatus != 404) {
         throw std::invalid_argument("deleteMissingStatus must be 204 or 404");
     }
-    if (s.tokenLifetimeSec <= 0) throw std::invalid_argument("tokenLifetimeSec must be positive");
+    if (s.tokenLifetimeSec <= 0)
+        throw std::invalid_argument("tokenLifetimeSec must be positive");
     return s;
 }
 
-Settings Settings::fromJson(const Json& j) { return fromJson(j, Settings{}); }
+Settings Settings::fromJson(const Json& j) {
+    return fromJson(j, Settings{});
+}
 
 const char* faultActionName(FaultAction a) {
     for (const auto& [action, text] : kActionNames) {
-        if (action == a) return text;
+        if (action == a)
+            return text;
     }
     return "error";
 }
@@ -136,9 +145,12 @@ FaultSpec FaultSpec::fromJson(const Json& j) {
     readInto(j, "message", f.message);
     readInto(j, "delayMs", f.delayMs);
     readInto(j, "afterProcessing", f.afterProcessing);
-    if (f.times == 0 || f.times < -1) throw std::invalid_argument("times must be positive or -1");
-    if (f.skip < 0 || f.delayMs < 0) throw std::invalid_argument("skip/delayMs must be >= 0");
-    if (f.status < 100 || f.status > 599) throw std::invalid_argument("status must be 100..599");
+    if (f.times == 0 || f.times < -1)
+        throw std::invalid_argument("times must be positive or -1");
+    if (f.skip < 0 || f.delayMs < 0)
+        throw std::invalid_argument("skip/delayMs must be >= 0");
+    if (f.status < 100 || f.status > 599)
+        throw std::invalid_argument("status must be 100..599");
     return f;
 }
 
@@ -153,7 +165,8 @@ Json FaultInfo::toJson() const {
 
 Json RequestRecord::toJson() const {
     Json h = Json::object();
-    for (const auto& [name, value] : headers) h[name] = value;
+    for (const auto& [name, value] : headers)
+        h[name] = value;
     return {{"seq", seq},       {"timeMs", timeMs},  {"listener", listener}, {"method", method},
             {"url", url},       {"path", path},      {"headers", h},         {"body", body},
             {"status", status}, {"faultId", faultId}};

@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace azemu {
 
@@ -87,6 +88,29 @@ struct AttachedDisk {
     std::string name;
     std::string diskId;  // managed disk id, or "" for an unmanaged (VHD) disk
     std::string vhdUri;
+};
+
+// A NetApp Files snapshot as tests see it: its identity and the content it captured.
+struct NetAppSnapshotView {
+    std::string id;
+    std::string name;
+    std::string snapshotId;  // GUID
+    std::string provisioningState;
+    std::string content;
+};
+
+// A NetApp Files volume as tests see it. `content` is the label the emulator keeps for what the
+// volume holds: clones start from their snapshot's, a revert puts a snapshot's back.
+struct NetAppVolumeView {
+    std::string id;
+    std::string creationToken;
+    std::string mountTargetIp;
+    std::string provisioningState;
+    std::string content;
+    std::string clonedFrom;  // snapshot id, for a clone
+    std::string revertedTo;  // snapshot id of the last revert
+    Json tags;
+    std::vector<NetAppSnapshotView> snapshots;
 };
 
 // One block device present under the device tree root.

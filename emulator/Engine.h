@@ -40,6 +40,8 @@ public:
     AzureState& state() { return state_; }
     const AzureState& state() const { return state_; }
     const MachineInfo& machine() const { return scenario_.machine; }
+    // Fixed for the emulator's life: subscriptions, resource groups and who sees them, subnets.
+    const ScenarioConfig& scenario() const { return scenario_; }
     const Settings& currentSettings() const { return settings_; }
     const std::string& armBaseUrl() const { return armBaseUrl_; }
     TokenStore& tokens() { return tokens_; }
@@ -67,6 +69,13 @@ public:
     // A resource as a GET with the newest api-version shows it; nullopt when there is none.
     std::optional<Json> resourceDocument(const std::string& id) const;
     const std::string& root() const { return devices_.root(); }
+    std::vector<NetAppVolumeView> netAppVolumes() const;
+    // What an application writing to the volume would do to it: its content label changes.
+    // `volume` is an id or a creation token; false when there is no such volume.
+    bool setVolumeContent(const std::string& volume, const std::string& content);
+    // Removes a NetApp Files volume (with its snapshots) or snapshot at once, as someone
+    // working outside the plug-in would. False when there is no such resource.
+    bool removeNetAppResource(const std::string& id);
 
 private:
     void completeOperationLocked(AsyncOperation& op, int64_t now);
@@ -74,6 +83,8 @@ private:
     void persistLocked();
     void pruneOperationsLocked();
     void clockLoop();
+    Json netAppDumpLocked() const;
+    Json nicsDumpLocked() const;
 
     const ScenarioConfig scenario_;
     const std::string stateFile_;

@@ -6,79 +6,15 @@
 
 #include "ArmPath.h"
 #include "ComputeDisks.h"
+#include "ScenarioReader.h"
 #include "Util.h"
 
 namespace azemu {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& where, const std::string& what) {
-    throw std::invalid_argument("scenario: " + where + " " + what);
-}
-
-// Reads one object's members with type checks; unknown members are refused so that a typo in
-// a scenario does not silently fall back to a default.
-class Reader {
-public:
-    Reader(const Json& obj, std::string where, std::set<std::string> allowed)
-        : obj_(obj), where_(std::move(where)) {
-        if (!obj_.is_object()) fail(where_, "must be an object");
-        for (const auto& item : obj_.items()) {
-            if (!allowed.count(item.key())) fail(at(item.key()), "is not a known member");
-        }
-    }
-
-    std::string at(const std::string& key) const {
-        return where_.empty() ? key : where_ + "." + key;
-    }
-    bool has(const char* key) const { return obj_.contains(key); }
-
-    std::string str(const char* key, const std::string& def = "") const {
-        if (!has(key)) return def;
-        if (!obj_[key].is_string()) fail(at(key), "must be a string");
-        return obj_[key].get<std::string>();
-    }
-    int64_t integer(const char* key, int64_t def) const {
-        if (!has(key)) return def;
-        if (!obj_[key].is_number_integer()) fail(at(key), "must be an integer");
-        return obj_[key].get<int64_t>();
-    }
-    bool boolean(const char* key, bool def) const {
-        if (!has(key)) return def;
-        if (!obj_[key].is_boolean()) fail(at(key), "must be true or false");
-        return obj_[key].get<bool>();
-    }
-    const Json& array(const char* key) const {
-        static const Json empty = Json::array();
-        if (!has(key)) return empty;
-        if (!obj_[key].is_array()) fail(at(key), "must be an array");
-        return obj_[key];
-    }
-    Json object(const char* key) const {
-        if (!has(key)) return Json::object();
-        if (!obj_[key].is_object()) fail(at(key), "must be an object");
-        return obj_[key];
-    }
-    std::vector<std::string> strings(const char* key) const {
-        std::vector<std::string> out;
-        for (const auto& v : array(key)) {
-            if (!v.is_string()) fail(at(key), "must hold strings");
-            out.push_back(v.get<std::string>());
-        }
-        return out;
-    }
-    Json tags(const char* key) const {
-        Json t = object(key);
-        for (const auto& item : t.items()) {
-            if (!item.value().is_string()) fail(at(key) + "." + item.key(), "must be a string");
-        }
-        return t;
-    }
-
-private:
-    const Json& obj_;
-    std::string where_;
-};
+using scenario::fail;
+using scenario::Reader;
 
 // Members that only the emulated machine itself has: they wire its metadata and device tree.
 const std::set<std::string> kLocalVmOnly = {"computerName", "adminUsername", "resourceDisk",
@@ -102,9 +38,11 @@ struct Builder {
     }
 
     DiskRecord& addDisk(const std::string& where, const std::string& name) {
-        if (!isValidComputeName(name)) fail(where, "'" + name + "' is not a valid disk name");
+        if (!isValidComputeName(name))
+            fail(where, "'" + name + "' is not a valid disk name");
         std::string id = diskIdFor(name);
-        if (findDisk(state, id)) fail(where, "disk '" + name + "' is defined twice");
+        if (findDisk(state, id))
+            fail(where, "disk '" + name + "' is defined twice");
         DiskRecord d;
         d.kind = "disks";
         d.id = id;
@@ -148,10 +86,12 @@ struct Builder {
         Reader r(
             j, where,
             {"lun", "name", "sku", "sizeGB", "caching", "createOption", "tags", "zones", "vhdUri"});
-        if (!r.has("lun")) fail(where, "needs a lun");
+        if (!r.has("lun"))
+            fail(where, "needs a lun");
         DataDiskEntry e;
         e.lun = static_cast<int>(r.integer("lun", 0));
-        if (e.lun < 0 || e.lun > 63) fail(r.at("lun"), "must be between 0 and 63");
+        if (e.lun < 0 || e.lun > 63)
+            fail(r.at("lun"), "must be between 0 and 63");
         e.caching = r.str("caching", "None");
         e.createOption = r.str("createOption", "Attach");
         if (r.has("vhdUri")) {
@@ -175,14 +115,17 @@ struct Builder {
     VmRecord& addVm(const Json& j, const std::string& where, bool local) {
         std::set<std::string> allowed = {"name", "vmId",   "size",      "maxDataDisks", "zones",
                                          "tags", "osDisk", "dataDisks", "image"};
-        if (local) allowed.insert(kLocalVmOnly.begin(), kLocalVmOnly.end());
+        if (local)
+            allowed.insert(kLocalVmOnly.begin(), kLocalVmOnly.end());
         Reader r(j, where, allowed);
         VmRecord vm;
         vm.name = r.str("name", local ? machine.vmName : "");
-        if (!isValidComputeName(vm.name)) fail(r.at("name"), "is not a valid VM name");
+        if (!isValidComputeName(vm.name))
+            fail(r.at("name"), "is not a valid VM name");
         vm.id = computeResourceId(machine.subscriptionId, machine.resourceGroup, "virtualMachines",
                                   vm.name);
-        if (findVm(state, vm.id)) fail(where, "VM '" + vm.name + "' is defined twice");
+        if (findVm(state, vm.id))
+            fail(where, "VM '" + vm.name + "' is defined twice");
         vm.location = machine.location;
         vm.vmId = r.str("vmId", randomUuid());
         vm.vmSize = r.str("size", "Standard_D4s_v3");
@@ -201,7 +144,8 @@ struct Builder {
         for (size_t i = 0; i < disks.size(); ++i) {
             std::string w = r.at("dataDisks") + "[" + std::to_string(i) + "]";
             DataDiskEntry e = addDataDisk(disks[i], w, vm);
-            if (!luns.insert(e.lun).second) fail(w, "uses LUN " + std::to_string(e.lun) + " twice");
+            if (!luns.insert(e.lun).second)
+                fail(w, "uses LUN " + std::to_string(e.lun) + " twice");
             vm.dataDisks.push_back(e);
         }
         std::sort(vm.dataDisks.begin(), vm.dataDisks.end(),
@@ -227,11 +171,13 @@ struct Builder {
                  {"name", "sourceDisk", "incremental", "sku", "sizeGB", "tags", "timeCreated",
                   "provisioningState"});
         std::string name = r.str("name");
-        if (!isValidComputeName(name)) fail(r.at("name"), "is not a valid snapshot name");
+        if (!isValidComputeName(name))
+            fail(r.at("name"), "is not a valid snapshot name");
         DiskRecord s;
         s.kind = "snapshots";
         s.id = computeResourceId(machine.subscriptionId, machine.resourceGroup, "snapshots", name);
-        if (findDisk(state, s.id)) fail(where, "snapshot '" + name + "' is defined twice");
+        if (findDisk(state, s.id))
+            fail(where, "snapshot '" + name + "' is defined twice");
         s.name = name;
         s.location = machine.location;
         s.createOption = "Copy";
@@ -246,13 +192,16 @@ struct Builder {
         if (!source.empty()) {
             const DiskRecord* src =
                 findDisk(state, source.find('/') == std::string::npos ? diskIdFor(source) : source);
-            if (!src) fail(r.at("sourceDisk"), "'" + source + "' is not a disk of the scenario");
+            if (!src)
+                fail(r.at("sourceDisk"), "'" + source + "' is not a disk of the scenario");
             s.sourceResourceId = src->id;
             s.sourceUniqueId = src->uniqueId;
             s.osType = src->osType;
-            if (s.sizeGB == 0) s.sizeGB = src->sizeGB;
+            if (s.sizeGB == 0)
+                s.sizeGB = src->sizeGB;
         }
-        if (s.sizeGB == 0) s.sizeGB = 128;
+        if (s.sizeGB == 0)
+            s.sizeGB = 128;
         state.disks[idKey(s.id)] = s;
     }
 };
@@ -264,7 +213,8 @@ NetworkInterfaceInfo parseNic(const Json& j, const std::string& where) {
     nic.publicIp = r.str("publicIpAddress");
     std::string subnet = r.str("subnet", "10.0.0.0/24");
     auto slash = subnet.find('/');
-    if (slash == std::string::npos) fail(r.at("subnet"), "must look like 10.0.0.0/24");
+    if (slash == std::string::npos)
+        fail(r.at("subnet"), "must look like 10.0.0.0/24");
     nic.subnetAddress = subnet.substr(0, slash);
     nic.subnetPrefix = subnet.substr(slash + 1);
     nic.macAddress = r.str("macAddress", "000D3A" + toUpper(randomHex(3)));
@@ -304,7 +254,8 @@ void parseMachine(const Reader& top, const Json& vmJson, MachineInfo& m) {
     m.objectId = ir.str("objectId", randomUuid());
 
     std::set<std::string> vmMembers = kLocalVmOnly;
-    for (const auto& item : vmJson.items()) vmMembers.insert(item.key());  // checked in addVm
+    for (const auto& item : vmJson.items())
+        vmMembers.insert(item.key());  // checked in addVm
     Reader vr(vmJson, "vm", vmMembers);
     m.vmName = vr.str("name", "kxvm");
     m.computerName = vr.str("computerName", m.vmName);
@@ -329,14 +280,33 @@ void parseMachine(const Reader& top, const Json& vmJson, MachineInfo& m) {
 
 }  // namespace
 
+const SubscriptionInfo* findSubscription(const ScenarioConfig& config, const std::string& id) {
+    for (const auto& sub : config.subscriptions) {
+        if (iequals(sub.subscriptionId, id))
+            return &sub;
+    }
+    return nullptr;
+}
+
+const ResourceGroupInfo* findResourceGroup(const SubscriptionInfo& sub, const std::string& name) {
+    for (const auto& rg : sub.resourceGroups) {
+        if (iequals(rg.name, name))
+            return &rg;
+    }
+    return nullptr;
+}
+
 ScenarioConfig parseScenario(const Json& scenario) {
     Reader top(scenario, "",
                {"tenantId", "subscriptionId", "resourceGroup", "location", "identity", "vm",
-                "otherVms", "disks", "snapshots", "blockDevices", "settings"});
+                "otherVms", "disks", "snapshots", "blockDevices", "settings",
+                "subscriptionDisplayName", "subscriptionVisible", "resourceGroups",
+                "otherSubscriptions", "virtualNetworks", "networkInterfaces", "netAppAccounts"});
     ScenarioConfig cfg;
     Json vmJson = top.object("vm");
     parseMachine(top, vmJson, cfg.machine);
-    if (cfg.machine.dataDiskScsiHost < 2) fail("vm.dataDiskScsiHost", "must be 2 or more");
+    if (cfg.machine.dataDiskScsiHost < 2)
+        fail("vm.dataDiskScsiHost", "must be 2 or more");
 
     cfg.initial.resourceGroups = {cfg.machine.resourceGroup};
     Builder b{cfg.machine, cfg.initial};
@@ -353,6 +323,7 @@ ScenarioConfig parseScenario(const Json& scenario) {
     for (size_t i = 0; i < snaps.size(); ++i) {
         b.addSnapshot(snaps[i], "snapshots[" + std::to_string(i) + "]");
     }
+    scenario::addNetworksAndNetApp(top, cfg);
     try {
         cfg.settings = Settings::fromJson(top.object("settings"));
     } catch (const std::invalid_argument& e) {

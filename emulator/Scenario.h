@@ -42,11 +42,42 @@ struct MachineInfo {
     std::vector<ExtraBlockDevice> blockDevices;
 };
 
+// A resource group and whether the VM's identity has a role on it. Groups it has none on are
+// left out of lists, and requests into them are refused as Resource Manager refuses them.
+struct ResourceGroupInfo {
+    std::string name;
+    bool visible = true;
+};
+
+struct SubscriptionInfo {
+    std::string subscriptionId;
+    std::string displayName;
+    bool visible = true;
+    std::vector<ResourceGroupInfo> resourceGroups;
+};
+
+// A subnet addresses are handed out from: declared under virtualNetworks, or made up for the
+// VM's own network interfaces.
+struct SubnetInfo {
+    std::string id;  // .../providers/Microsoft.Network/virtualNetworks/{vnet}/subnets/{name}
+    std::string subscriptionId;
+    std::string resourceGroup;
+    std::string virtualNetwork;
+    std::string name;
+    std::string addressPrefix;  // "10.20.1.0/24"
+    bool declared = true;
+};
+
 struct ScenarioConfig {
     MachineInfo machine;
     AzureState initial;  // the Azure side as the scenario describes it
     Settings settings;
+    std::vector<SubscriptionInfo> subscriptions;  // the VM's own first
+    std::vector<SubnetInfo> subnets;
 };
+
+const SubscriptionInfo* findSubscription(const ScenarioConfig& config, const std::string& id);
+const ResourceGroupInfo* findResourceGroup(const SubscriptionInfo& sub, const std::string& name);
 
 // Throws std::invalid_argument naming the offending member.
 ScenarioConfig parseScenario(const Json& scenario);

@@ -1,12 +1,12 @@
 #include "Util.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <ctime>
 #include <stdexcept>
+
+#include <openssl/rand.h>
 
 namespace azemu {
 
@@ -36,7 +36,8 @@ bool startsWithIgnoreCase(const std::string& s, const std::string& prefix) {
 std::string trim(const std::string& s) {
     const char* blanks = " \t\r\n";
     auto first = s.find_first_not_of(blanks);
-    if (first == std::string::npos) return "";
+    if (first == std::string::npos)
+        return "";
     auto last = s.find_last_not_of(blanks);
     return s.substr(first, last - first + 1);
 }
@@ -47,7 +48,8 @@ std::vector<std::string> split(const std::string& s, char sep) {
     for (;;) {
         auto pos = s.find(sep, start);
         out.push_back(s.substr(start, pos - start));
-        if (pos == std::string::npos) return out;
+        if (pos == std::string::npos)
+            return out;
         start = pos + 1;
     }
 }
@@ -55,7 +57,8 @@ std::vector<std::string> split(const std::string& s, char sep) {
 std::string normalizeLocation(const std::string& location) {
     std::string out;
     for (unsigned char c : location) {
-        if (!std::isspace(c)) out.push_back(static_cast<char>(std::tolower(c)));
+        if (!std::isspace(c))
+            out.push_back(static_cast<char>(std::tolower(c)));
     }
     return out;
 }
@@ -74,6 +77,15 @@ std::string isoTime(int64_t epochMs) {
     char fraction[16];
     std::snprintf(fraction, sizeof fraction, ".%03d0000", static_cast<int>(epochMs % 1000));
     return std::string(date) + fraction + "+00:00";
+}
+
+std::string isoTimeSeconds(int64_t epochMs) {
+    std::time_t seconds = static_cast<std::time_t>(epochMs / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return date;
 }
 
 std::string randomHex(size_t bytes) {

@@ -23,6 +23,8 @@ std::string normalizeLocation(const std::string& location);
 int64_t nowMs();
 // "2016-12-28T04:41:35.0798720+00:00", the form Compute uses for timeCreated and operations.
 std::string isoTime(int64_t epochMs);
+// "2017-08-15T13:23:33Z", the form NetApp Files uses for a snapshot's "created".
+std::string isoTimeSeconds(int64_t epochMs);
 
 std::string randomHex(size_t bytes);
 std::string randomUuid();

@@ -1,10 +1,10 @@
 // azure-emulator: serves the emulated Azure side until SIGTERM or SIGINT.
-#include <signal.h>
-
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+
+#include <signal.h>
 
 #include "AzureEmulator.h"
 
@@ -13,9 +13,10 @@ namespace {
 const char* kHelp =
     R"HELP(Usage: azure-emulator --scenario FILE --root DIR [--state FILE] [--port-file FILE]
 
-A local stand-in for the instance metadata service, Resource Manager's Compute
-provider and the device tree of the VM they describe. Listens on 127.0.0.1 only:
-HTTPS for Resource Manager, plain HTTP for instance metadata and the admin API.
+A local stand-in for the instance metadata service, Resource Manager's Compute,
+NetApp Files and Network providers and the device tree of the VM they describe.
+Listens on 127.0.0.1 only: HTTPS for Resource Manager, plain HTTP for instance
+metadata and the admin API.
 
 On start it prints one line of JSON and flushes it:
   {"arm":"https://127.0.0.1:P/","imds":"http://127.0.0.1:Q/","admin":"http://127.0.0.1:Q",
@@ -57,6 +58,22 @@ Scenario: a JSON object; every member is optional (defaults after "=").
   (resource disk), the blockDevices, then one sdX per data disk in LUN order, with
   dev/disk/azure/scsi1/lunN links. A sample is emulator/scenarios/sample-vm.json.
 
+  subscriptionDisplayName, subscriptionVisible = true     the VM's subscription
+  resourceGroups  ["name" | {name, visible = true}]       more groups there
+  otherSubscriptions [{subscriptionId, displayName, visible = true, resourceGroups}]
+  virtualNetworks [{name, subscriptionId, resourceGroup,
+                    subnets [{name, addressPrefix "10.20.1.0/24"}]}]
+  networkInterfaces [{name, subscriptionId, resourceGroup, privateIpAddresses,
+                      subnet "vnet/subnet", hostedWorkloads, virtualMachine}]
+  netAppAccounts  [{name, subscriptionId, resourceGroup, location, tags,
+    capacityPools [{name, serviceLevel = "Premium", size, tags,
+      volumes [{name, creationToken = name, mountTargetIp (else allocated),
+                subnet "vnet/subnet", usageThreshold = 107374182400,
+                protocolTypes = ["NFSv3"], serviceLevel, content, tags,
+                exportRules, snapshots [{name, content, created}]}]}]}]
+  Invisible groups and subscriptions are left out of lists and refused (403).
+  A NetApp Files sample is emulator/scenarios/sample-anf.json.
+
 Admin API (on both listeners; JSON in and out)
   GET    /_emulator/health | /_emulator/endpoints | /_emulator/state
   POST   /_emulator/reset                back to the scenario; clears faults and log
@@ -75,6 +92,9 @@ Admin API (on both listeners; JSON in and out)
   POST   /_emulator/devices/settle?timeout=SECONDS   blocks until no device event is
                                          pending; {"settled": true|false}
   GET    /_emulator/resource?id=ID       a resource document
+  DELETE /_emulator/resource?id=ID       remove a NetApp Files snapshot or volume at once
+  GET    /_emulator/netapp               volumes with content labels and snapshots
+  POST   /_emulator/netapp/content       {"volume": id|token, "content": "label"}
   POST   /_emulator/token                a bearer token, as the metadata service issues
 )HELP";
 
@@ -86,7 +106,8 @@ bool parseArgs(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& out) {
-            if (i + 1 >= argc) return false;
+            if (i + 1 >= argc)
+                return false;
             out = argv[++i];
             return true;
         };
@@ -123,7 +144,8 @@ int main(int argc, char** argv) {
         }
     }
     Options options;
-    if (!parseArgs(argc, argv, options)) return 2;
+    if (!parseArgs(argc, argv, options))
+        return 2;
 
     // Block the signals before any thread starts so that every thread inherits the mask and
     // only sigwait below sees SIGTERM/SIGINT; SIGPIPE from vanished clients is ignored.
@@ -136,7 +158,8 @@ int main(int argc, char** argv) {
 
     try {
         std::ifstream in(options.scenario);
-        if (!in) throw std::runtime_error("cannot read " + options.scenario);
+        if (!in)
+            throw std::runtime_error("cannot read " + options.scenario);
         std::stringstream text;
         text << in.rdbuf();
         azemu::Emulator emulator(azemu::Json(text.str()), options.root, options.state);

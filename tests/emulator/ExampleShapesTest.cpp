@@ -1,89 +1,12 @@
 // The emulator's documents against the published examples: every member an example shows
 // (apart from features the emulator does not model) is there, with the same JSON type, and so
 // is every member the plug-in reads.
-#include <fstream>
 #include <set>
 
-#include "TestSupport.h"
+#include "ExampleShapes.h"
 
 namespace azemu::test {
 namespace {
-
-Json loadExample(const std::string& file) {
-    std::ifstream in(std::string(KXSO_AZURE_EXAMPLES_DIR) + "/" + file);
-    if (!in) throw std::runtime_error("missing example " + file);
-    return Json::parse(in);
-}
-
-Json exampleBody(const std::string& file, const std::string& status = "200") {
-    return loadExample(file)["responses"][status]["body"];
-}
-
-bool sameKind(const Json& a, const Json& b) {
-    if (a.is_number() && b.is_number()) return true;
-    return a.type() == b.type();
-}
-
-// Paths ("properties.storageProfile.dataDisks[].lun") present in `expected` but missing from
-// `actual` or of another JSON type. Arrays: every element of `actual` is checked against the
-// example's first element. Paths in `ignored` (and below them) are skipped.
-void shapeDifferences(const Json& expected, const Json& actual, const std::string& path,
-                      const std::set<std::string>& ignored, std::vector<std::string>& out) {
-    if (ignored.count(path)) return;
-    if (!sameKind(expected, actual)) {
-        out.push_back(path + " (type)");
-        return;
-    }
-    // Tag names are the user's own, not part of the shape.
-    bool freeForm = path == "tags" || (path.size() > 5 && path.substr(path.size() - 5) == ".tags");
-    if (freeForm) return;
-    if (expected.is_object()) {
-        for (const auto& item : expected.items()) {
-            std::string child = path.empty() ? item.key() : path + "." + item.key();
-            if (ignored.count(child)) continue;
-            if (!actual.contains(item.key())) {
-                out.push_back(child);
-                continue;
-            }
-            shapeDifferences(item.value(), actual[item.key()], child, ignored, out);
-        }
-    } else if (expected.is_array() && !expected.empty()) {
-        if (actual.empty()) out.push_back(path + "[] (empty)");
-        for (const auto& element : actual) {
-            shapeDifferences(expected[0], element, path + "[]", ignored, out);
-        }
-    }
-}
-
-std::vector<std::string> differences(const Json& expected, const Json& actual,
-                                     const std::set<std::string>& ignored = {}) {
-    std::vector<std::string> out;
-    shapeDifferences(expected, actual, "", ignored, out);
-    return out;
-}
-
-const Json* at(const Json& doc, const std::string& dotted) {
-    const Json* cur = &doc;
-    for (const auto& key : [&] {
-             std::vector<std::string> parts;
-             size_t start = 0;
-             for (size_t dot; (dot = dotted.find('.', start)) != std::string::npos;
-                  start = dot + 1) {
-                 parts.push_back(dotted.substr(start, dot - start));
-             }
-             parts.push_back(dotted.substr(start));
-             return parts;
-         }()) {
-        if (cur->is_array()) cur = cur->empty() ? nullptr : &(*cur)[0];
-        if (!cur || !cur->is_object() || !cur->contains(key)) return nullptr;
-        cur = &(*cur)[key];
-    }
-    return cur;
-}
-
-void expectMembers(const Json& doc, std::initializer_list<const char*> paths) {
-    for (const char* p : paths) EXPECT_NE(at(doc, p), nullptr) << p << " missing in " << doc.dump();
-}
 
 class ExampleShapesTest : public EmulatorTest {};
 

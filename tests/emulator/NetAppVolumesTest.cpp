@@ -1,0 +1,240 @@
+// NetApp Files through Resource Manager as the plug-in's client uses it: volume reads and
+// lists, snapshots and their operations, clones, reverts and deletes, with the effects on the
+// emulated volumes' contents.
+#include "NetAppTestSupport.h"
+
+namespace azemu::test {
+namespace {
+
+class NetAppVolumesTest : public NetAppTest {};
+
+TEST_F(NetAppVolumesTest, VolumesShowTheirExportPathAddressQuotaAndProtocols) {
+    Reply r = anf("GET", volumePath("vol1"));
+    ASSERT_EQ(r.status, 200) << r.body;
+    Json v = r.json();
+    EXPECT_EQ(v["id"], volumeId("vol1"));
+    EXPECT_EQ(v["name"], "acct1/pool1/vol1");
+    EXPECT_EQ(v["properties"]["creationToken"], "share1");
+    EXPECT_EQ(v["properties"]["usageThreshold"], 214748364800LL);
+    EXPECT_EQ(v["properties"]["protocolTypes"], Json::array({"NFSv3"}));
+    EXPECT_EQ(v["properties"]["mountTargets"][0]["ipAddress"], "10.1.3.4");
+    EXPECT_EQ(v["properties"]["subnetId"],
+              "/subscriptions/" + emu_->subscriptionId() +
+                  "/resourceGroups/net-rg/providers/Microsoft.Network/virtualNetworks/test-vnet/"
+                  "subnets/anf");
+
+    Json list = anf("GET", poolPath() + "/volumes").json();
+    ASSERT_EQ(list["value"].size(), 2u);
+    // vol2 had no address in the scenario: the subnet's first free one after vol1's.
+    EXPECT_EQ(list["value"][1]["properties"]["mountTargets"][0]["ipAddress"], "10.1.3.5");
+    EXPECT_EQ(list["value"][1]["properties"]["protocolTypes"], Json::array({"NFSv4.1"}));
+    EXPECT_EQ(list["value"][1]["properties"]["usageThreshold"], 107374182400LL);
+}
+
+TEST_F(NetAppVolumesTest, MissingResourcesAndWrongVersionsAnswerAsResourceManagerDoes) {
+    Reply volume = anf("GET", volumePath("ghost"));
+    EXPECT_EQ(volume.status, 404);
+    EXPECT_EQ(volume.json()["error"]["code"], "ResourceNotFound");
+    Reply snapshot = anf("GET", snapshotPathOf("vol1", "ghost"));
+    EXPECT_EQ(snapshot.status, 404);
+    EXPECT_EQ(snapshot.json()["error"]["code"], "ResourceNotFound");
+    Reply underMissingVolume = anf("GET", snapshotPathOf("ghost", "old-snap"));
+    EXPECT_EQ(underMissingVolume.status, 404);
+    EXPECT_NE(underMissingVolume.body.find("volumes/ghost"), std::string::npos);
+    EXPECT_EQ(anf("GET", poolPath("anf-rg", "acct1", "nopool")).status, 404);
+    EXPECT_EQ(anf("GET", poolPath("no-such-rg")).json()["error"]["code"], "ResourceGroupNotFound");
+
+    Reply oldVersion = arm("GET", volumePath("vol1"), "", "2015-01-01");
+    EXPECT_EQ(oldVersion.status, 400);
+    EXPECT_EQ(oldVersion.json()["error"]["code"], "NoRegisteredProviderFound");
+    EXPECT_EQ(arm("GET", volumePath("vol1"), "", "").json()["error"]["code"],
+              "MissingApiVersionParameter");
+}
+
+TEST_F(NetAppVolumesTest, SnapshotIsCreatedAsAnOperationWhoseStatusNamesIt) {
+    Reply created = putSnapshot("vol1", "snap-a");
+    ASSERT_EQ(created.status, 201) << created.body;
+    EXPECT_EQ(created.json()["name"], "acct1/pool1/vol1/snap-a");
+    Json status = finish(created);
+    EXPECT_EQ(status["status"], "Succeeded");
+    EXPECT_EQ(status["percentComplete"], 100);
+    std::string resource = status["properties"]["resourceName"];
+    EXPECT_EQ(resource, volumeId("vol1") + "/snapshots/snap-a");
+
+    // The client reads the snapshot back through the status document's resource name.
+    Json snap = anf("GET", resource.substr(1)).json();
+    Json vol = anf("GET", volumePath("vol1")).json();
+    EXPECT_EQ(snap["properties"]["provisioningState"], "Succeeded");
+    EXPECT_EQ(snap["properties"]["fileSystemId"], vol["properties"]["fileSystemId"]);
+    EXPECT_EQ(snap["properties"]["snapshotId"].get<std::string>().size(), 36u);
+    EXPECT_EQ(anf("GET", volumePath("vol1") + "/snapshots").json()["value"].size(), 2u);
+    EXPECT_EQ(volumeView("share1")->snapshots.back().content, "vol1-v1");
+
+    // Asking again for a snapshot that exists changes nothing.
+    Reply again = putSnapshot("vol1", "snap-a");
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(again.header("Azure-AsyncOperation"), "");
+    EXPECT_EQ(again.json()["properties"]["snapshotId"], snap["properties"]["snapshotId"]);
+}
+
+TEST_F(NetAppVolumesTest, OperationsTakeTheConfiguredTime) {
+    Settings s = emu_->settings();
+    s.asyncOperationDelayMs = 400;
+    emu_->setSettings(s);
+    Reply created = putSnapshot("vol1", "slow");
+    ASSERT_EQ(created.status, 201);
+    EXPECT_EQ(created.json()["properties"]["provisioningState"], "Creating");
+    Json running = armGetUrl(created.header("Azure-AsyncOperation")).json();
+    EXPECT_EQ(running["status"], "InProgress");
+    EXPECT_LT(running["percentComplete"].get<double>(), 100.0);
+    EXPECT_FALSE(running.contains("endTime"));
+    EXPECT_EQ(running["properties"]["resourceName"], volumeId("vol1") + "/snapshots/slow");
+    EXPECT_EQ(finish(created)["status"], "Succeeded");
+    EXPECT_EQ(anf("GET", snapshotPathOf("vol1", "slow")).json()["properties"]["provisioningState"],
+              "Succeeded");
+}
+
+TEST_F(NetAppVolumesTest, SnapshotDeleteIsAnOperationAndAMissingSnapshotIsAlreadyDeleted) {
+    Reply deleted = anf("DELETE", snapshotPathOf("vol1", "old-snap"));
+    ASSERT_EQ(deleted.status, 202) << deleted.body;
+    EXPECT_FALSE(deleted.header("Location").empty());
+    EXPECT_EQ(finish(deleted)["status"], "Succeeded");
+    EXPECT_EQ(anf("GET", snapshotPathOf("vol1", "old-snap")).status, 404);
+    EXPECT_EQ(anf("DELETE", snapshotPathOf("vol1", "old-snap")).status, 204);
+
+    Settings s = emu_->settings();
+    s.deleteMissingStatus = 404;
+    emu_->setSettings(s);
+    Reply missing = anf("DELETE", snapshotPathOf("vol1", "old-snap"));
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.json()["error"]["code"], "ResourceNotFound");
+}
+
+TEST_F(NetAppVolumesTest, CloneIsANewVolumeWithItsOwnAddressAndTheSnapshotsContent) {
+    ASSERT_EQ(finish(putSnapshot("vol1", "snap-b"))["status"], "Succeeded");
+    std::string guid =
+        anf("GET", snapshotPathOf("vol1", "snap-b")).json()["properties"]["snapshotId"];
+    ASSERT_TRUE(emu_->setVolumeContent("share1", "vol1-v2"));  // written after the snapshot
+
+    Reply created = anf("PUT", volumePath("KXClone-b"), cloneBody("KXClone-b", guid).dump());
+    ASSERT_EQ(created.status, 201) << created.body;
+    Json status = finish(created);
+    EXPECT_EQ(status["status"], "Succeeded");
+    EXPECT_EQ(status["properties"]["resourceName"], volumeId("KXClone-b"));
+
+    Json clone = anf("GET", volumePath("KXClone-b")).json();
+    Json source = anf("GET", volumePath("vol1")).json();
+    EXPECT_EQ(clone["properties"]["creationToken"], "KXClone-b");
+    EXPECT_EQ(clone["properties"]["provisioningState"], "Succeeded");
+    // 10.1.3.4 to .6 serve vol1, vol2 and vol3.
+    EXPECT_EQ(clone["properties"]["mountTargets"][0]["ipAddress"], "10.1.3.7");
+    EXPECT_NE(clone["properties"]["fileSystemId"], source["properties"]["fileSystemId"]);
+    EXPECT_EQ(clone["properties"]["usageThreshold"], 214748364800LL);
+    EXPECT_EQ(clone["tags"]["data-protection-vendor-kx"], "harrowind");
+    EXPECT_EQ(clone["properties"]["exportPolicy"]["rules"][0]["allowedClients"], "10.1.2.5");
+    EXPECT_EQ(volumeView("KXClone-b")->content, "vol1-v1");
+    EXPECT_EQ(volumeView("share1")->content, "vol1-v2");
+
+    // Its NIC serves it at the new address, beside the virtual network.
+    Json nics =
+        anf("GET", groupPathOf("net-rg") + "/providers/Microsoft.Network/networkInterfaces").json();
+    bool served = false;
+    for (const auto& nic : nics["value"]) {
+        std::string ip = nic["properties"]["ipConfigurations"][0]["properties"]["privateIPAddress"];
+        if (ip == "10.1.3.7")
+            served = nic["properties"]["hostedWorkloads"] == Json::array({volumeId("KXClone-b")});
+    }
+    EXPECT_TRUE(served) << nics.dump();
+}
+
+TEST_F(NetAppVolumesTest, ClonesConflictOnTakenNamesAndTokensAndNeedARealSnapshot) {
+    ASSERT_EQ(finish(putSnapshot("vol1", "snap-c"))["status"], "Succeeded");
+    std::string guid =
+        anf("GET", snapshotPathOf("vol1", "snap-c")).json()["properties"]["snapshotId"];
+    ASSERT_EQ(
+        finish(anf("PUT", volumePath("KXClone-c"), cloneBody("KXClone-c", guid).dump()))["status"],
+        "Succeeded");
+
+    Reply sameName = anf("PUT", volumePath("KXClone-c"), cloneBody("KXClone-c", guid).dump());
+    EXPECT_EQ(sameName.status, 409);
+    EXPECT_EQ(sameName.json()["error"]["code"], "Conflict");
+    Reply sameToken = anf("PUT", volumePath("KXClone-d"), cloneBody("KXClone-c", guid).dump());
+    EXPECT_EQ(sameToken.status, 409);
+    EXPECT_EQ(sameToken.json()["error"]["code"], "CreationTokenIsAlreadyInUse");
+    Reply noSnapshot = anf("PUT", volumePath("KXClone-e"),
+                           cloneBody("KXClone-e", "00000000-0000-4000-8000-000000000000").dump());
+    EXPECT_EQ(noSnapshot.status, 404);
+    Json tooSmall = cloneBody("KXClone-f", guid);
+    tooSmall["properties"]["usageThreshold"] = "1024";
+    EXPECT_EQ(anf("PUT", volumePath("KXClone-f"), tooSmall.dump()).status, 400);
+    Json badName = cloneBody("1clone", guid);
+    EXPECT_EQ(anf("PUT", volumePath("1clone"), badName.dump()).json()["error"]["code"],
+              "InvalidResourceName");
+    EXPECT_EQ(anf("PUT", volumePath("KXClone-g"), "{not json").json()["error"]["code"],
+              "InvalidRequestContent");
+    // Refused requests leave nothing behind.
+    EXPECT_EQ(emu_->netAppVolumes().size(), 4u);
+}
+
+TEST_F(NetAppVolumesTest, CloneIntoAFullSubnetIsRefusedAndLeavesNothingBehind) {
+    Json scenario = netAppScenario();
+    scenario["virtualNetworks"][0]["subnets"][1]["addressPrefix"] = "10.1.3.0/29";  // .4 to .6
+    restart(scenario);
+    std::string guid =
+        anf("GET", snapshotPathOf("vol1", "old-snap")).json()["properties"]["snapshotId"];
+    Reply full = anf("PUT", volumePath("KXClone-full"), cloneBody("KXClone-full", guid).dump());
+    EXPECT_EQ(full.status, 409);
+    EXPECT_EQ(full.json()["error"]["code"], "SubnetIsFull");
+    EXPECT_EQ(anf("GET", volumePath("KXClone-full")).status, 404);
+}
+
+TEST_F(NetAppVolumesTest, RevertPutsTheSnapshotsContentBack) {
+    ASSERT_EQ(finish(putSnapshot("vol1", "snap-r"))["status"], "Succeeded");
+    ASSERT_TRUE(emu_->setVolumeContent("share1", "vol1-damaged"));
+    std::string snapshotId = volumeId("vol1") + "/snapshots/snap-r";
+
+    Reply reverted =
+        anf("POST", volumePath("vol1") + "/revert", Json{{"snapshotId", snapshotId}}.dump());
+    ASSERT_EQ(reverted.status, 202) << reverted.body;
+    Json status = finish(reverted);
+    EXPECT_EQ(status["status"], "Succeeded");
+    EXPECT_EQ(status["properties"]["resourceName"], volumeId("vol1"));
+    const NetAppVolumeView* v = volumeView("share1");
+    EXPECT_EQ(v->content, "vol1-v1");
+    EXPECT_EQ(v->revertedTo, snapshotId);
+
+    // Only a snapshot of the volume itself will do.
+    Reply foreign =
+        anf("POST", volumePath("vol2") + "/revert", Json{{"snapshotId", snapshotId}}.dump());
+    EXPECT_EQ(foreign.status, 400);
+    EXPECT_EQ(anf("POST", volumePath("vol1") + "/revert", "{}").status, 400);
+    EXPECT_EQ(
+        anf("POST", volumePath("vol1") + "/revert", Json{{"snapshotId", snapshotId + "x"}}.dump())
+            .status,
+        404);
+}
+
+TEST_F(NetAppVolumesTest, DeletingAVolumeTakesItsSnapshotsAndItsNicAlong) {
+    ASSERT_EQ(finish(putSnapshot("vol1", "snap-d"))["status"], "Succeeded");
+    Reply deleted = anf("DELETE", volumePath("vol1"));
+    ASSERT_EQ(deleted.status, 202);
+    EXPECT_EQ(finish(deleted)["status"], "Succeeded");
+    EXPECT_EQ(anf("GET", volumePath("vol1")).json()["error"]["code"], "ResourceNotFound");
+    EXPECT_EQ(anf("GET", snapshotPathOf("vol1", "snap-d")).status, 404);
+    EXPECT_EQ(volumeView("share1"), nullptr);
+    Json nics =
+        anf("GET", groupPathOf("net-rg") + "/providers/Microsoft.Network/networkInterfaces").json();
+    for (const auto& nic : nics["value"]) {
+        EXPECT_NE(nic["properties"]["ipConfigurations"][0]["properties"]["privateIPAddress"],
+                  "10.1.3.4");
+    }
+    // The freed address goes to the next volume made in the subnet.
+    Json body = cloneBody("fresh", "", "vol2");
+    body["properties"].erase("snapshotId");
+    Reply fresh = anf("PUT", volumePath("fresh"), body.dump());
+    ASSERT_EQ(fresh.status, 201) << fresh.body;
+    EXPECT_EQ(fresh.json()["properties"]["mountTargets"][0]["ipAddress"], "10.1.3.4");
+}
+
+}  // namespace
+}  // namespace azemu::test
