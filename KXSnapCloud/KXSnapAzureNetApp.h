@@ -8,10 +8,13 @@
 // record, per-device failures on the record concerned, never overwriting an
 // error the record already carries.
 //
-// The files: KXSnapAzureNetAppSetup.cpp (initialisation, device details,
-// array configuration, connection), KXSnapAzureNetAppErrors.cpp (error
-// recording), KXSnapAzureNetAppPending.cpp (the phases that have no body yet:
-// each fails honestly until its own file replaces it).
+// The files, one concern each: KXSnapAzureNetAppSetup.cpp (initialisation,
+// device details, array configuration, connection), ...Discovery.cpp
+// (accessible resource groups, volume discovery), ...Metadata.cpp (the four
+// metadata records: written at prepare, completed after the snapshot, read back
+// by every later operation), ...Create.cpp (snapshot and post-snapshot),
+// ...Map.cpp (clones: map and unmap), ...Delete.cpp, ...Revert.cpp,
+// ...Recon.cpp, and ...Errors.cpp (error recording).
 #pragma once
 
 #include <cstdint>
@@ -68,27 +71,53 @@ public:
     void setErrorDetailsForSnapObj(AzureNetApp::KxSnapANFSnapObj& snapObj, int code = 0,
                                    const std::string& message = "");
 
-    // --- Discovery, metadata and snapshot work (arrive with their own files) ------------------
+    // --- Discovery ---------------------------------------------------------------------------
+    // Every (subscription, resource group) this machine may read, into
+    // vmInstance.accessibleResGroups.
     bool findAccessibleResourceGroups(AzureNetApp::AzureInstanceInfo& vmInstance);
+    // After discovery: a snapshot name and the metadata records for every
+    // device, then status 1.
     bool updateMetadata();
+
+    // --- Metadata records ----------------------------------------------------------------------
+    // The record's own UUID ("-" separated) as snapName.
     bool generateUUID(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    // Writes records 6, 154, 161 and transient 102 before the snapshot exists.
     bool setSnapMetadata(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    // Completes records 6 and 161 with the snapshot's name and id.
     bool updateSnapMetadataWithSnapInfo(AzureNetApp::KxSnapANFSnapObj& snapObj);
-    // Defined in KXSnapAzureNetAppPending.cpp until the metadata file replaces it.
+    // Reads the records back into every work object; what a missing field
+    // means depends on opType.
     bool fillSnapObjFromMetadata();
     bool parseUUIDMetadata(AzureNetApp::KxSnapANFSnapObj& snapObj);
     bool parseLocationMetadata(AzureNetApp::KxSnapANFSnapObj& snapObj);
     bool parseExtendedDetailMetadata(AzureNetApp::KxSnapANFSnapObj& snapObj);
     bool parseTransientMetadata(AzureNetApp::KxSnapANFSnapObj& snapObj);
+
+    // --- Snapshot operations -------------------------------------------------------------------
+    // Names the clone of the device's snapshot and copies the source volume's
+    // coordinates into cloneVolumeInfo (map also reads the volume's quota and subnet).
     bool generateCloneVolDetails(AzureNetApp::KxSnapANFSnapObj& snapObj);
     bool processCloneDetails();
     bool processRevertedVolumeDetails();
     bool setSnapFlags(uint64_t flags);
 
 protected:
-    // The honest answer of a phase that has no body in this build: logs and
-    // records why on the first device and fails. Goes with the last pending phase.
-    bool failUnavailablePhase(const char* phase);
+    // `text` replaces the error text, `code` the last error code.
+    void replaceError(int code, const std::string& text);
+    // The REST client's error text (its own, else Azure's), for messages.
+    std::string apiErrorText() const;
+    // How a device is named in messages: the mounted export when prepare
+    // parsed it, else the source volume.
+    static const std::string& displayName(const AzureNetApp::KxSnapANFSnapObj& snapObj);
+    // The snapshot's resource id from the coordinates the records carry.
+    static std::string snapshotResourceId(const AzureNetApp::KxSnapANFSnapObj& snapObj);
+    // True for the operations that must go on without complete records: a
+    // delete retires what prepare never finished, a reconcile skips it.
+    bool toleratesIncompleteMetadata() const;
+    // A metadata record as stored; an operation that tolerates incomplete
+    // metadata reads a record the host does not have as an empty one.
+    bool readMetadataRecord(AzureNetApp::KxSnapANFSnapObj& snapObj, int id, std::string& record);
     // An engine-wide failure of a REST call: `prefix` and the client's error
     // text become the error, logged and recorded on the first device. False.
     bool failOnFirstDevice(int result, const char* prefix);

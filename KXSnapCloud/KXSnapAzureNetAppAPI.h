@@ -12,8 +12,12 @@
 //
 // The files: KXSnapAzureNetAppAPIConnection.cpp (state, client, token),
 // ...Instance.cpp (this machine), ...Errors.cpp (Azure error shapes),
-// ...Async.cpp (operation links and monitoring). The resource operations are
-// declared below; their definitions arrive with files of their own.
+// ...Async.cpp (operation links and monitoring), ...Snapshots.cpp (snapshot
+// create, read, delete), ...Volumes.cpp (volume read and delete, the volume
+// record), ...Clone.cpp (clone creation and its export rules), ...Revert.cpp
+// (volume revert), ...Discovery.cpp (subscriptions, resource groups, network
+// interfaces, volume lists and the walk that resolves devices to volumes),
+// ...Requests.cpp (what the resource operations share: paths, status links).
 #pragma once
 
 #include <cstdint>
@@ -97,35 +101,65 @@ public:
                                                       const std::string& fallback);
 
     // --- Resource operations ------------------------------------------------------------------
-    // These arrive with the resource-operations files (snapshots, volumes,
-    // clones, reverts and volume discovery); the signatures are the plan those
-    // files implement.
+    // Every one answers a result code of ANF_API_CONST::ANF_RESULT and leaves
+    // Azure's text in getRESTErrorString() and its own in getErrorString().
+
+    // Requests snapshot snapObj.snapName of the volume in snapObj.snapshotInfo
+    // (by its resource id when known). 0 when Azure created it or accepted the
+    // request; an accepted request's status link is stored on the host record
+    // as transient metadata 155 for the post-snapshot phase to follow.
     int rest_createSnap(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    // Deletes snapshot snapObj.snapName and follows the operation to its end.
+    // 18 when the snapshot no longer exists.
     int rest_deleteSnaps(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    // Reads snapshot snapObj.snapName of snapObj.snapshotInfo's volume into
+    // `snapshotInfo` (its snapshot fields only). 18 when it does not exist.
     int rest_getSnapshotInfo(AzureNetApp::KxSnapANFSnapObj& snapObj,
                              AzureNetApp::AzureNetAppSnapshotInfo& snapshotInfo);
+    // The same for a snapshot resource id ("/subscriptions/..."); 29 when
+    // `path` is not one.
     int rest_getSnapshotInfoFromURL(const std::string& path,
                                     AzureNetApp::AzureNetAppSnapshotInfo& snapshotInfo);
+    // Reads the volume named by volumeInfo's coordinates into volumeInfo;
+    // `extended` adds subnet, quota, mount targets and protocols. 18 when the
+    // volume does not exist.
     int rest_getVolumeInfo(AzureNetApp::AzureNetAppVolumeInfo& volumeInfo, bool extended);
     int rest_getCloneInfo(AzureNetApp::AzureNetAppVolumeInfo& volumeInfo);
+    // Deletes the volume named by volumeInfo's coordinates and follows the
+    // operation to its end. 18 when the volume no longer exists.
     int rest_deleteVolume(AzureNetApp::AzureNetAppVolumeInfo& volumeInfo);
     int rest_deleteClone(AzureNetApp::AzureNetAppVolumeInfo& volumeInfo);
+    // Requests snapObj.cloneVolumeInfo as a new volume made from
+    // snapObj.snapshotInfo's snapshot, exported to this machine's addresses.
+    // 26 accepted (status link in snapObj.asyncOpLink), 0 created at once.
     int rest_createClone(AzureNetApp::KxSnapANFSnapObj& snapObj,
                          AzureNetApp::AzureInstanceInfo& instance);
+    // Requests the revert of snapObj.snapshotInfo's volume to its snapshot.
+    // 26 accepted (status link in snapObj.asyncOpLink), 0 reverted at once.
     int rest_revertVolume(AzureNetApp::KxSnapANFSnapObj& snapObj,
                           AzureNetApp::AzureInstanceInfo& instance);
+    // Append what Azure lists; on any failure the list is left as it was.
     int rest_listSubscriptions(std::vector<std::string>& subscriptions);
     int rest_listResourceGroups(const std::string& subscription,
                                 std::vector<std::string>& resourceGroups);
+    // The raw list documents; 14 when the answer is not a JSON object.
     int rest_getAllNICInfo(const AzureNetApp::AzureEntity& entity, AnfJson::Value& json);
     int rest_listVolumesFromCP(const std::string& capacityPoolPath, AnfJson::Value& json);
+    // Resolves every device to the volume whose creation token is its share
+    // path and one of whose mount targets has the address it was mounted
+    // from, searching only the capacity pools that the network interfaces of
+    // `accessibleResGroups` carrying that address serve. A resolved device's
+    // snapshotInfo holds the volume. 34 when some device stays unresolved.
     int discoverArrayVolumeDetails(AzureNetApp::SnapObjMap& snapObjs,
                                    std::vector<AzureNetApp::AzureEntity>& accessibleResGroups);
 
 protected:
-    // Address -> capacity-pool paths reached through it; share path -> device.
+    // Address -> capacity-pool paths reached through it; share path -> the
+    // devices still unresolved that were mounted from it (one share path may
+    // be mounted from two servers, each a volume of its own).
     using NicCache = std::map<std::string, std::set<std::string>>;
-    using SharePathCache = std::map<std::string, std::shared_ptr<AzureNetApp::KxSnapANFSnapObj>>;
+    using SharePathCache =
+        std::map<std::string, std::vector<std::shared_ptr<AzureNetApp::KxSnapANFSnapObj>>>;
 
     // --- Answer handlers of this half ----------------------------------------------------------
     int processGetAccessTokenResp(const std::string& response);
@@ -136,7 +170,11 @@ protected:
     bool parseAzureInstanceInterfaceInfo(const AnfJson::Value& networkInterface,
                                          AzureNetApp::AzureInstanceInfo& instance);
 
-    // --- Body builders and answer handlers of the resource operations (arrive later) ---------
+    // --- Body builders and answer handlers of the resource operations -------------------------
+    // The write handlers judge the HTTP status `code` of a request that was
+    // sent successfully, read its "Azure-AsyncOperation" link into `link` (a
+    // request path, empty when there was none) and answer 0 done, 26
+    // accepted with a link, or 14 for any status they do not expect.
     std::string buildJSONForCreateSnapReq(const AzureNetApp::KxSnapANFSnapObj& snapObj);
     std::string buildJSONForCreateCloneReq(const AzureNetApp::KxSnapANFSnapObj& snapObj,
                                            const AzureNetApp::AzureInstanceInfo& instance);
@@ -156,10 +194,40 @@ protected:
                                  std::vector<std::string>& subscriptions);
     int processListResourceGroups(const std::string& response,
                                   std::vector<std::string>& resourceGroups);
+    // The strings under `key` of every element of a list answer's "value"
+    // array; 14, with `names` untouched, when the answer is not such a list.
+    int processNameList(const std::string& listResponse, const char* key,
+                        std::vector<std::string>& names);
+    // GET of `path` whose answer must be one JSON object.
+    int getJsonDocument(const std::string& path, AnfJson::Value& json);
     int populateNICCacheFromResponse(const AnfJson::Value& json, NicCache& nicCache);
     int getVolumeDetails(NicCache& nicCache, SharePathCache& sharePathCache);
     int matchVolumeFromListCPResponse(SharePathCache& sharePathCache, const AnfJson::Value& json,
                                       size_t& remaining);
+
+    // --- Shared by the resource operations ------------------------------------------------------
+    // The status link of the last answer as a request path; empty when the
+    // answer had none or an empty one.
+    std::string asyncOperationLink();
+    // The HTTP status of the last request; 0 before any.
+    int64_t lastHttpStatus() const;
+    // A failed send: Azure's error into restError and the usual log line.
+    // Returns `code`.
+    int failedSend(int code);
+    // A send that failed because the resource named is not there: HTTP 404
+    // with one of Azure's not-found codes (extractErrorMessage must have run).
+    bool isNotFoundAnswer(bool anyNotFoundCode) const;
+    // Follows an accepted delete's operation; its result, with Azure's error
+    // read when there is one to read.
+    int monitorDelete(const std::string& link, int opKind);
+    // The request path of an Azure resource id (what follows its leading "/").
+    static std::string resourceRequestPath(const std::string& resourceId);
+    // True for a resource id Azure gave that may become a request path: it
+    // starts "/subscriptions/" and holds no blank, control character, "?"
+    // or "#", so it can only name a resource under the management endpoint.
+    static bool isSafeResourceId(const std::string& resourceId);
+    // The device's name for messages: "address:/share", else the volume.
+    static std::string deviceLabel(const AzureNetApp::KxSnapANFSnapObj& snapObj);
 
     // --- Shared by every request ---------------------------------------------------------------
     // The common request pattern: sets requestPath, requestBody and response,

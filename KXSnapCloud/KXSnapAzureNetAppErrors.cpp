@@ -37,11 +37,7 @@ void KXSnapAzureNetApp::resetError() {
 }
 
 void KXSnapAzureNetApp::copyAPIErrorBuffer() {
-    if (!api) {
-        return;
-    }
-    const std::string own = api->getErrorString();
-    error << (own.empty() ? api->getRESTErrorString() : own);
+    error << apiErrorText();
 }
 
 void KXSnapAzureNetApp::setErrorDetailsForSnapObj(AzureNetApp::KxSnapANFSnapObj& snapObj, int code,
@@ -72,4 +68,18 @@ bool KXSnapAzureNetApp::failOnFirstDevice(int result, const char* prefix) {
         setErrorDetailsForSnapObj(*first);
     }
     return false;
+}
+
+void KXSnapAzureNetApp::replaceError(int code, const std::string& text) {
+    resetError();
+    lastError = code;
+    error << text;
+}
+
+std::string KXSnapAzureNetApp::apiErrorText() const {
+    if (!api) {
+        return "";
+    }
+    const std::string own = api->getErrorString();
+    return own.empty() ? api->getRESTErrorString() : own;
 }

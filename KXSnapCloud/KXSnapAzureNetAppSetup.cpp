@@ -216,6 +216,18 @@ bool KXSnapAzureNetApp::parseSourceDeviceName(KxSnapANFSnapObj& snapObj) {
     return true;
 }
 
+const std::string& KXSnapAzureNetApp::displayName(const KxSnapANFSnapObj& snapObj) {
+    return snapObj.deviceName.empty() ? snapObj.snapshotInfo.volumeName : snapObj.deviceName;
+}
+
+std::string KXSnapAzureNetApp::snapshotResourceId(const KxSnapANFSnapObj& snapObj) {
+    const AzureNetApp::AzureNetAppSnapshotInfo& info = snapObj.snapshotInfo;
+    return "/" + FXString::Format(ANF_API_CONST::AZURE_REST_GET_SNAP_INFO_ENDPOINT,
+                                  info.subscriptionId.c_str(), info.resourceGroupName.c_str(),
+                                  info.netappAccountName.c_str(), info.capacityPoolName.c_str(),
+                                  info.volumeName.c_str(), snapObj.snapName.c_str());
+}
+
 KxSnapANFSnapObj* KXSnapAzureNetApp::firstSnapObj() {
     return snapObjs.empty() ? nullptr : snapObjs.begin()->second.get();
 }

@@ -342,15 +342,16 @@ TEST_F(CloudControllerTest, GetInstanceAlwaysAnswersAController) {
     EXPECT_NE(nullptr, KXSnapCloudControllerInterface::getInstance(azure));
 }
 
-TEST_F(CloudControllerTest, LaterOperationsOfATaggedRecordReachTheEngineAndFailHonestly) {
+TEST_F(CloudControllerTest, LaterOperationsOfATaggedRecordReachTheEngineThatReadsItsMetadata) {
     TestHost host;
     host.Add(TaggedRecord(12));
     EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_snapDevices(host.devices(), host.count(), host.util()));
     EXPECT_TRUE(host.Logged("Failed to populate snap info from metadata", "KXSnapAzureNetapp"));
     EXPECT_TRUE(host.Logged("Failed to setup service engines", kControllerTag));
     EXPECT_EQ(60001, host.Record(0).data().errorCode);
-    EXPECT_NE(std::string::npos,
-              host.Record(0).data().errorText.find("not available in this build"));
+    // A tagged record without the engine's metadata records cannot be snapshot.
+    EXPECT_EQ("Failed to get snap uuid metadata and hence failing",
+              host.Record(0).data().errorText);
 }
 
 }  // namespace

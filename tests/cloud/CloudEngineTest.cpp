@@ -323,25 +323,6 @@ TEST_F(NetAppEngineTest, ConnectionFailureIsRecordedOnTheFirstDevice) {
                                      "to the instance metadata service failed (HTTP status [0])."));
 }
 
-TEST_F(NetAppEngineTest, PhasesWithoutABodyFailHonestly) {
-    TestHost host;
-    host.Add(AnfRecord(1));
-    auto engine = Prepared(host);
-    EXPECT_FALSE(engine->discoverVolumeDetails());
-    EXPECT_EQ(62008, host.Record(0).data().errorCode);
-    EXPECT_EQ("Azure NetApp Files volume discovery is not available in this build of the plug-in",
-              host.Record(0).data().errorText);
-    EXPECT_FALSE(engine->createSnaps());
-    EXPECT_FALSE(engine->mapSnaps());
-    EXPECT_FALSE(engine->unmapSnaps());
-    EXPECT_FALSE(engine->deleteSnaps());
-    EXPECT_FALSE(engine->postSnapDevices());
-    EXPECT_FALSE(engine->validateForMap());
-    EXPECT_FALSE(engine->reconSnaps());
-    EXPECT_FALSE(engine->validateForRevert());
-    EXPECT_FALSE(engine->revertSnaps());
-}
-
 TEST_F(NetAppEngineTest, ErrorCodesFollowTheOperation) {
     const std::pair<short, int> cases[] = {{1, 60004}, {2, 62009}, {3, 62010},  {4, 60005},
                                            {5, 62008}, {6, 60001}, {15, 60001}, {7, 60298}};

@@ -89,8 +89,8 @@ TEST_F(CloudPrepareFlowTest, PrepareRunsThroughTheSetUpPhasesAsFarAsTheConnectio
         EXPECT_EQ("AzureNetAppFiles-Default-MI", record.arrayName.value_or(""));
         EXPECT_EQ(2, record.status);
     }
-    // Token and instance details came from the emulator; the volume discovery
-    // is the first phase this build does not offer yet.
+    // Token and instance details came from the emulator; this scenario has no
+    // NetApp Files volume behind 10.20.0.9, so discovery resolves neither export.
     const std::vector<azemu::RequestRecord> tokens = MetadataRequests("/identity/oauth2/token");
     ASSERT_EQ(1u, tokens.size());
     EXPECT_NE(std::string::npos, tokens[0].url.find("api-version=2019-08-15"));
@@ -104,9 +104,11 @@ TEST_F(CloudPrepareFlowTest, PrepareRunsThroughTheSetUpPhasesAsFarAsTheConnectio
     EXPECT_TRUE(host.Logged("Failed to discoverVolumeDetails [100]", "KXSnapCloudController"));
     EXPECT_FALSE(host.Logged("Failed to connectToArray"));
     EXPECT_EQ(62008, host.Record(0).data().errorCode);
-    EXPECT_EQ("Azure NetApp Files volume discovery is not available in this build of the plug-in",
+    EXPECT_EQ("Failed to find volume information for volume [vol1] from array ip [10.20.0.9]",
               host.Record(0).data().errorText);
-    EXPECT_EQ(0, host.Record(1).data().errorCode);
+    EXPECT_EQ(62008, host.Record(1).data().errorCode);
+    EXPECT_EQ("Failed to find volume information for volume [vol2] from array ip [10.20.0.9]",
+              host.Record(1).data().errorText);
 }
 
 TEST_F(CloudPrepareFlowTest, DiagnosticLoggingKeepsTheTokenOutOfEveryLog) {

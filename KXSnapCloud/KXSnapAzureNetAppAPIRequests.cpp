@@ -1,0 +1,84 @@
+// What the resource operations share: status links, HTTP statuses, the
+// failed-send pattern, and turning Azure's resource ids into request paths.
+#include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
+#include "platform/FXString.h"
+
+namespace {
+
+constexpr const char* kSubscriptionsPrefix = "/subscriptions/";
+
+bool IsNotFoundCode(const std::string& code, bool anyNotFoundCode) {
+    if (!anyNotFoundCode) {
+        return code == "ResourceNotFound";
+    }
+    return FXString::EqualsNoCase(code, "ResourceNotFound") ||
+           FXString::EqualsNoCase(code, "HttpStatusCode") ||
+           FXString::EqualsNoCase(code, "NotFound");
+}
+
+}  // namespace
+
+using ANF_API_CONST::ANF_RC_SUCCESS;
+
+std::string KXSnapAzureNetAppAPI::asyncOperationLink() {
+    std::string line;
+    if (!restClient ||
+        !restClient->getResponseHeader(ANF_API_CONST::ANF_HDR_ASYNC_OPERATION, line)) {
+        return "";
+    }
+    // The client hands back the whole header line; only its value is the link.
+    const std::string name = ANF_API_CONST::ANF_HDR_ASYNC_OPERATION;
+    if (line.size() >= name.size() && FXString::EqualsNoCase(line.substr(0, name.size()), name)) {
+        line.erase(0, name.size());
+    }
+    return processAsyncURL(line);
+}
+
+int64_t KXSnapAzureNetAppAPI::lastHttpStatus() const {
+    return restClient ? restClient->getHttpErrorCode() : 0;
+}
+
+int KXSnapAzureNetAppAPI::failedSend(int code) {
+    extractErrorMessage(response, false);
+    logLine(KXSO::LOG_ERROR, "%d-{%s}-url-[%s]", code, restError.str().c_str(),
+            requestPath.c_str());
+    return code;
+}
+
+bool KXSnapAzureNetAppAPI::isNotFoundAnswer(bool anyNotFoundCode) const {
+    return lastHttpStatus() == 404 && IsNotFoundCode(azureError.code, anyNotFoundCode);
+}
+
+int KXSnapAzureNetAppAPI::monitorDelete(const std::string& link, int opKind) {
+    AzureNetApp::AzureAsyncOpInfo operation;
+    operation.asyncOpUrl = link;
+    const int result = monitorSnapOpProgress(operation, opKind);
+    // Monitoring already read a failed operation's error; reading the last
+    // answer again would only repeat it (or, for an operation that never
+    // ended, add a complaint about a status document that has no error).
+    if (result != ANF_RC_SUCCESS && restError.str().empty() && error.str().empty()) {
+        extractErrorMessage(response, false);
+    }
+    return result;
+}
+
+std::string KXSnapAzureNetAppAPI::resourceRequestPath(const std::string& resourceId) {
+    return FXString::TrimLeft(resourceId, "/");
+}
+
+bool KXSnapAzureNetAppAPI::isSafeResourceId(const std::string& resourceId) {
+    if (!FXString::StartsWith(resourceId, kSubscriptionsPrefix)) {
+        return false;
+    }
+    for (const char c : resourceId) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7f || c == '?' || c == '#' || c == '\\') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string KXSnapAzureNetAppAPI::deviceLabel(const AzureNetApp::KxSnapANFSnapObj& snapObj) {
+    return snapObj.deviceName.empty() ? snapObj.snapshotInfo.volumeName : snapObj.deviceName;
+}

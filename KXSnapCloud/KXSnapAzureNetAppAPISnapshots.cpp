@@ -1,0 +1,296 @@
+// Volume snapshots: create (the operation is followed later, by the
+// post-snapshot phase), read by name or by resource id, and delete.
+#include <string>
+
+#include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
+#include "platform/FXString.h"
+
+namespace {
+
+// Where the post-snapshot phase finds the status link of a snapshot being made.
+constexpr int kOperationLinkMetadataId = 155;
+
+}  // namespace
+
+using ANF_API_CONST::ANF_RC_ASYNC_OP_ACCEPTED;
+using ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+using ANF_API_CONST::ANF_RC_INVALID_SNAPSHOT_URL;
+using ANF_API_CONST::ANF_RC_RESOURCE_NOT_FOUND;
+using ANF_API_CONST::ANF_RC_REST_CALL_FAILED;
+using ANF_API_CONST::ANF_RC_SUCCESS;
+using AzureNetApp::AzureNetAppSnapshotInfo;
+using AzureNetApp::KxSnapANFSnapObj;
+
+std::string KXSnapAzureNetAppAPI::buildJSONForCreateSnapReq(const KxSnapANFSnapObj& snapObj) {
+    AnfJson::Value properties = AnfJson::Value::object();
+    AnfJson::import(properties, "fileSystemId", snapObj.snapshotInfo.fileSystemId);
+    AnfJson::Value body = AnfJson::Value::object();
+    AnfJson::import(body, "location", snapObj.snapshotInfo.location);
+    AnfJson::import(body, "properties", properties);
+    return AnfJson::text(body);
+}
+
+int KXSnapAzureNetAppAPI::processCreateSnapResp(int64_t code, const std::string&,
+                                                std::string& link) {
+    link = asyncOperationLink();
+    switch (code) {
+        case 201:
+            // Created at once, or accepted with a link to follow.
+            return link.empty() ? ANF_RC_SUCCESS : ANF_RC_ASYNC_OP_ACCEPTED;
+        case 202:
+            if (!link.empty()) {
+                return ANF_RC_ASYNC_OP_ACCEPTED;
+            }
+            error << FXString::Format(
+                "ANF snapshot operation returned status code [%ld] (Accepted), but didn't send "
+                "async operation link. Failing operation.",
+                static_cast<long>(code));
+            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+            return ANF_RC_INVALID_RESPONSE;
+        case 200:
+        case 204:
+            return ANF_RC_INVALID_RESPONSE;
+        default:
+            error << FXString::Format(
+                "ANF create snapshot operation returned invalid status code[%ld]. Failing "
+                "operation.",
+                static_cast<long>(code));
+            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+            return ANF_RC_INVALID_RESPONSE;
+    }
+}
+
+int KXSnapAzureNetAppAPI::rest_createSnap(KxSnapANFSnapObj& snapObj) {
+    const AzureNetAppSnapshotInfo& volume = snapObj.snapshotInfo;
+    const std::string device = deviceLabel(snapObj);
+    const std::string body = buildJSONForCreateSnapReq(snapObj);
+    logLine(KXSO::LOG_DETAIL, "Created JSON request body : [%s]", body.c_str());
+
+    std::string path;
+    if (!volume.rawPath.empty()) {
+        path = FXString::Format(ANF_API_CONST::AZURE_REST_CREATE_SNAP_FROM_VOL_ENDPOINT,
+                                resourceRequestPath(volume.rawPath).c_str(),
+                                snapObj.snapName.c_str(), ANF_API_CONST::AZURE_ANF_REST_API_VER);
+    } else {
+        path = FXString::Format(ANF_API_CONST::AZURE_REST_CREATE_SNAP_ENDPOINT,
+                                volume.subscriptionId.c_str(), volume.resourceGroupName.c_str(),
+                                volume.netappAccountName.c_str(), volume.capacityPoolName.c_str(),
+                                volume.volumeName.c_str(), snapObj.snapName.c_str(),
+                                ANF_API_CONST::AZURE_ANF_REST_API_VER);
+    }
+
+    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_PUT, path, body, false)) {
+        extractErrorMessage(response, false);
+        error << "Creating snapshot failed for ANF volume [" << volume.volumeName << "], "
+              << "snapshot name [" << snapObj.snapName << "]. "
+              << "Error returned from ANF [" << restError.str() << "]. "
+              << "Return code [" << ANF_RC_REST_CALL_FAILED << "].";
+        logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+        return ANF_RC_REST_CALL_FAILED;
+    }
+
+    std::string link;
+    const int64_t status = lastHttpStatus();
+    const int handled = processCreateSnapResp(status, response, link);
+    if (handled == ANF_RC_ASYNC_OP_ACCEPTED) {
+        if (snapObj.snapInfo == nullptr ||
+            snapObj.snapInfo->setSnapTransientMetadata(kOperationLinkMetadataId, link) != 0) {
+            // Post-snapshot then reads the snapshot by name instead.
+            logLine(KXSO::LOG_ERROR,
+                    "Failed to keep operation link [%s] of snapshot [%s] on the host record",
+                    link.c_str(), snapObj.snapName.c_str());
+        }
+        logLine(KXSO::LOG_INFO,
+                "Initiated create request for snapshot [%s] for ANF device [%s] successfully",
+                snapObj.snapName.c_str(), device.c_str());
+        logLine(KXSO::LOG_INFO, "Creating snapshot [%s] of ANF device [%s]... - done",
+                snapObj.snapName.c_str(), device.c_str());
+        return ANF_RC_SUCCESS;
+    }
+    if (handled == ANF_RC_SUCCESS) {
+        logLine(KXSO::LOG_INFO, "Created snapshot [%s] for ANF device [%s] successfully",
+                snapObj.snapName.c_str(), device.c_str());
+        return ANF_RC_SUCCESS;
+    }
+    logLine(KXSO::LOG_ERROR,
+            "Failed to parse response from create snap API Response[%s] Status Code[%d]",
+            response.c_str(), static_cast<int>(status));
+    return ANF_RC_REST_CALL_FAILED;
+}
+
+int KXSnapAzureNetAppAPI::processdeleteSnapResp(int64_t code, const std::string&,
+                                                std::string& link) {
+    link = asyncOperationLink();
+    switch (code) {
+        case 200:
+            return ANF_RC_SUCCESS;
+        case 204:
+            logLine(KXSO::LOG_INFO,
+                    "ANF delete operation returned status [%ld], snapshot is missing - marking op "
+                    "as successfull",
+                    static_cast<long>(code));
+            return ANF_RC_SUCCESS;
+        case 202:
+            if (!link.empty()) {
+                return ANF_RC_ASYNC_OP_ACCEPTED;
+            }
+            error << FXString::Format(
+                "ANF delete operation returned status code [%ld], but didn't send async "
+                "operation link. Failing operation.",
+                static_cast<long>(code));
+            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+            return ANF_RC_INVALID_RESPONSE;
+        case 201:
+            return ANF_RC_INVALID_RESPONSE;
+        default:
+            error << FXString::Format(
+                "ANF delete operation returned invalid status code[%ld]. Failing operation.",
+                static_cast<long>(code));
+            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+            return ANF_RC_INVALID_RESPONSE;
+    }
+}
+
+int KXSnapAzureNetAppAPI::rest_deleteSnaps(KxSnapANFSnapObj& snapObj) {
+    const AzureNetAppSnapshotInfo& volume = snapObj.snapshotInfo;
+    const std::string device = deviceLabel(snapObj);
+    const char* name = snapObj.snapName.c_str();
+    logLine(KXSO::LOG_DETAIL, "Deleting snapshot [%s] of ANF device [%s]...", name, device.c_str());
+    if (volume.subscriptionId.empty() || volume.resourceGroupName.empty() ||
+        volume.netappAccountName.empty() || volume.capacityPoolName.empty() ||
+        volume.volumeName.empty() || snapObj.snapName.empty()) {
+        // An empty segment would make the request name something other than
+        // the snapshot meant; a delete is never sent on a guess.
+        resetRESTErr();
+        error << "Refusing to delete snapshot [" << snapObj.snapName << "] of ANF device ["
+              << device << "]: its resource name is incomplete [" << volume.dump() << "]";
+        logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+        return ANF_RC_REST_CALL_FAILED;
+    }
+    const std::string path =
+        FXString::Format(ANF_API_CONST::AZURE_REST_DELETE_SNAP_ENDPOINT,
+                         volume.subscriptionId.c_str(), volume.resourceGroupName.c_str(),
+                         volume.netappAccountName.c_str(), volume.capacityPoolName.c_str(),
+                         volume.volumeName.c_str(), name, ANF_API_CONST::AZURE_ANF_REST_API_VER);
+
+    int result = ANF_RC_SUCCESS;
+    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_DELETE, path, "", false)) {
+        result = failedSend(ANF_RC_REST_CALL_FAILED);
+        // A snapshot that is already gone is what a delete wants; without
+        // this a snapshot removed behind our back could never be retired.
+        if (isNotFoundAnswer(true)) {
+            result = ANF_RC_RESOURCE_NOT_FOUND;
+        }
+    } else {
+        std::string link;
+        const int handled = processdeleteSnapResp(lastHttpStatus(), response, link);
+        if (handled == ANF_RC_ASYNC_OP_ACCEPTED) {
+            logLine(KXSO::LOG_INFO, "Request sent for deleting snapshot [%s] of ANF device [%s]",
+                    name, device.c_str());
+            result = monitorDelete(link, ANF_API_CONST::ANF_OP_DELETE_SNAP);
+        } else if (handled != ANF_RC_SUCCESS) {
+            result = ANF_RC_REST_CALL_FAILED;
+            logLine(KXSO::LOG_ERROR, "%d-{%s}-url-[%s]", result, restError.str().c_str(),
+                    requestPath.c_str());
+        }
+    }
+
+    if (result != ANF_RC_SUCCESS) {
+        if (restError.str().empty()) {
+            extractErrorMessage(response, false);
+        }
+        logLine(KXSO::LOG_INFO, "Failed to delete snapshot [%s] of ANF device [%s]", name,
+                device.c_str());
+    } else {
+        logLine(KXSO::LOG_INFO, "Deleted snapshot [%s] of ANF device [%s] successfully", name,
+                device.c_str());
+    }
+    logLine(KXSO::LOG_DETAIL, "Deleting snapshot [%s] of ANF device [%s] status [%d]... - done",
+            name, device.c_str(), result);
+    return result;
+}
+
+int KXSnapAzureNetAppAPI::rest_getSnapshotInfo(KxSnapANFSnapObj& snapObj,
+                                               AzureNetAppSnapshotInfo& snapshotInfo) {
+    const AzureNetAppSnapshotInfo& volume = snapObj.snapshotInfo;
+    const std::string path = FXString::Format(
+        ANF_API_CONST::AZURE_REST_GET_SNAP_INFO_ENDPOINT, volume.subscriptionId.c_str(),
+        volume.resourceGroupName.c_str(), volume.netappAccountName.c_str(),
+        volume.capacityPoolName.c_str(), volume.volumeName.c_str(), snapObj.snapName.c_str());
+    return rest_getSnapshotInfoFromURL(path, snapshotInfo);
+}
+
+int KXSnapAzureNetAppAPI::rest_getSnapshotInfoFromURL(const std::string& path,
+                                                      AzureNetAppSnapshotInfo& snapshotInfo) {
+    const size_t start = path.find(ANF_API_CONST::AZURE_REST_VOL_URL_START_VALIDATION);
+    // The path may come from an operation's status document: it must name a
+    // resource under the management endpoint and nothing else.
+    if (start == std::string::npos || !isSafeResourceId("/" + path.substr(start))) {
+        resetRESTErr();
+        error << "Got invalid snapshot URL [" << path << "]. Failing.";
+        logLine(KXSO::LOG_ERROR, "Got invalid snapshot URL [%s]. Failing.", path.c_str());
+        return ANF_RC_INVALID_SNAPSHOT_URL;
+    }
+    const std::string requestUrl =
+        FXString::Format(ANF_API_CONST::AZURE_REST_GET_SNAP_INFO_FROM_URL_ENDPOINT,
+                         path.substr(start).c_str(), ANF_API_CONST::AZURE_ANF_REST_API_VER);
+    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_GET, requestUrl, "", false)) {
+        extractErrorMessage(response, false);
+        const int result =
+            isNotFoundAnswer(true) ? ANF_RC_RESOURCE_NOT_FOUND : ANF_RC_REST_CALL_FAILED;
+        logLine(KXSO::LOG_ERROR, "%d-{%s}-url-[%s]", result, restError.str().c_str(),
+                requestPath.c_str());
+        return result;
+    }
+    if (processGetSnapshotInfo(response, snapshotInfo) != ANF_RC_SUCCESS) {
+        logLine(KXSO::LOG_ERROR, "Failed to parse response from get snapshot info API Response[%s]",
+                response.c_str());
+        return ANF_RC_REST_CALL_FAILED;
+    }
+    return ANF_RC_SUCCESS;
+}
+
+int KXSnapAzureNetAppAPI::processGetSnapshotInfo(const std::string& snapshotResponse,
+                                                 AzureNetAppSnapshotInfo& snapshotInfo) {
+    AnfJson::Value document;
+    if (!AnfJson::parse(snapshotResponse, document)) {
+        error << "Failed to parse response as JSON. Response [" << snapshotResponse << "]";
+        logLine(KXSO::LOG_ERROR, "Failed to parse response as JSON. Response [%s]",
+                snapshotResponse.c_str());
+        return ANF_RC_INVALID_RESPONSE;
+    }
+    auto missingKey = [&](const char* key) {
+        error << "Failed to parse response as JSON. Could not find JSON key [" << key
+              << "]. Response [" << snapshotResponse << "]";
+        logLine(KXSO::LOG_ERROR,
+                "Failed to parse response as JSON. Could not find JSON key [%s]. Response [%s]",
+                key, snapshotResponse.c_str());
+        return ANF_RC_INVALID_RESPONSE;
+    };
+    if (!AnfJson::has<AnfJson::String>(document, "id")) {
+        return missingKey("id");
+    }
+    if (!AnfJson::has<AnfJson::Object>(document, "properties")) {
+        return missingKey("properties");
+    }
+    const AnfJson::Value& properties = *AnfJson::member(document, "properties");
+    snapshotInfo.snapRawPath = AnfJson::get<AnfJson::String>(document, "id", "");
+    snapshotInfo.snapshotId = AnfJson::get<AnfJson::String>(properties, "snapshotId", "");
+    snapshotInfo.snapshotName = AnfJson::get<AnfJson::String>(properties, "name", "");
+    snapshotInfo.provisioningState =
+        AnfJson::get<AnfJson::String>(properties, "provisioningState", "");
+    snapshotInfo.fileSystemId = AnfJson::get<AnfJson::String>(properties, "fileSystemId", "");
+    snapshotInfo.snapRawName = AnfJson::get<AnfJson::String>(document, "name", "");
+    if (snapshotInfo.snapshotId.empty()) {
+        error << "Snapshot id not found in response [" << snapshotResponse << "]";
+        logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+        return ANF_RC_INVALID_RESPONSE;
+    }
+    if (snapshotInfo.snapshotName.empty() && !snapshotInfo.parseRawPath()) {
+        error << "Failed to parse snapshot name from response [" << snapshotResponse << "]";
+        logLine(KXSO::LOG_ERROR, "Failed to parse snapshot name from response [%s]",
+                snapshotResponse.c_str());
+        return ANF_RC_INVALID_RESPONSE;
+    }
+    return ANF_RC_SUCCESS;
+}
