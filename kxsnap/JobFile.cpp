@@ -330,13 +330,15 @@ ordered_json RecordToJson(const RecordData& record) {
     out["config"] = config;
     if (record.snapUuid)
         out["snapUuid"] = *record.snapUuid;
-    out["refuse"] = ordered_json(std::vector<std::string>(record.refuse.begin(), record.refuse.end()));
+    out["refuse"] =
+        ordered_json(std::vector<std::string>(record.refuse.begin(), record.refuse.end()));
     out["statusHistory"] = record.statusHistory;
     return out;
 }
 
 ordered_json JobOutputToJson(const std::vector<OperationResult>& results,
-                     const std::vector<RecordData>& records, const std::vector<LogEntry>& log) {
+                             const std::vector<RecordData>& records,
+                             const std::vector<LogEntry>& log) {
     ordered_json out = ordered_json::object();
     ordered_json resultList = ordered_json::array();
     for (const auto& result : results) {

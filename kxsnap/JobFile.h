@@ -43,8 +43,8 @@ bool ParseRecord(const nlohmann::json& value, RecordData& record, std::string& e
 
 nlohmann::ordered_json RecordToJson(const RecordData& record);
 nlohmann::ordered_json JobOutputToJson(const std::vector<OperationResult>& results,
-                               const std::vector<RecordData>& records,
-                               const std::vector<LogEntry>& log);
+                                       const std::vector<RecordData>& records,
+                                       const std::vector<LogEntry>& log);
 
 // "0x1000000000000" for 0x1000000000000: flags keep their full 64 bits in
 // JSON, which a number would not.

@@ -2,10 +2,13 @@
 
 namespace kxsnap {
 
-JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener) {
+JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener,
+                  const std::map<std::string, int>& knownArrays) {
     JobLog log;
     log.SetListener(std::move(listener));
     JobArrays arrays;
+    for (const auto& known : knownArrays)
+        arrays.Seed(known.first, known.second);
     std::vector<std::unique_ptr<HostRecord>> records;
     std::vector<KXSO::SnapInfo*> pointers;
     for (size_t i = 0; i < job.records.size(); ++i) {

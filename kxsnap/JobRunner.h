@@ -2,7 +2,9 @@
 // same records, stops after the first non-zero result.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "kxsnap/HostRecord.h"
@@ -20,6 +22,9 @@ struct JobOutcome {
 };
 
 // `listener`, when set, sees every log line as the plug-in writes it.
-JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener = nullptr);
+// `knownArrays` are the host's arrays from earlier jobs (name to id): a record
+// filed under a new array gets an id none of them has.
+JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener = nullptr,
+                  const std::map<std::string, int>& knownArrays = {});
 
 }  // namespace kxsnap

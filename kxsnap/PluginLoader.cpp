@@ -78,6 +78,10 @@ DeviceOperation Plugin::Operation(const std::string& name) const {
     return found == operations_.end() ? nullptr : found->second;
 }
 
+std::string ProgramDirectory() {
+    return DirectoryOfExecutable();
+}
+
 std::string DefaultPluginPath() {
     std::string beside = DirectoryOfExecutable() + "/" + kPluginFile;
     if (access(beside.c_str(), R_OK) == 0)

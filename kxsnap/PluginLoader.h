@@ -42,6 +42,9 @@ private:
     SupportOperation isSupported_ = nullptr;
 };
 
+// The folder of the running program.
+std::string ProgramDirectory();
+
 // The plug-in installed beside the running program (build/kxsnap finds
 // build/libkxsosnapazure.so), or in the library directory of an installation.
 std::string DefaultPluginPath();

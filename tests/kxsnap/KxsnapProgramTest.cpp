@@ -1,6 +1,7 @@
 // The kxsnap program as a user or a script runs it: exit statuses, the one-line
 // reason for an unusable job, and the JSON it prints.
 #include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -103,11 +104,26 @@ TEST_F(KxsnapProgramTest, ConnectionFailureLandsOnTheRecordAndInTheLog) {
     EXPECT_TRUE(logged) << outcome.out;
 }
 
-TEST_F(KxsnapProgramTest, DemoRunsToTheEnd) {
+TEST_F(KxsnapProgramTest, DemoRunsBothLifecyclesToTheEndAndCleansUp) {
+    kxtest::ScopedEnv tmp("TMPDIR", dir_.path().c_str());
     Outcome outcome = Kxsnap("demo");
-    EXPECT_EQ(0, outcome.status) << outcome.err;
-    EXPECT_NE(std::string::npos, outcome.out.find("Version:   1.0.0"));
-    EXPECT_NE(std::string::npos, outcome.out.find("Done."));
+    EXPECT_EQ(0, outcome.status) << outcome.out << outcome.err;
+    for (const char* line : {"managed disks  backup       ok", "managed disks  revert       ok",
+                             "NetApp Files   mount        ok", "NetApp Files   reconcile    ok",
+                             "NetApp Files   delete       ok", "Every step succeeded."}) {
+        EXPECT_NE(std::string::npos, outcome.out.find(line)) << line << "\n" << outcome.out;
+    }
+    EXPECT_EQ(std::string::npos, outcome.out.find("FAILED"));
+    // Nothing of the sandbox is left behind.
+    for (const auto& item : std::filesystem::directory_iterator(dir_.path()))
+        EXPECT_EQ(std::string::npos, item.path().string().find("kxsnap-demo")) << item.path();
+}
+
+TEST_F(KxsnapProgramTest, DemoSaysPlainlyWhenItCannotStart) {
+    Outcome outcome = Kxsnap("demo --emulator " + (dir_ / "no-such-emulator"));
+    EXPECT_NE(0, outcome.status);
+    EXPECT_NE(std::string::npos, outcome.out.find("FAILED")) << outcome.out;
+    EXPECT_NE(std::string::npos, outcome.out.find("Some steps FAILED")) << outcome.out;
 }
 
 }  // namespace

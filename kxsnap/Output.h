@@ -1,0 +1,37 @@
+// How kxsnap shows snapshots and job outcomes: aligned tables and short
+// sentences for people, JSON documents for scripts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "kxsnap/Session.h"
+
+namespace kxsnap {
+
+// A plain text table: the first row is the heading; columns are padded to
+// their widest cell.
+std::string FormatTable(const std::vector<std::vector<std::string>>& rows);
+
+// The catalogue listing: name, id, source, kind, when taken, state, device.
+std::string FormatCatalogTable(const std::vector<CatalogEntry>& entries);
+
+// What a record's status number means, in words.
+std::string StatusMeaning(int status);
+
+// The device or export path a person should look at: the mapped path while
+// mounted, the reverted device after a revert, else "".
+std::string DeviceColumn(const CatalogEntry& entry);
+
+nlohmann::ordered_json EntryToJson(const CatalogEntry& entry);
+nlohmann::ordered_json ReportsToJson(const std::vector<JobReport>& reports);
+
+// The failures a job left on its records, one line each, for standard error.
+std::vector<std::string> FailureLines(const JobReport& report);
+
+// "Taken 2026-12-06 16:01" from the stored ISO time.
+std::string ShortTime(const std::string& iso);
+
+}  // namespace kxsnap

@@ -1,0 +1,275 @@
+#include "kxsnap/Session.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "kxsnap/Errors.h"
+#include "kxsnap/JobFile.h"
+#include "kxsnap/Progress.h"
+#include "kxsnap/Targets.h"
+
+namespace kxsnap {
+
+namespace {
+
+constexpr int kFinishBusyTimeoutMs = 60000;
+
+std::vector<std::string> OperationsFor(Command command) {
+    switch (command) {
+        case Command::kBackup:
+            return {"kxso_prepareDevices", "kxso_snapDevices", "kxso_postSnapDevices"};
+        case Command::kMount:
+            return {"kxso_mapSnaps"};
+        case Command::kUnmount:
+            return {"kxso_unmapSnaps"};
+        case Command::kRevert:
+            return {"kxso_revertSnaps"};
+        case Command::kDelete:
+            return {"kxso_deleteSnaps"};
+        case Command::kReconcile:
+            return {"kxso_reconcileSnaps"};
+    }
+    return {};
+}
+
+const char* ProgressTitle(Command command, SnapKind kind) {
+    bool disk = kind == SnapKind::kManagedDisk;
+    switch (command) {
+        case Command::kBackup:
+            return disk ? "Backing up managed disks" : "Backing up NetApp Files volumes";
+        case Command::kMount:
+            return disk ? "Attaching disks made from snapshots" : "Creating clone volumes";
+        case Command::kUnmount:
+            return disk ? "Detaching and deleting snapshot disks" : "Deleting clone volumes";
+        case Command::kRevert:
+            return disk ? "Replacing source disks" : "Reverting volumes";
+        case Command::kDelete:
+            return "Deleting snapshots";
+        case Command::kReconcile:
+            return "Reconciling snapshots";
+    }
+    return "Working";
+}
+
+bool Succeeded(int result, const RecordData& record) {
+    return result == KXSO::RESULT_SUCCESS && record.errorCode == 0;
+}
+
+// kxsnap's one-word summary of a snapshot after a job, from the record the
+// plug-in left and the job's result.
+std::string StateAfter(Command command, int result, const CatalogEntry& entry) {
+    const RecordData& record = entry.record;
+    switch (command) {
+        case Command::kBackup:
+            return result == KXSO::RESULT_SUCCESS ? "ready" : "failed";
+        case Command::kMount:
+            if (record.status == KXSO::SNAP_STATUS_MAPPED || Succeeded(result, record))
+                return "mounted";
+            if (record.status == KXSO::SNAP_STATUS_ATTACHED_NO_DEVICE)
+                return "attached";
+            return entry.state;
+        case Command::kUnmount:
+        case Command::kRevert:
+            if (record.status == KXSO::SNAP_STATUS_UNMAPPED ||
+                record.status == KXSO::SNAP_STATUS_REVERTED || Succeeded(result, record))
+                return "ready";
+            return entry.state;
+        case Command::kDelete:
+            return record.status == KXSO::SNAP_STATUS_DELETED ? "deleted" : entry.state;
+        case Command::kReconcile:
+            return record.status == KXSO::SNAP_STATUS_DELETED_EXTERNALLY ? "gone" : entry.state;
+    }
+    return entry.state;
+}
+
+std::string TimeStamp() {
+    time_t now = time(nullptr);
+    struct tm parts;
+    gmtime_r(&now, &parts);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+}  // namespace
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::kBackup:
+            return "backup";
+        case Command::kMount:
+            return "mount";
+        case Command::kUnmount:
+            return "unmount";
+        case Command::kRevert:
+            return "revert";
+        case Command::kDelete:
+            return "delete";
+        case Command::kReconcile:
+            return "reconcile";
+    }
+    return "?";
+}
+
+int CombinedResult(const std::vector<JobReport>& reports) {
+    int combined = KXSO::RESULT_SUCCESS;
+    for (const auto& report : reports) {
+        if (report.result == KXSO::RESULT_FAILURE || report.result < 0 || report.result > 2)
+            return KXSO::RESULT_FAILURE;
+        if (report.result == KXSO::RESULT_PARTIAL)
+            combined = KXSO::RESULT_PARTIAL;
+    }
+    return combined;
+}
+
+Session::Session(SessionOptions options) : options_(std::move(options)) {
+    if (options_.catalogPath.empty())
+        options_.catalogPath = Catalog::DefaultPath();
+    catalog_ = std::make_unique<Catalog>(options_.catalogPath, options_.busyTimeoutMs);
+}
+
+Session::~Session() = default;
+
+const Plugin& Session::LoadedPlugin() {
+    if (!plugin_) {
+        auto plugin = std::make_unique<Plugin>();
+        std::string error;
+        std::string path = options_.pluginPath.empty() ? DefaultPluginPath() : options_.pluginPath;
+        if (!plugin->Load(path, error))
+            throw EnvironmentError(error);
+        plugin_ = std::move(plugin);
+    }
+    return *plugin_;
+}
+
+std::string Session::LogPathTemplate() const {
+    std::filesystem::path folder = std::filesystem::path(catalog_->Path()).parent_path();
+    if (folder.empty())
+        folder = ".";
+    return (folder / "logs" / "job-{job}.log").string();
+}
+
+std::vector<CatalogEntry> Session::NewSnapshots(const std::vector<std::string>& targets) {
+    std::vector<CatalogEntry> entries;
+    for (const std::string& given : targets) {
+        BackupTarget target = ResolveTarget(given);
+        CatalogEntry entry;
+        entry.uuid = NewUuid();
+        entry.name = SnapshotName(target.label, entry.uuid);
+        entry.kind = target.kind;
+        entry.target = target.given;
+        entry.state = "backing up";
+        entry.record.sourceDevicePath = target.sourceDevicePath;
+        entry.record.snapName = entry.name;
+        entry.record.snapUuid = entry.uuid;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::vector<JobReport> Session::Run(Command command, std::vector<CatalogEntry> entries) {
+    // A plug-in call serves one path only: the first record decides it.
+    std::vector<SnapKind> order;
+    for (const auto& entry : entries) {
+        if (std::find(order.begin(), order.end(), entry.kind) == order.end())
+            order.push_back(entry.kind);
+    }
+    LoadedPlugin();
+    std::vector<JobReport> reports;
+    for (SnapKind kind : order) {
+        std::vector<CatalogEntry> ofKind;
+        for (const auto& entry : entries) {
+            if (entry.kind == kind)
+                ofKind.push_back(entry);
+        }
+        reports.push_back(RunOneJob(command, kind, std::move(ofKind)));
+    }
+    return reports;
+}
+
+JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<CatalogEntry> entries) {
+    // Fail before Azure is touched when the outcome could not be recorded.
+    catalog_->CheckWritable();
+    JobReport report;
+    report.command = command;
+    report.kind = kind;
+    report.jobId = catalog_->BeginJob(CommandName(command), LogPathTemplate());
+    for (const auto& job : catalog_->Jobs()) {
+        if (job.jobId == report.jobId)
+            report.logPath = job.logPath;
+    }
+    for (auto& entry : entries) {
+        entry.lastJob = report.jobId;
+        if (command == Command::kBackup)
+            entry.backupJob = report.jobId;
+    }
+    if (command == Command::kBackup)
+        catalog_->AddSnapshots(entries);
+
+    Job job;
+    job.jobId = report.jobId;
+    job.operations = OperationsFor(command);
+    for (const auto& entry : entries) {
+        RecordData record = entry.record;
+        // A record's error belongs to the operation that set it.
+        record.errorCode = 0;
+        record.errorText.clear();
+        record.statusHistory.clear();
+        for (const auto& item : options_.arrayConfig)
+            record.config[item.first] = item.second;
+        job.records.push_back(std::move(record));
+    }
+
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(report.logPath).parent_path(),
+                                        ignored);
+    std::ofstream logFile(report.logPath, std::ios::app);
+    logFile << TimeStamp() << " job " << report.jobId << ": kxsnap " << CommandName(command) << " ("
+            << KindName(kind) << ")" << std::endl;
+    JobProgress progress(options_.progress, options_.verbose);
+    std::mutex logMutex;
+    auto listener = [&](const LogEntry& entry) {
+        {
+            std::lock_guard<std::mutex> lock(logMutex);
+            logFile << TimeStamp() << " " << FormatLogLine(entry) << std::endl;
+        }
+        progress.OnLogLine(entry);
+    };
+    progress.Start(ProgressTitle(command, kind));
+    JobOutcome outcome = RunJob(LoadedPlugin(), job, listener, catalog_->Arrays());
+    progress.Stop();
+    for (const auto& result : outcome.results)
+        logFile << TimeStamp() << " " << result.operation << " answered " << result.result << "\n";
+
+    report.result = outcome.lastResult;
+    report.results = outcome.results;
+    report.log = outcome.log;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].record = outcome.records[i];
+        entries[i].record.transientMetadata.clear();
+        entries[i].state = StateAfter(command, report.result, entries[i]);
+    }
+    try {
+        // Azure has changed by now: wait longer for a busy catalogue than
+        // before the job, rather than lose what the plug-in reported.
+        catalog_->SetBusyTimeout(std::max(options_.busyTimeoutMs, kFinishBusyTimeoutMs));
+        catalog_->FinishJob(report.jobId, report.result, entries, command == Command::kDelete);
+    } catch (const EnvironmentError& error) {
+        std::vector<RecordData> records;
+        for (const auto& entry : entries)
+            records.push_back(entry.record);
+        logFile << "records after the job, not stored in the catalogue:\n"
+                << JobOutputToJson(outcome.results, records, {})
+                       .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                << std::endl;
+        throw EnvironmentError(std::string(error.what()) + "; job " + std::to_string(report.jobId) +
+                               "'s records are saved in " + report.logPath);
+    }
+    logFile << TimeStamp() << " job " << report.jobId << " ended with result " << report.result
+            << std::endl;
+    report.entries = std::move(entries);
+    return report;
+}
+
+}  // namespace kxsnap

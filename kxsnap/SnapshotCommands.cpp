@@ -1,0 +1,257 @@
+// The everyday subcommands: backup, list, mount, unmount, revert, delete and
+// reconcile, each a plug-in job on catalogue snapshots.
+#include <functional>
+#include <iostream>
+
+#include <unistd.h>
+
+#include "kxsnap/Commands.h"
+#include "kxsnap/Errors.h"
+#include "kxsnap/Output.h"
+#include "kxsnap/Session.h"
+
+namespace kxsnap {
+
+namespace {
+
+std::map<std::string, int> ParseArrayConfig(const std::vector<std::string>& items) {
+    std::map<std::string, int> config;
+    for (const std::string& item : items) {
+        size_t equals = item.find('=');
+        if (equals == std::string::npos || equals == 0)
+            throw UsageError("--array-config expects KEY=NUMBER, not '" + item + "'");
+        try {
+            size_t used = 0;
+            int value = std::stoi(item.substr(equals + 1), &used);
+            if (used != item.size() - equals - 1)
+                throw std::invalid_argument("trailing text");
+            config[item.substr(0, equals)] = value;
+        } catch (const std::exception&) {
+            throw UsageError("--array-config expects KEY=NUMBER, not '" + item + "'");
+        }
+    }
+    return config;
+}
+
+SessionOptions ToSessionOptions(const GlobalOptions& options) {
+    SessionOptions session;
+    session.catalogPath = options.catalogPath;
+    session.pluginPath = options.pluginPath;
+    session.busyTimeoutMs = options.lockTimeoutMs;
+    session.verbose = options.verbose;
+    session.progress = !options.json && isatty(STDOUT_FILENO);
+    session.arrayConfig = ParseArrayConfig(options.arrayConfig);
+    return session;
+}
+
+// Runs a subcommand body and turns kxsnap's own errors into one line and
+// their exit status.
+int Guarded(const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const UsageError& error) {
+        std::cerr << "kxsnap: " << error.what() << std::endl;
+        return kExitUsage;
+    } catch (const EnvironmentError& error) {
+        std::cerr << "kxsnap: " << error.what() << std::endl;
+        return kExitUnusableJob;
+    } catch (const std::exception& error) {
+        // Not expected; still one line and a status a script can tell from the plug-in's.
+        std::cerr << "kxsnap: unexpected failure: " << error.what() << std::endl;
+        return kExitUnusableJob;
+    }
+}
+
+// Prints what each job did: `describe` gives the line for one snapshot.
+int Report(const GlobalOptions& options, const std::vector<JobReport>& reports,
+           const std::function<std::string(const CatalogEntry&)>& describe) {
+    if (options.json) {
+        std::cout << ReportsToJson(reports).dump(2, ' ', false,
+                                                 nlohmann::json::error_handler_t::replace)
+                  << std::endl;
+    } else {
+        for (const auto& report : reports) {
+            for (const auto& entry : report.entries)
+                std::cout << describe(entry) << "\n";
+            std::cout << "job " << report.jobId << " (" << KindName(report.kind) << "): "
+                      << (report.result == 0 ? "done" : "result " + std::to_string(report.result))
+                      << ", log " << report.logPath << std::endl;
+        }
+    }
+    for (const auto& report : reports) {
+        for (const auto& line : FailureLines(report))
+            std::cerr << "kxsnap: " << line << std::endl;
+    }
+    return CombinedResult(reports);
+}
+
+int RunOnNamed(const GlobalOptions& options, Command command, const std::vector<std::string>& names,
+               const std::function<std::string(const CatalogEntry&)>& describe) {
+    return Guarded([&] {
+        Session session(ToSessionOptions(options));
+        std::vector<CatalogEntry> entries = session.catalog().Resolve(names);
+        return Report(options, session.Run(command, entries), describe);
+    });
+}
+
+std::string MetadataField(const CatalogEntry& entry, const std::string& key) {
+    auto found = entry.record.metadata.find(KXSO::METADATA_SNAPSHOT);
+    if (found == entry.record.metadata.end())
+        return "";
+    const std::string& text = found->second;
+    size_t start = text.find(key + ":");
+    if (start == std::string::npos)
+        return "";
+    start += key.size() + 1;
+    return text.substr(start, text.find(';', start) - start);
+}
+
+// The NetApp Files snapshot record: subscription|group|account|pool|volume|name|
+std::string NetAppVolume(const CatalogEntry& entry) {
+    auto found = entry.record.metadata.find(KXSO::METADATA_SNAPSHOT);
+    if (found == entry.record.metadata.end())
+        return "";
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t bar; (bar = found->second.find('|', start)) != std::string::npos; start = bar + 1)
+        fields.push_back(found->second.substr(start, bar - start));
+    return fields.size() > 4 ? fields[4] : "";
+}
+
+std::string WhatRevertReplaces(const CatalogEntry& entry) {
+    if (entry.kind == SnapKind::kNetAppFiles) {
+        std::string volume = NetAppVolume(entry);
+        return "the NetApp Files volume " + (volume.empty() ? "" : volume + " ") + "mounted as " +
+               entry.target + " is rolled back to " + entry.name + " (taken " +
+               ShortTime(entry.takenAt) + " UTC); everything written since is lost";
+    }
+    std::string disk = MetadataField(entry, "sourceDiskURL");
+    disk = disk.substr(disk.rfind('/') + 1);
+    return "the Azure disk " + (disk.empty() ? "" : disk + " ") + "behind " + entry.target +
+           " is detached and replaced by a new disk made from " + entry.name + " (taken " +
+           ShortTime(entry.takenAt) + " UTC)";
+}
+
+bool Confirm(const std::vector<CatalogEntry>& entries, bool confirmed) {
+    std::cerr << "Revert replaces live data:\n";
+    for (const auto& entry : entries)
+        std::cerr << "  - " << WhatRevertReplaces(entry) << "\n";
+    if (confirmed)
+        return true;
+    if (!isatty(STDIN_FILENO))
+        throw UsageError("revert replaces data: confirm with --yes when not on a terminal");
+    std::cerr << "Type 'yes' to go on: " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    return answer == "yes" || answer == "y";
+}
+
+}  // namespace
+
+int BackupCommand(const GlobalOptions& options, const std::vector<std::string>& targets) {
+    return Guarded([&] {
+        Session session(ToSessionOptions(options));
+        std::vector<CatalogEntry> entries = session.NewSnapshots(targets);
+        return Report(options, session.Run(Command::kBackup, entries), [](const auto& entry) {
+            return entry.name + "  " + entry.target + "  " + entry.state;
+        });
+    });
+}
+
+int ListCommand(const GlobalOptions& options) {
+    return Guarded([&] {
+        Session session(ToSessionOptions(options));
+        std::vector<CatalogEntry> entries = session.catalog().All();
+        if (options.json) {
+            nlohmann::ordered_json list = nlohmann::ordered_json::array();
+            for (const auto& entry : entries)
+                list.push_back(EntryToJson(entry));
+            std::cout << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                      << std::endl;
+        } else if (entries.empty()) {
+            std::cout << "No snapshots in " << session.catalog().Path() << std::endl;
+        } else {
+            std::cout << FormatCatalogTable(entries);
+        }
+        return 0;
+    });
+}
+
+int MountCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
+    return RunOnNamed(options, Command::kMount, names, [](const CatalogEntry& entry) {
+        if (entry.state == "mounted")
+            return entry.name + " -> " + entry.record.mappedDevicePath;
+        return entry.name + ": not mounted (" + StatusMeaning(entry.record.status) + ")";
+    });
+}
+
+int UnmountCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
+    return RunOnNamed(options, Command::kUnmount, names, [](const CatalogEntry& entry) {
+        return entry.name + ": " +
+               (entry.state == "ready"
+                    ? std::string("unmounted")
+                    : "still " + entry.state + " (" + StatusMeaning(entry.record.status) + ")");
+    });
+}
+
+int RevertCommand(const GlobalOptions& options, const std::vector<std::string>& names,
+                  bool confirmed) {
+    return Guarded([&] {
+        Session session(ToSessionOptions(options));
+        std::vector<CatalogEntry> entries = session.catalog().Resolve(names);
+        if (!Confirm(entries, confirmed)) {
+            std::cerr << "kxsnap: revert cancelled; nothing was changed" << std::endl;
+            return 1;
+        }
+        return Report(options, session.Run(Command::kRevert, entries), [](const auto& entry) {
+            if (entry.record.status != KXSO::SNAP_STATUS_REVERTED)
+                return entry.name + ": not reverted (" + StatusMeaning(entry.record.status) + ")";
+            std::string device = entry.record.revertedDevicePath;
+            return entry.name + ": reverted" +
+                   (device.empty() ? std::string() : ", " + entry.target + " is now " + device);
+        });
+    });
+}
+
+int DeleteCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
+    return RunOnNamed(options, Command::kDelete, names, [](const CatalogEntry& entry) {
+        return entry.name + ": " +
+               (entry.record.status == KXSO::SNAP_STATUS_DELETED
+                    ? std::string("deleted")
+                    : "not deleted (" + StatusMeaning(entry.record.status) + ")");
+    });
+}
+
+int ReconcileCommand(const GlobalOptions& options) {
+    return Guarded([&] {
+        Session session(ToSessionOptions(options));
+        std::vector<CatalogEntry> netapp;
+        size_t disks = 0;
+        for (auto& entry : session.catalog().All()) {
+            if (entry.kind == SnapKind::kNetAppFiles)
+                netapp.push_back(entry);
+            else
+                ++disks;
+        }
+        // The managed-disk path has no reconciliation (it answers failure and
+        // changes nothing), so asking it would only report a false failure.
+        if (disks != 0 && !options.json) {
+            std::cout << disks << " managed-disk snapshot(s) skipped: the plug-in reconciles "
+                      << "NetApp Files snapshots only" << std::endl;
+        }
+        if (netapp.empty()) {
+            if (options.json)
+                std::cout << ReportsToJson({}).dump(2) << std::endl;
+            else
+                std::cout << "No NetApp Files snapshots to reconcile" << std::endl;
+            return 0;
+        }
+        return Report(options, session.Run(Command::kReconcile, netapp), [](const auto& entry) {
+            return entry.name + ": " +
+                   (entry.state == "gone" ? std::string("deleted outside kxsnap")
+                                          : std::string("present"));
+        });
+    });
+}
+
+}  // namespace kxsnap

@@ -1,0 +1,236 @@
+// What people and scripts meet when things go wrong: a kxsnap killed in the
+// middle of a job, bad names and targets, a locked or damaged catalogue. Each
+// gives a clear line and the catalogue stays as it was.
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "CommandsTestSupport.h"
+#include "kxsnap/Catalog.h"
+#include "kxsnap/DemoScenarios.h"
+
+namespace kxsnaptest {
+namespace {
+
+using nlohmann::json;
+
+bool OneLine(const std::string& text) {
+    return !text.empty() && text.find('\n') == text.size() - 1;
+}
+
+std::string IntegrityCheck(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr);
+    std::string answer = "no answer";
+    if (sqlite3_step(statement) == SQLITE_ROW)
+        answer = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return answer;
+}
+
+void Kill(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+int DelayRequests(azemu::Emulator& emu, const std::string& method, const std::string& path) {
+    azemu::FaultSpec delay;
+    delay.method = method;
+    delay.path = path;
+    delay.action = azemu::FaultAction::Delay;
+    delay.delayMs = 3000;
+    return emu.injectFault(delay);
+}
+
+TEST_F(KxsnapCommandsTest, ABackupKilledWhileAzureAnswersLeavesRowsThatDeleteRetires) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    DelayRequests(*emu_, "PUT", "/snapshots/");
+    pid_t backup = StartKxsnap("backup /dev/sdc /dev/sdd");
+    ASSERT_TRUE(WaitForRequest("PUT", "/snapshots/"));
+    Kill(backup);
+
+    EXPECT_EQ("ok", IntegrityCheck(CatalogPath()));
+    {
+        kxsnap::Catalog catalog(CatalogPath(), 1000);
+        auto entries = catalog.All();
+        ASSERT_EQ(2u, entries.size());
+        EXPECT_EQ("backing up", entries[0].state);
+        ASSERT_EQ(1u, catalog.Jobs().size());
+        EXPECT_EQ(-1, catalog.Jobs()[0].result) << "an interrupted job has no result";
+    }
+    emu_->clearFaults();
+    Outcome list = Kxsnap("list");
+    EXPECT_EQ(0, list.status);
+    EXPECT_NE(std::string::npos, list.out.find("backing up"));
+
+    // The snapshot whose answer was lost may exist in Azure: delete finds it by name.
+    // Wait for the delayed request to be carried out as Azure would.
+    std::vector<std::string> names = ListedNames();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!emu_->resource(emu_->snapshotId(names[0])) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(emu_->resource(emu_->snapshotId(names[0])).has_value());
+    json removed = Json("delete " + Joined(names));
+    EXPECT_EQ(0, removed["result"]) << removed.dump(1);
+    EXPECT_TRUE(ListedNames().empty());
+    for (const auto& name : names)
+        EXPECT_FALSE(emu_->resource(emu_->snapshotId(name)).has_value()) << name;
+}
+
+TEST_F(KxsnapCommandsTest, AMountKilledMidwayLeavesTheRecordsAsTheyWere) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    ASSERT_EQ(0, Json("backup /dev/sdc")["result"]);
+    json before = Json("list");
+    DelayRequests(*emu_, "PUT", "/disks/");
+    pid_t mount = StartKxsnap("mount " + before[0]["name"].get<std::string>());
+    ASSERT_TRUE(WaitForRequest("PUT", "/disks/"));
+    Kill(mount);
+    EXPECT_EQ("ok", IntegrityCheck(CatalogPath()));
+    EXPECT_EQ(before, Json("list"));
+}
+
+TEST_F(KxsnapCommandsTest, BadNamesAndTargetsGiveOneLineAndUsageStatus) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    ASSERT_EQ(0, Json("backup /dev/sdc /dev/sdd")["result"]);
+    emu_->clearRequestLog();
+    struct Case {
+        std::string arguments;
+        std::string reason;
+    };
+    kxtest::WriteFile(emu_->root() + "/dev/notadisk", "");
+    for (const Case& bad :
+         {Case{"mount nosuchsnap", "unknown snapshot 'nosuchsnap'"},
+          Case{"mount kxsnap-sd", "ambiguous snapshot name"}, Case{"delete 99", "unknown snapshot"},
+          Case{"backup /dev/sdq", "device not found: /dev/sdq"},
+          Case{"backup /dev/notadisk", "not a block device"},
+          Case{"backup /mnt/none:/x", "device not found"},
+          Case{"revert kxsnap-sdc", "confirm with --yes"},
+          Case{"--array-config NOPE backup /dev/sdc", "KEY=NUMBER"}}) {
+        Outcome outcome = Kxsnap(bad.arguments);
+        EXPECT_EQ(64, outcome.status) << bad.arguments;
+        EXPECT_TRUE(OneLine(outcome.err) || bad.arguments.rfind("revert", 0) == 0) << outcome.err;
+        EXPECT_NE(std::string::npos, outcome.err.find(bad.reason)) << outcome.err;
+    }
+    for (const auto& request : emu_->requestLog())
+        EXPECT_EQ("GET", request.method) << "a refused command changed Azure: " << request.url;
+    EXPECT_EQ(2u, ListedNames().size());
+    EXPECT_EQ(64, Kxsnap("").status);
+    EXPECT_EQ(64, Kxsnap("mount").status);
+    for (const char* command :
+         {"backup", "list", "mount", "unmount", "revert", "delete", "reconcile", "run", "demo"})
+        EXPECT_EQ(0, Kxsnap(std::string(command) + " --help").status) << command;
+}
+
+TEST_F(KxsnapCommandsTest, ALockedOrDamagedCatalogueStopsBeforeAzureAndStaysAsItWas) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    ASSERT_EQ(0, Json("backup /dev/sdc")["result"]);
+    emu_->clearRequestLog();
+
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(CatalogPath().c_str(), &holder));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+    Outcome locked = Kxsnap("--lock-timeout 100 backup /dev/sdd");
+    EXPECT_EQ(3, locked.status);
+    EXPECT_TRUE(OneLine(locked.err)) << locked.err;
+    EXPECT_NE(std::string::npos, locked.err.find("catalogue locked")) << locked.err;
+    EXPECT_EQ(0, Kxsnap("list").status) << "reading goes on while another kxsnap writes";
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_TRUE(emu_->requestLog().empty()) << "nothing may reach Azure without a catalogue";
+    EXPECT_EQ(1u, ListedNames().size());
+
+    std::string damaged = dir_ / "damaged.db";
+    std::string bytes = kxtest::ReadFile(CatalogPath());
+    bytes.replace(0, 16, "not SQLite here!");
+    kxtest::WriteFile(damaged, bytes);
+    Outcome outcome = Kxsnap("--catalog " + damaged + " list");
+    EXPECT_EQ(3, outcome.status);
+    EXPECT_TRUE(OneLine(outcome.err)) << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.err.find("damaged")) << outcome.err;
+    EXPECT_EQ(bytes, kxtest::ReadFile(damaged));
+}
+
+TEST_F(KxsnapCommandsTest, EveryJobHasALogFileAndVerboseShowsThePluginLines) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    Outcome backup = Kxsnap("-v backup /dev/sdc");
+    ASSERT_EQ(0, backup.status) << backup.err;
+    EXPECT_NE(std::string::npos, backup.err.find("[info] AZUREAPI >>>>>: Created snapshot ["))
+        << backup.err;
+    EXPECT_EQ(std::string::npos, backup.out.find('\r')) << "no live line when not on a terminal";
+    std::string log = kxtest::ReadFile(dir_ / "logs/job-1.log");
+    EXPECT_NE(std::string::npos, log.find("kxso_postSnapDevices answered 0")) << log;
+    EXPECT_NE(std::string::npos, log.find("Created snapshot [")) << log;
+    Outcome quiet = Kxsnap("list");
+    EXPECT_TRUE(quiet.err.empty());
+}
+
+}  // namespace
+}  // namespace kxsnaptest
+
+namespace kxsnaptest {
+namespace {
+
+TEST_F(KxsnapCommandsTest, AReadOnlyCatalogueIsListedButNeverWritten) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    ASSERT_EQ(0, Json("backup /dev/sdc")["result"]);
+    emu_->clearRequestLog();
+    std::string bytes = kxtest::ReadFile(CatalogPath());
+    // Root writes any file: play an ordinary user who may read the catalogue only.
+    std::string asReader;
+    if (geteuid() == 0) {
+        asReader = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        ASSERT_EQ(0, chmod(dir_.path().c_str(), 0755));
+    } else {
+        ASSERT_EQ(0, chmod(CatalogPath().c_str(), 0444));
+    }
+    std::string kxsnap = asReader + KXSO_BUILD_DIR + "/kxsnap --catalog " + CatalogPath();
+    std::string err = dir_ / "readonly.err";
+    int listed = std::system((kxsnap + " list >/dev/null 2>" + err).c_str());
+    EXPECT_EQ(0, WEXITSTATUS(listed)) << kxtest::ReadFile(err);
+    int backup = std::system((kxsnap + " backup /dev/sdd >/dev/null 2>" + err).c_str());
+    EXPECT_EQ(3, WEXITSTATUS(backup));
+    std::string message = kxtest::ReadFile(err);
+    EXPECT_TRUE(OneLine(message)) << message;
+    EXPECT_NE(std::string::npos, message.find("read-only")) << message;
+    EXPECT_EQ(bytes, kxtest::ReadFile(CatalogPath()));
+    EXPECT_TRUE(emu_->requestLog().empty()) << "nothing may reach Azure without a catalogue";
+}
+
+}  // namespace
+}  // namespace kxsnaptest
+
+namespace kxsnaptest {
+namespace {
+
+TEST_F(KxsnapCommandsTest, TwoKxsnapAtOnceBothRecordTheirSnapshots) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    ASSERT_EQ(0, Kxsnap("list").status) << "creates the catalogue";
+    pid_t first = StartKxsnap("backup /dev/sdc /dev/sdd");
+    Outcome second = Kxsnap("backup /dev/sde /dev/sdf");
+    int status = -1;
+    waitpid(first, &status, 0);
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(0, second.status) << second.err;
+    kxsnap::Catalog catalog(CatalogPath(), 1000);
+    auto entries = catalog.All();
+    ASSERT_EQ(4u, entries.size());
+    std::set<int64_t> jobs;
+    for (const auto& entry : entries) {
+        EXPECT_EQ("ready", entry.state) << entry.name;
+        jobs.insert(entry.backupJob);
+    }
+    EXPECT_EQ(2u, jobs.size()) << "each process has its own job number";
+}
+
+}  // namespace
+}  // namespace kxsnaptest

@@ -1,0 +1,201 @@
+// Whole lifecycles through separate kxsnap processes sharing one catalogue
+// file: backup in one process, mount, unmount, revert, delete and reconcile in
+// later ones, checked against the emulator's state.
+#include <set>
+
+#include <curl/curl.h>
+
+#include "CommandsTestSupport.h"
+#include "kxsnap/DemoScenarios.h"
+
+namespace kxsnaptest {
+namespace {
+
+using nlohmann::json;
+
+std::vector<std::string> Names(const json& report) {
+    std::vector<std::string> names;
+    for (const auto& job : report["jobs"]) {
+        for (const auto& snapshot : job["snapshots"])
+            names.push_back(snapshot["name"]);
+    }
+    return names;
+}
+
+json Snapshot(const json& list, const std::string& name) {
+    for (const auto& entry : list) {
+        if (entry["name"] == name)
+            return entry;
+    }
+    return json();
+}
+
+bool DevicePresent(const azemu::Emulator& emu, const std::string& path) {
+    for (const auto& device : emu.devices()) {
+        if ("/dev/" + device.name == path)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(KxsnapCommandsTest, ManagedDiskLifecycleAcrossProcesses) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    json backup = Json("backup /dev/sdc /dev/sdd /dev/sde /dev/disk/azure/scsi1/lun3");
+    ASSERT_EQ(0, backup["result"]);
+    ASSERT_EQ(1u, backup["jobs"].size());
+    EXPECT_GT(backup["jobs"][0]["job"].get<int>(), 0);
+    std::vector<std::string> names = Names(backup);
+    ASSERT_EQ(4u, names.size());
+    for (const auto& snapshot : backup["jobs"][0]["snapshots"]) {
+        EXPECT_EQ("ready", snapshot["state"]);
+        EXPECT_GT(snapshot["id"].get<int>(), 0);
+        EXPECT_EQ(0u, snapshot["record"]["metadata"]["6"].get<std::string>().find("snapURL:"));
+        EXPECT_LE(snapshot["name"].get<std::string>().size(), 80u);
+        EXPECT_TRUE(emu_->resource(emu_->snapshotId(snapshot["name"])).has_value())
+            << snapshot["name"];
+    }
+    EXPECT_EQ("/dev/sdf", backup["jobs"][0]["snapshots"][3]["record"]["sourceDevicePath"]);
+
+    json mount = Json("mount " + names[0] + " " + names[1]);
+    ASSERT_EQ(0, mount["result"]) << mount.dump(1);
+    std::vector<std::string> devices;
+    for (const auto& snapshot : mount["jobs"][0]["snapshots"]) {
+        EXPECT_EQ("mounted", snapshot["state"]);
+        devices.push_back(snapshot["record"]["mappedDevicePath"]);
+        EXPECT_TRUE(DevicePresent(*emu_, devices.back())) << devices.back();
+    }
+    EXPECT_EQ("mounted", Snapshot(Json("list"), names[1])["state"]);
+
+    Outcome unmount = Kxsnap("unmount " + names[0] + " " + names[1]);
+    EXPECT_EQ(0, unmount.status) << unmount.err;
+    EXPECT_NE(std::string::npos, unmount.out.find(names[0] + ": unmounted"));
+    for (const auto& device : devices)
+        EXPECT_FALSE(DevicePresent(*emu_, device)) << device;
+
+    std::string before = Snapshot(Json("list"), names[2])["record"]["metadata"]["6"];
+    Outcome revert = Kxsnap("revert --yes " + names[2]);
+    EXPECT_EQ(0, revert.status) << revert.err;
+    EXPECT_NE(std::string::npos, revert.err.find("kxdemo-logs")) << "says what it replaces";
+    EXPECT_NE(std::string::npos, revert.out.find(names[2] + ": reverted"));
+    json reverted = Snapshot(Json("list"), names[2]);
+    EXPECT_FALSE(reverted["record"]["revertedDevicePath"].get<std::string>().empty());
+    EXPECT_NE(before, reverted["record"]["metadata"]["6"]) << "names the new source disk";
+
+    json removed = Json("delete " + Joined(names));
+    EXPECT_EQ(0, removed["result"]);
+    EXPECT_TRUE(ListedNames().empty());
+    for (const auto& name : names)
+        EXPECT_FALSE(emu_->resource(emu_->snapshotId(name)).has_value()) << name;
+}
+
+// Deletes a NetApp Files snapshot the way another tool would, behind kxsnap's back.
+void DeleteInAzure(const azemu::Emulator& emu, const std::string& resourceId) {
+    std::string url = emu.armUrl() + resourceId.substr(1) + "?api-version=2019-11-01";
+    std::string header = "Authorization: Bearer " + const_cast<azemu::Emulator&>(emu).issueToken();
+    CURL* curl = curl_easy_init();
+    curl_slist* headers = curl_slist_append(nullptr, header.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "DELETE");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_CAINFO, emu.caFile().c_str());
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    EXPECT_EQ(CURLE_OK, curl_easy_perform(curl));
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    EXPECT_LT(status, 300) << url;
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+}
+
+std::string NetAppSnapshotId(const json& entry) {
+    std::vector<std::string> fields;
+    std::string text = entry["record"]["metadata"]["6"];
+    for (size_t start = 0, bar; (bar = text.find('|', start)) != std::string::npos; start = bar + 1)
+        fields.push_back(text.substr(start, bar - start));
+    return "/subscriptions/" + fields.at(0) + "/resourceGroups/" + fields.at(1) +
+           "/providers/Microsoft.NetApp/netAppAccounts/" + fields.at(2) + "/capacityPools/" +
+           fields.at(3) + "/volumes/" + fields.at(4) + "/snapshots/" + fields.at(5);
+}
+
+TEST_F(KxsnapCommandsTest, NetAppFilesLifecycleAcrossProcesses) {
+    StartEmulator(kxsnap::NetAppScenario());
+    kxtest::MakeDirs(emu_->root() + "/proc");
+    kxtest::WriteFile(emu_->root() + "/proc/mounts", kxsnap::NetAppMounts());
+    const std::string fast = "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 ";
+
+    json backup = Json(fast + "backup /mnt/sales 10.20.1.4:/builds");
+    ASSERT_EQ(0, backup["result"]) << backup.dump(1);
+    std::vector<std::string> names = Names(backup);
+    ASSERT_EQ(2u, names.size());
+    EXPECT_EQ("netapp", backup["jobs"][0]["kind"]);
+
+    json mount = Json(fast + "mount " + Joined(names));
+    ASSERT_EQ(0, mount["result"]) << mount.dump(1);
+    for (const auto& snapshot : mount["jobs"][0]["snapshots"]) {
+        std::string path = snapshot["record"]["mappedDevicePath"];
+        EXPECT_NE(std::string::npos, path.find(":/KXClone-")) << path;
+    }
+    size_t withClones = emu_->netAppVolumes().size();
+    EXPECT_EQ(0, Json(fast + "unmount " + Joined(names))["result"]);
+    EXPECT_EQ(withClones - 2, emu_->netAppVolumes().size()) << "the clones are deleted";
+
+    EXPECT_TRUE(emu_->setVolumeContent("sales", "written after the backup"));
+    EXPECT_EQ(0, Kxsnap(fast + "revert --yes " + names[0]).status);
+    for (const auto& volume : emu_->netAppVolumes()) {
+        if (volume.creationToken == "sales") {
+            EXPECT_NE("written after the backup", volume.content);
+        }
+    }
+
+    DeleteInAzure(*emu_, NetAppSnapshotId(Snapshot(Json("list"), names[1])));
+    json reconcile = Json(fast + "reconcile");
+    EXPECT_EQ(0, reconcile["result"]) << reconcile.dump(1);
+    json list = Json("list");
+    EXPECT_EQ("gone", Snapshot(list, names[1])["state"]);
+    EXPECT_EQ("ready", Snapshot(list, names[0])["state"]);
+
+    EXPECT_EQ(0, Json(fast + "delete " + Joined(names))["result"]);
+    EXPECT_TRUE(ListedNames().empty());
+}
+
+}  // namespace
+}  // namespace kxsnaptest
+
+namespace kxsnaptest {
+namespace {
+
+// A VM with the four managed disks that also mounts the two NetApp Files volumes.
+std::string MixedScenario() {
+    json scenario = json::parse(kxsnap::NetAppScenario());
+    scenario["vm"]["dataDisks"] = json::parse(kxsnap::ManagedDiskScenario())["vm"]["dataDisks"];
+    return scenario.dump();
+}
+
+TEST_F(KxsnapCommandsTest, MixedTargetsBecomeOneJobPerPluginPath) {
+    StartEmulator(MixedScenario());
+    kxtest::MakeDirs(emu_->root() + "/proc");
+    kxtest::WriteFile(emu_->root() + "/proc/mounts", kxsnap::NetAppMounts());
+    json backup = Json(
+        "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 "
+        "backup /dev/sdc /mnt/sales /dev/sdd");
+    ASSERT_EQ(0, backup["result"]) << backup.dump(1);
+    ASSERT_EQ(2u, backup["jobs"].size());
+    EXPECT_EQ("disk", backup["jobs"][0]["kind"]);
+    EXPECT_EQ(2u, backup["jobs"][0]["snapshots"].size());
+    EXPECT_EQ("netapp", backup["jobs"][1]["kind"]);
+    EXPECT_NE(backup["jobs"][0]["job"], backup["jobs"][1]["job"]);
+    std::set<std::string> uuids;
+    for (const auto& entry : Json("list"))
+        uuids.insert(entry["uuid"].get<std::string>());
+    EXPECT_EQ(3u, uuids.size()) << "every snapshot has its own UUID";
+
+    // Reconcile asks only the NetApp Files path: the managed-disk path has none.
+    Outcome reconcile = Kxsnap(
+        "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 "
+        "reconcile");
+    EXPECT_EQ(0, reconcile.status) << reconcile.err;
+    EXPECT_NE(std::string::npos, reconcile.out.find("2 managed-disk snapshot(s) skipped"));
+}
+
+}  // namespace
+}  // namespace kxsnaptest
