@@ -2,14 +2,21 @@
 # Configures and builds one build tree.
 #   scripts/build.sh            -> build/       (RelWithDebInfo)
 #   scripts/build.sh asan       -> build-asan/  (AddressSanitizer + UBSan)
+#   scripts/build.sh tsan TARGET...  -> build-tsan/ (ThreadSanitizer), only the targets named
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 kind="${1:-release}"
+shift || true
+targets=()
+for target in "$@"; do
+  targets+=(--target "$target")
+done
 case "$kind" in
   release) dir=build; flags=() ;;
   asan) dir=build-asan; flags=(-DKXSO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug) ;;
-  *) echo "usage: $0 [release|asan]" >&2; exit 64 ;;
+  tsan) dir=build-tsan; flags=(-DKXSO_SANITIZE_THREAD=ON -DKXSO_BUILD_BENCHMARKS=OFF) ;;
+  *) echo "usage: $0 [release|asan|tsan] [TARGET...]" >&2; exit 64 ;;
 esac
 
 generator=()
@@ -19,4 +26,4 @@ fi
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" "${generator[@]}" "${flags[@]}" >/dev/null
 fi
-cmake --build "$dir" -j "${KXSO_BUILD_JOBS:-2}"
+cmake --build "$dir" -j "${KXSO_BUILD_JOBS:-2}" "${targets[@]}"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the whole test suite twice: on the normal build, then on a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer; then runs every fuzz target
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the concurrent-jobs
+# suite under ThreadSanitizer; then runs every fuzz target
 # for a few seconds (scripts/fuzz.sh SECONDS runs them for longer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +17,12 @@ for kind in release asan; do
   scripts/build.sh "$kind"
   (cd "$dir" && ctest -j "${KXSO_TEST_JOBS:-2}" --output-on-failure --timeout 300)
 done
+
+# Jobs on several threads of one process, under ThreadSanitizer.
+echo "=== concurrent jobs under ThreadSanitizer (build-tsan) ==="
+scripts/build.sh tsan concurrency_tests azemu-udevadm
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+  ctest -R '^ConcurrentJobsTest' --output-on-failure --timeout 300)
 
 # Every fuzz target replays its regression inputs and then fuzzes briefly.
 echo "=== fuzz targets (build-fuzz) ==="
