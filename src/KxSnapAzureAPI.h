@@ -118,6 +118,14 @@ public:
     CUxError ParseAccessTokenFromJSONReponse(const std::string& json, AzureAccessTokenInfo& token);
     CUxError ConvertDiskInfoToJsonObj(const AzureDiskInfo& disk, KxJson::Value& entry);
 
+    // --- Request bodies (JSON text) of the disk and snapshot creations ---
+    std::string SnapshotRequestBody(const AzureDiskInfo& disk,
+                                    const AzureDiskSnapShotInfo& snapshot,
+                                    const AzureInstanceInfo& instance) const;
+    std::string DiskFromSnapshotRequestBody(const AzureInstanceInfo& instance,
+                                            const std::string& diskName,
+                                            const AzureDiskSnapShotInfo& snapshot) const;
+
     // --- Disk and snapshot operations ---
     CUxError CreateAzureSnapshotForDisk(int lun, const AzureInstanceInfo& instance,
                                         AzureDiskSnapShotInfo& snapshot);
@@ -132,6 +140,7 @@ public:
     CUxError GetAzureResourceInfo(const std::string& resourcePath, AzureResourceInfo& resource,
                                   bool& createdByKX);
     bool IsAzureResourceCreatedByKX(const std::string& resourcePath);
+    CUxError CheckAzureResourceCreatedByKX(const std::string& resourcePath, bool& createdByKX);
     bool IsAzureDiskCreatedByKX(const std::string& diskName, const AzureInstanceInfo& instance);
     CUxError DeleteAzureSnapshot(const std::string& snapshotName,
                                  const AzureInstanceInfo& instance);
@@ -194,12 +203,15 @@ private:
     CUxError ReadVMDataDisks(const AzureInstanceInfo& instance, KxJson::Value& properties,
                              KxJson::Value*& dataDisks);
     CUxError RereadVM(AzureInstanceInfo& instance);
-    std::vector<int> LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
-                                  const AzureInstanceInfo& instance);
+    CUxError LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
+                          const AzureInstanceInfo& instance, std::vector<int>& taken);
     void DeleteDisksByPath(const std::vector<std::string>& diskPaths);
 
     std::unique_ptr<KXLibCurl> curl;
     bool curlReady = false;
+    // Whether Azure accepted the last PUT, whatever became of it afterwards:
+    // a resource it accepted exists and is ours to clean up.
+    bool lastPutAccepted = false;
     KXSO::SnapInfo* snapInfo = nullptr;  // not owned
     int64_t jobId = 0;
     std::string managementEndpoint;

@@ -155,9 +155,9 @@ CUxError KxSnapAzureAPI::AttachAzureDiskToVM(const std::vector<AzureDiskInfo>& d
     return err ? err.Push(FXCODE_LOCATION()) : err;
 }
 
-std::vector<int> KxSnapAzureAPI::LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
-                                              const AzureInstanceInfo& instance) {
-    std::vector<int> taken;
+CUxError KxSnapAzureAPI::LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
+                                      const AzureInstanceInfo& instance, std::vector<int>& taken) {
+    taken.clear();
     for (const AzureDiskInfo& disk : instance.disks) {
         // The OS disk (lun -1) is never detached.
         if (disk.lun < 0 || !Contains(luns, disk.lun)) {
@@ -165,21 +165,30 @@ std::vector<int> KxSnapAzureAPI::LunsToDetach(const std::vector<int>& luns, bool
         }
         if (checkCreatedByKX) {
             Log(1, "Checking if disk mapped at lunid [%d] is created by Harrowind ... ", disk.lun);
-            if (!IsAzureResourceCreatedByKX(disk.id)) {
+            bool createdByKX = false;
+            CUxError err = CheckAzureResourceCreatedByKX(disk.id, createdByKX);
+            if (err) {
+                return err.Push(FXCODE_LOCATION());
+            }
+            if (!createdByKX) {
                 continue;
             }
         }
         taken.push_back(disk.lun);
     }
-    return taken;
+    return CUxError::Success();
 }
 
 CUxError KxSnapAzureAPI::DetachAzureDisk(const std::vector<int>& luns, bool checkCreatedByKX,
                                          AzureInstanceInfo& instance) {
-    const std::vector<int> taken = LunsToDetach(luns, checkCreatedByKX, instance);
+    std::vector<int> taken;
+    CUxError err = LunsToDetach(luns, checkCreatedByKX, instance, taken);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
     KxJson::Value properties;
     KxJson::Value* dataDisks = nullptr;
-    CUxError err = ReadVMDataDisks(instance, properties, dataDisks);
+    err = ReadVMDataDisks(instance, properties, dataDisks);
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }

@@ -24,6 +24,43 @@ KxJson::Value CopyCreationData(const std::string& sourceId) {
 
 }  // namespace
 
+std::string KxSnapAzureAPI::SnapshotRequestBody(const AzureDiskInfo& disk,
+                                                const AzureDiskSnapShotInfo& snapshot,
+                                                const AzureInstanceInfo& instance) const {
+    KxJson::Value body = {{"name", snapshot.name}, {"location", instance.location}};
+    body["properties"] = {{"creationData", CopyCreationData(disk.id)}};
+    if (snapshot.incremental) {
+        body["properties"]["incremental"] = true;
+    } else {
+        const bool zoneRedundant =
+            FXString::FindString(disk.storageAccountType, "ZRS", true) != std::string::npos;
+        body["sku"] = {{"name", zoneRedundant ? "Standard_ZRS" : "Standard_LRS"}};
+    }
+    body["tags"] = {{AZURE_TAG_SNAPSHOT_CREATED,
+                     "Harrowind created the snapshot from source disk [" + disk.name +
+                         "] and backup job [" + std::to_string(jobId) + "]"}};
+    return KxJson::Serialize(body);
+}
+
+std::string KxSnapAzureAPI::DiskFromSnapshotRequestBody(
+    const AzureInstanceInfo& instance, const std::string& diskName,
+    const AzureDiskSnapShotInfo& snapshot) const {
+    KxJson::Value body = {{"name", diskName}, {"location", instance.location}};
+    body["sku"] = {{"name", snapshot.storageAccountType}};
+    body["properties"] = {{"creationData", CopyCreationData(snapshot.id)}};
+    if (!instance.zones.empty()) {
+        body["zones"] = instance.zones;
+    }
+    body["tags"] = {
+        {AZURE_TAG_DISK_CREATED, "Harrowind created the disk from snapshot " + snapshot.name}};
+    if (jobId > 0) {
+        body["tags"][AZURE_TAG_DISK_REVERTED] = FXString::Format(
+            "Harrowind created the disk from revert restore job %lld original disk name [%s]",
+            static_cast<long long>(jobId), snapshot.originalDiskName.c_str());
+    }
+    return KxJson::Serialize(body);
+}
+
 std::string KxSnapAzureAPI::ComputeResourcePath(const AzureInstanceInfo& instance,
                                                 const char* kind) const {
     return "subscriptions/" + instance.subscriptionId + "/resourceGroups/" +
@@ -70,23 +107,11 @@ CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstance
     snapshot.id = request.resourcePath + snapshot.name;
     snapshot.sourceResourceId = kxazure::IdWithoutLeadingSlash(disk->id);
 
-    KxJson::Value body = {{"name", snapshot.name}, {"location", instance.location}};
-    body["properties"] = {{"creationData", CopyCreationData(disk->id)}};
-    if (snapshot.incremental) {
-        request.queryParams = {ApiVersion(AZURE_API_VERSION_FOR_INCR)};
-        body["properties"]["incremental"] = true;
-    } else {
-        request.queryParams = {ApiVersion(AZURE_API_VERSION)};
-        const bool zoneRedundant =
-            FXString::FindString(disk->storageAccountType, "ZRS", true) != std::string::npos;
-        body["sku"] = {{"name", zoneRedundant ? "Standard_ZRS" : "Standard_LRS"}};
-    }
-    body["tags"] = {{AZURE_TAG_SNAPSHOT_CREATED,
-                     "Harrowind created the snapshot from source disk [" + disk->name +
-                         "] and backup job [" + std::to_string(jobId) + "]"}};
+    request.queryParams = {
+        ApiVersion(snapshot.incremental ? AZURE_API_VERSION_FOR_INCR : AZURE_API_VERSION)};
 
     std::string response;
-    err = SendRESTURLRequest(request, KxJson::Serialize(body), response);
+    err = SendRESTURLRequest(request, SnapshotRequestBody(*disk, snapshot, instance), response);
     if (err) {
         // Azure refuses incremental snapshots where they are not offered with
         // 400; the caller then retries with a full one.
@@ -141,29 +166,19 @@ CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(const AzureInstanceInfo& in
     request.leaf = diskName;
     request.queryParams = {ApiVersion(AZURE_API_VERSION)};
 
-    KxJson::Value body = {{"name", diskName}, {"location", instance.location}};
-    body["sku"] = {{"name", snapshot.storageAccountType}};
-    body["properties"] = {{"creationData", CopyCreationData(snapshot.id)}};
-    if (!instance.zones.empty()) {
-        body["zones"] = instance.zones;
-    }
-    body["tags"] = {
-        {AZURE_TAG_DISK_CREATED, "Harrowind created the disk from snapshot " + snapshot.name}};
-    if (jobId > 0) {
-        body["tags"][AZURE_TAG_DISK_REVERTED] = FXString::Format(
-            "Harrowind created the disk from revert restore job %lld original disk name [%s]",
-            static_cast<long long>(jobId), snapshot.originalDiskName.c_str());
-    }
     std::string response;
-    err = SendRESTURLRequest(request, KxJson::Serialize(body), response);
-    if (err && GetLastHttpStatus() >= 200 && GetLastHttpStatus() < 300) {
-        // Azure accepted the disk but it never provisioned: nobody will ever
-        // use or find it, so it is not left behind.
-        Log(1, "Deleting disk [%s] that failed to provision", diskName.c_str());
-        DeleteAzureDisk(request.resourcePath + diskName);
-    }
+    err = SendRESTURLRequest(request, DiskFromSnapshotRequestBody(instance, diskName, snapshot),
+                             response);
     if (!err) {
         err = ParseDiskInfoFromJsonResponse(response, disk);
+    }
+    if (err && lastPutAccepted) {
+        // Azure accepted the disk but it never provisioned, or could not be
+        // read back: nobody will ever use or find it, so it is not left
+        // behind. A PUT Azure refused (a name already taken, say) created
+        // nothing, and the disk of that name is not ours to delete.
+        Log(1, "Deleting disk [%s] that failed to provision", diskName.c_str());
+        DeleteAzureDisk(request.resourcePath + diskName);
     }
     if (err) {
         return err.Push(FXCODE_LOCATION());
@@ -214,20 +229,30 @@ CUxError KxSnapAzureAPI::GetAzureResourceInfo(const std::string& resourcePath,
     return CUxError::Success();
 }
 
-bool KxSnapAzureAPI::IsAzureResourceCreatedByKX(const std::string& resourcePath) {
+// Answers whether the tags name us, and fails when the resource could not be
+// read: a detach must not take "unreadable" for "not ours" and skip the disk
+// while reporting success.
+CUxError KxSnapAzureAPI::CheckAzureResourceCreatedByKX(const std::string& resourcePath,
+                                                      bool& createdByKX) {
     AzureResourceInfo resource;
-    bool createdByKX = false;
-    const CUxError err = GetAzureResourceInfo(resourcePath, resource, createdByKX);
+    createdByKX = false;
+    CUxError err = GetAzureResourceInfo(resourcePath, resource, createdByKX);
     if (createdByKX) {
         Log(1, "Resource is created by Harrowind [%s] ", resourcePath.c_str());
-        return true;
+        return CUxError::Success();
     }
     if (err) {
         Log(2, "Failed to check if resource is created by Harrowind [%s]", resourcePath.c_str());
-        return false;
+        return err.Push(FXCODE_LOCATION());
     }
     Log(2, "Resource is NOT created by Harrowind [%s] ", resourcePath.c_str());
-    return false;
+    return CUxError::Success();
+}
+
+bool KxSnapAzureAPI::IsAzureResourceCreatedByKX(const std::string& resourcePath) {
+    bool createdByKX = false;
+    CheckAzureResourceCreatedByKX(resourcePath, createdByKX);
+    return createdByKX;
 }
 
 bool KxSnapAzureAPI::IsAzureDiskCreatedByKX(const std::string& diskName,

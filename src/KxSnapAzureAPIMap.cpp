@@ -24,7 +24,11 @@ CUxError KxSnapAzureAPI::UnMapAzureDiskFromVM(const std::vector<int>& luns, bool
                                               bool checkCreatedByKX, AzureInstanceInfo& instance) {
     // The ownership check runs once, here: only disks found to be ours are
     // detached and, with the delete flag, deleted.
-    const std::vector<int> taken = LunsToDetach(luns, checkCreatedByKX, instance);
+    std::vector<int> taken;
+    CUxError err = LunsToDetach(luns, checkCreatedByKX, instance, taken);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
     std::vector<std::string> saved;
     if (deleteDisks) {
         for (int lun : taken) {
@@ -35,7 +39,7 @@ CUxError KxSnapAzureAPI::UnMapAzureDiskFromVM(const std::vector<int>& luns, bool
             }
         }
     }
-    CUxError err = DetachAzureDisk(taken, false, instance);
+    err = DetachAzureDisk(taken, false, instance);
     if (deleteDisks) {
         DeleteDisksByPath(saved);
     }

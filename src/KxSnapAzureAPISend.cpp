@@ -90,6 +90,7 @@ CUxError KxSnapAzureAPI::FormRESTURLRequest(const AzureAPIRequest& request, std:
 CUxError KxSnapAzureAPI::SendRESTURLRequest(const AzureAPIRequest& request, const std::string& body,
                                             std::string& response) {
     std::string url;
+    lastPutAccepted = false;
     CUxError err = FormRESTURLRequest(request, url);
     OperationTraits traits{};
     if (err || !TraitsOf(request.operation, traits)) {
@@ -101,6 +102,9 @@ CUxError KxSnapAzureAPI::SendRESTURLRequest(const AzureAPIRequest& request, cons
         err = SendRequest(HTTP_REQ_DELETE, url, "", request.operation, response);
     } else {
         err = SendRequest(HTTP_REQ_PUT, url, body, request.operation, response);
+        // A 2xx status line means Azure took the request, even when the
+        // answer was then cut off.
+        lastPutAccepted = !err || (GetLastHttpStatus() >= 200 && GetLastHttpStatus() < 300);
         const bool provisioningPoll =
             traits.followUp == FollowUp::kProvisioningPoll ||
             (traits.followUp == FollowUp::kProvisioningPollIfNoPostPhase &&
