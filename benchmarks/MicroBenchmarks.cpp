@@ -1,9 +1,9 @@
 // The plug-in's own CPU cost on the documents and tables a large VM brings:
 // what a job spends between Azure's answers.
-#include <benchmark/benchmark.h>
-
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "KXSnapCloud/KXSnapAzureNetAppRegex.h"
 #include "KxSnapAzureAPI.h"
@@ -24,14 +24,14 @@ std::string DiskId(int index) {
 std::string VmDocument(int dataDisks) {
     KxJson::Value disks = KxJson::Value::array();
     for (int lun = 0; lun < dataDisks; ++lun) {
-        disks.push_back({{"lun", lun},
-                         {"name", "data-disk-" + std::to_string(lun)},
-                         {"createOption", "Attach"},
-                         {"caching", "None"},
-                         {"toBeDetached", false},
-                         {"diskSizeGB", 1024},
-                         {"managedDisk",
-                          {{"id", DiskId(lun)}, {"storageAccountType", "Premium_LRS"}}}});
+        disks.push_back(
+            {{"lun", lun},
+             {"name", "data-disk-" + std::to_string(lun)},
+             {"createOption", "Attach"},
+             {"caching", "None"},
+             {"toBeDetached", false},
+             {"diskSizeGB", 1024},
+             {"managedDisk", {{"id", DiskId(lun)}, {"storageAccountType", "Premium_LRS"}}}});
     }
     KxJson::Value vm = {
         {"name", "app-vm"},
@@ -103,6 +103,31 @@ void BM_VmUpdateBody64Disks(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_VmUpdateBody64Disks);
+
+void BM_SnapshotAndDiskRequestBodies(benchmark::State& state) {
+    AzureInstanceInfo instance;
+    instance.location = "westeurope";
+    instance.zones = {"1"};
+    AzureDiskInfo disk;
+    disk.id = DiskId(7);
+    disk.name = "data-disk-7";
+    disk.storageAccountType = "Premium_ZRS";
+    AzureDiskSnapShotInfo snapshot;
+    snapshot.name = "kx-snap-1";
+    snapshot.id = std::string("subscriptions/") + kSubscription +
+                  "/resourceGroups/rg-app/providers/Microsoft.Compute/snapshots/kx-snap-1";
+    snapshot.storageAccountType = "Premium_ZRS";
+    snapshot.originalDiskName = "data-disk-7";
+    KxSnapAzureAPI api;
+    for (auto _ : state) {
+        snapshot.incremental = true;
+        benchmark::DoNotOptimize(api.SnapshotRequestBody(disk, snapshot, instance));
+        snapshot.incremental = false;
+        benchmark::DoNotOptimize(api.SnapshotRequestBody(disk, snapshot, instance));
+        benchmark::DoNotOptimize(api.DiskFromSnapshotRequestBody(instance, "kx-disk-7", snapshot));
+    }
+}
+BENCHMARK(BM_SnapshotAndDiskRequestBodies);
 
 void BM_SnapMetadataFormatAndParse(benchmark::State& state) {
     AzureSnapMetadata metadata;
