@@ -82,3 +82,37 @@ bool KXSnapAzureNetAppAPI::isSafeResourceId(const std::string& resourceId) {
 std::string KXSnapAzureNetAppAPI::deviceLabel(const AzureNetApp::KxSnapANFSnapObj& snapObj) {
     return snapObj.deviceName.empty() ? snapObj.snapshotInfo.volumeName : snapObj.deviceName;
 }
+
+// Snapshot and volume deletes share one status table; only the word in the
+// log line differs.
+int KXSnapAzureNetAppAPI::processDeleteAnswer(int64_t code, const char* what, std::string& link) {
+    link = asyncOperationLink();
+    switch (code) {
+        case 200:
+            return ANF_API_CONST::ANF_RC_SUCCESS;
+        case 204:
+            logLine(KXSO::LOG_INFO,
+                    "ANF delete operation returned status [%ld], %s is missing - marking op "
+                    "as successfull",
+                    static_cast<long>(code), what);
+            return ANF_API_CONST::ANF_RC_SUCCESS;
+        case 202:
+            if (!link.empty()) {
+                return ANF_API_CONST::ANF_RC_ASYNC_OP_ACCEPTED;
+            }
+            error << FXString::Format(
+                "ANF delete operation returned status code [%ld], but didn't send async "
+                "operation link. Failing operation.",
+                static_cast<long>(code));
+            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+            return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+        case 201:
+            return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+        default:
+            error << FXString::Format(
+                "ANF delete operation returned invalid status code[%ld]. Failing operation.",
+                static_cast<long>(code));
+            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+            return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+    }
+}

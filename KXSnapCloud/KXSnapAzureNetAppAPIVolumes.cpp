@@ -151,35 +151,7 @@ int KXSnapAzureNetAppAPI::setANFVolumeDetails(const AnfJson::Value& volume,
 }
 
 int KXSnapAzureNetAppAPI::processDeleteVolume(int64_t code, const std::string&, std::string& link) {
-    link = asyncOperationLink();
-    switch (code) {
-        case 200:
-            return ANF_RC_SUCCESS;
-        case 204:
-            logLine(KXSO::LOG_INFO,
-                    "ANF delete operation returned status [%ld], volume is missing - marking op "
-                    "as successfull",
-                    static_cast<long>(code));
-            return ANF_RC_SUCCESS;
-        case 202:
-            if (!link.empty()) {
-                return ANF_RC_ASYNC_OP_ACCEPTED;
-            }
-            error << FXString::Format(
-                "ANF delete operation returned status code [%ld], but didn't send async "
-                "operation link. Failing operation.",
-                static_cast<long>(code));
-            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
-            return ANF_RC_INVALID_RESPONSE;
-        case 201:
-            return ANF_RC_INVALID_RESPONSE;
-        default:
-            error << FXString::Format(
-                "ANF delete operation returned invalid status code[%ld]. Failing operation.",
-                static_cast<long>(code));
-            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
-            return ANF_RC_INVALID_RESPONSE;
-    }
+    return processDeleteAnswer(code, "volume", link);
 }
 
 int KXSnapAzureNetAppAPI::rest_deleteVolume(AzureNetAppVolumeInfo& volumeInfo) {

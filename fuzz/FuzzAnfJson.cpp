@@ -1,5 +1,6 @@
 // The NetApp Files client's answer handlers: token, instance metadata,
-// Azure errors and asynchronous-operation documents. Each may fail on bad
+// Azure errors, asynchronous-operation documents, snapshots, volumes, lists
+// and the discovery documents. Each may fail on bad
 // input; none may crash or let an exception out.
 #include "FuzzInput.h"
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
@@ -12,12 +13,22 @@ public:
     HandlerAccess() : KXSnapAzureNetAppAPI(nullptr) {}
     using KXSnapAzureNetAppAPI::processGetAccessTokenResp;
     using KXSnapAzureNetAppAPI::processGetInstanceDetailsResp;
+    using KXSnapAzureNetAppAPI::processGetSnapshotInfo;
+    using KXSnapAzureNetAppAPI::processGetVolumeInfo;
+    using KXSnapAzureNetAppAPI::processListResourceGroups;
+    using KXSnapAzureNetAppAPI::processListSubscriptions;
+    using KXSnapAzureNetAppAPI::processCreateSnapResp;
+    using KXSnapAzureNetAppAPI::populateNICCacheFromResponse;
+    using KXSnapAzureNetAppAPI::NicCache;
 };
+
+// The status codes the write handlers are judged on.
+constexpr int64_t kStatuses[] = {200, 201, 202, 204, 400, 404, 409, 500};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const kxfuzz::Selected input = kxfuzz::Select(data, size, 6);
+    const kxfuzz::Selected input = kxfuzz::Select(data, size, 13);
     HandlerAccess api;
     AzureNetApp::AzureInstanceInfo instance;
     AzureNetApp::AzureAsyncOpInfo asyncOp;
@@ -38,9 +49,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 4:
             api.extractErrorMessage(input.text, true);
             break;
-        default:
+        case 5:
             api.processGetAsyncOpDetailsResp(input.text, asyncOp);
             break;
+        case 6: {
+            AzureNetApp::AzureNetAppSnapshotInfo snapshot;
+            api.processGetSnapshotInfo(input.text, snapshot);
+            break;
+        }
+        case 7:
+        case 8: {
+            AzureNetApp::AzureNetAppVolumeInfo volume;
+            api.processGetVolumeInfo(input.text, volume, input.choice == 8);
+            break;
+        }
+        case 9: {
+            std::vector<std::string> names;
+            api.processListSubscriptions(input.text, names);
+            break;
+        }
+        case 10: {
+            std::vector<std::string> names;
+            api.processListResourceGroups(input.text, names);
+            break;
+        }
+        case 11: {
+            AnfJson::Value document;
+            AnfJson::parse(input.text, document);
+            HandlerAccess::NicCache cache;
+            api.populateNICCacheFromResponse(document, cache);
+            break;
+        }
+        default: {
+            std::string link;
+            const int64_t status = kStatuses[input.text.size() % 8];
+            api.processCreateSnapResp(status, input.text, link);
+            break;
+        }
     }
     return 0;
 }
