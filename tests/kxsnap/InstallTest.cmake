@@ -31,6 +31,8 @@ endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer
                         -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
+                        "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}"
+                        "-DCMAKE_EXE_LINKER_FLAGS=${CONSUMER_FLAGS}"
                 RESULT_VARIABLE configured OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT configured EQUAL 0)
   message(FATAL_ERROR "find_package(kxsosnapazure) failed:\n${output}")
