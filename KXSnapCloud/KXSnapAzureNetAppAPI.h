@@ -183,6 +183,7 @@ protected:
     int processdeleteSnapResp(int64_t code, const std::string& response, std::string& link);
     int processDeleteVolume(int64_t code, const std::string& response, std::string& link);
     int processDeleteAnswer(int64_t code, const char* what, std::string& link);
+    int processCreateAnswer(int64_t code, const char* what, std::string& link);
     int processCreateClone(int64_t code, const std::string& response, std::string& link);
     int processRevertVolume(int64_t code, const std::string& response, std::string& link);
     int processGetSnapshotInfo(const std::string& response,

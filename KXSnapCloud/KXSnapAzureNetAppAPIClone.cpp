@@ -85,31 +85,7 @@ std::string KXSnapAzureNetAppAPI::buildJSONForCreateCloneReq(const KxSnapANFSnap
 }
 
 int KXSnapAzureNetAppAPI::processCreateClone(int64_t code, const std::string&, std::string& link) {
-    link = asyncOperationLink();
-    switch (code) {
-        case 201:
-            return link.empty() ? ANF_RC_SUCCESS : ANF_RC_ASYNC_OP_ACCEPTED;
-        case 202:
-            if (!link.empty()) {
-                return ANF_RC_ASYNC_OP_ACCEPTED;
-            }
-            error << FXString::Format(
-                "ANF volume operation returned status code [%ld] (Accepted), but didn't send "
-                "async operation link. Failing operation.",
-                static_cast<long>(code));
-            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
-            return ANF_RC_INVALID_RESPONSE;
-        case 200:
-        case 204:
-            return ANF_RC_INVALID_RESPONSE;
-        default:
-            error << FXString::Format(
-                "ANF create volume operation returned invalid status code[%ld]. Failing "
-                "operation.",
-                static_cast<long>(code));
-            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
-            return ANF_RC_INVALID_RESPONSE;
-    }
+    return processCreateAnswer(code, "volume", link);
 }
 
 int KXSnapAzureNetAppAPI::rest_createClone(KxSnapANFSnapObj& snapObj, AzureInstanceInfo& instance) {

@@ -116,3 +116,35 @@ int KXSnapAzureNetAppAPI::processDeleteAnswer(int64_t code, const char* what, st
             return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
     }
 }
+
+// Snapshot creations and volume creations (clones, and reverts, which are
+// answered alike) share one status table; only the word in the texts differs.
+int KXSnapAzureNetAppAPI::processCreateAnswer(int64_t code, const char* what, std::string& link) {
+    link = asyncOperationLink();
+    switch (code) {
+        case 201:
+            // Created at once, or accepted with a link to follow.
+            return link.empty() ? ANF_API_CONST::ANF_RC_SUCCESS
+                                : ANF_API_CONST::ANF_RC_ASYNC_OP_ACCEPTED;
+        case 202:
+            if (!link.empty()) {
+                return ANF_API_CONST::ANF_RC_ASYNC_OP_ACCEPTED;
+            }
+            error << FXString::Format(
+                "ANF %s operation returned status code [%ld] (Accepted), but didn't send "
+                "async operation link. Failing operation.",
+                what, static_cast<long>(code));
+            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+            return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+        case 200:
+        case 204:
+            return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+        default:
+            error << FXString::Format(
+                "ANF create %s operation returned invalid status code[%ld]. Failing "
+                "operation.",
+                what, static_cast<long>(code));
+            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+            return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+    }
+}

@@ -32,32 +32,7 @@ std::string KXSnapAzureNetAppAPI::buildJSONForCreateSnapReq(const KxSnapANFSnapO
 
 int KXSnapAzureNetAppAPI::processCreateSnapResp(int64_t code, const std::string&,
                                                 std::string& link) {
-    link = asyncOperationLink();
-    switch (code) {
-        case 201:
-            // Created at once, or accepted with a link to follow.
-            return link.empty() ? ANF_RC_SUCCESS : ANF_RC_ASYNC_OP_ACCEPTED;
-        case 202:
-            if (!link.empty()) {
-                return ANF_RC_ASYNC_OP_ACCEPTED;
-            }
-            error << FXString::Format(
-                "ANF snapshot operation returned status code [%ld] (Accepted), but didn't send "
-                "async operation link. Failing operation.",
-                static_cast<long>(code));
-            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
-            return ANF_RC_INVALID_RESPONSE;
-        case 200:
-        case 204:
-            return ANF_RC_INVALID_RESPONSE;
-        default:
-            error << FXString::Format(
-                "ANF create snapshot operation returned invalid status code[%ld]. Failing "
-                "operation.",
-                static_cast<long>(code));
-            logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
-            return ANF_RC_INVALID_RESPONSE;
-    }
+    return processCreateAnswer(code, "snapshot", link);
 }
 
 int KXSnapAzureNetAppAPI::rest_createSnap(KxSnapANFSnapObj& snapObj) {

@@ -75,28 +75,10 @@ void DropUnrecordedSnapshot(ManagedDiskCall& call, const AzureDiskSnapShotInfo& 
 }
 
 bool SnapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record, bool incrementalDisabled) {
-    AssociateRecordWithArray(call, record);
     std::string devicePath;
-    if (!record->getSourceDevicePath(devicePath)) {
-        call.RecordFailure(record, "Failed to get Azure vm disk name",
-                           KXSO_ERR_SOURCE_DISK_NOT_FOUND);
-        return false;
-    }
     int lun = -1;
-    std::string detail;
-    if (!GetLunidForScsiDiskName(devicePath, lun, detail)) {
-        call.message() << "Failed to get LUN id for the disk name [" << devicePath << "]. error ["
-                       << detail << "]";
-        call.RecordFailure(record);
-        return false;
-    }
-    call.Log(KXSO::LOG_INFO, "Found scsi lunid [%d] for source device name [%s]", lun,
-             devicePath.c_str());
     AzureDiskInfo disk;
-    if (call.api().VerifyAzureDisk(lun, call.instance(), disk).IsError()) {
-        call.message() << "Failed to find Azure disk with lunid [" << lun << "] diskname ["
-                       << devicePath << "]. error [" << detail << "]";
-        call.RecordFailure(record);
+    if (!FindSourceDiskOfRecord(call, record, devicePath, lun, disk)) {
         return false;
     }
     AzureDiskSnapShotInfo snapshot;

@@ -35,6 +35,33 @@ void AssociateRecordWithArray(ManagedDiskCall& call, KXSO::SnapInfo* record) {
     }
 }
 
+bool FindSourceDiskOfRecord(ManagedDiskCall& call, KXSO::SnapInfo* record, std::string& devicePath,
+                            int& lun, AzureDiskInfo& disk) {
+    AssociateRecordWithArray(call, record);
+    if (!record->getSourceDevicePath(devicePath)) {
+        call.RecordFailure(record, "Failed to get Azure vm disk name",
+                           KXSO_ERR_SOURCE_DISK_NOT_FOUND);
+        return false;
+    }
+    lun = -1;
+    std::string detail;
+    if (!GetLunidForScsiDiskName(devicePath, lun, detail)) {
+        call.message() << "Failed to get LUN id for the disk name [" << devicePath << "]. error ["
+                       << detail << "]";
+        call.RecordFailure(record);
+        return false;
+    }
+    call.Log(KXSO::LOG_INFO, "Found scsi lunid [%d] for source device name [%s]", lun,
+             devicePath.c_str());
+    if (call.api().VerifyAzureDisk(lun, call.instance(), disk).IsError()) {
+        call.message() << "Failed to find Azure disk with lunid [" << lun << "] diskname ["
+                       << devicePath << "]. error [" << detail << "]";
+        call.RecordFailure(record);
+        return false;
+    }
+    return true;
+}
+
 bool FetchSnapMetadata(KXSO::SnapInfo* record, std::string& text) {
     text.clear();
     return record->getSnapMetadataString(KXSO::METADATA_SNAPSHOT, text);

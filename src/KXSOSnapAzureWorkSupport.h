@@ -13,6 +13,12 @@
 // while the context was set up.
 void AssociateRecordWithArray(ManagedDiskCall& call, KXSO::SnapInfo* record);
 
+// Prepare and snapshot start alike: associate the record with the array,
+// then find its source device's LUN and the Azure disk at that LUN. False,
+// with the failure on the record, when any step fails.
+bool FindSourceDiskOfRecord(ManagedDiskCall& call, KXSO::SnapInfo* record, std::string& devicePath,
+                            int& lun, AzureDiskInfo& disk);
+
 // The record's snapshot metadata text (id 6); false when the host has none.
 bool FetchSnapMetadata(KXSO::SnapInfo* record, std::string& text);
 
