@@ -28,7 +28,7 @@ done
 # Jobs on several threads of one process, under ThreadSanitizer.
 echo "=== concurrent jobs under ThreadSanitizer (build-tsan) ==="
 scripts/build.sh tsan concurrency_tests azemu-udevadm
-(cd build-tsan && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/../tests/concurrency/tsan.supp" \
   ctest -R '^ConcurrentJobsTest' --output-on-failure --timeout 300)
 
 # Every fuzz target replays its regression inputs and then fuzzes briefly.
