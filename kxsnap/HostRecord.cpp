@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <random>
+#include <utility>
 
 namespace kxsnap {
 
@@ -10,11 +11,14 @@ void JobLog::Add(LogEntry entry) {
     Listener listener;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        entries_.push_back(entry);
         listener = listener_;
     }
     if (listener) {
         listener(entry);
+    }
+    if (retain_) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.push_back(std::move(entry));
     }
 }
 
@@ -26,6 +30,11 @@ void JobLog::SetListener(Listener listener) {
 std::vector<LogEntry> JobLog::Entries() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return entries_;
+}
+
+std::vector<LogEntry> JobLog::TakeEntries() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(entries_, {});
 }
 
 void JobArrays::Seed(const std::string& name, int id) {

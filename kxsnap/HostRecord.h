@@ -35,15 +35,22 @@ struct LogEntry {
 };
 
 // Every logMessage line of a job, in order. An optional listener sees each
-// line as it arrives (live progress). Thread-safe.
+// line as it arrives (live progress, a log file). A log that does not retain
+// its lines only passes them on: a per-device map of 31 disks writes tens of
+// thousands of them, which a host streaming them elsewhere need not keep.
+// Thread-safe.
 class JobLog {
 public:
     using Listener = std::function<void(const LogEntry&)>;
+    explicit JobLog(bool retain = true) : retain_(retain) {}
     void Add(LogEntry entry);
     void SetListener(Listener listener);
     std::vector<LogEntry> Entries() const;
+    // Hands the retained lines over, leaving none.
+    std::vector<LogEntry> TakeEntries();
 
 private:
+    const bool retain_;
     mutable std::mutex mutex_;
     std::vector<LogEntry> entries_;
     Listener listener_;

@@ -336,6 +336,13 @@ ordered_json RecordToJson(const RecordData& record) {
     return out;
 }
 
+ordered_json LogEntryToJson(const LogEntry& entry) {
+    return {{"record", entry.record},
+            {"level", entry.level},
+            {"tag", entry.tag},
+            {"text", entry.text}};
+}
+
 ordered_json JobOutputToJson(const std::vector<OperationResult>& results,
                              const std::vector<RecordData>& records,
                              const std::vector<LogEntry>& log) {
@@ -350,12 +357,8 @@ ordered_json JobOutputToJson(const std::vector<OperationResult>& results,
         recordList.push_back(RecordToJson(record));
     out["records"] = recordList;
     ordered_json logList = ordered_json::array();
-    for (const auto& entry : log) {
-        logList.push_back({{"record", entry.record},
-                           {"level", entry.level},
-                           {"tag", entry.tag},
-                           {"text", entry.text}});
-    }
+    for (const auto& entry : log)
+        logList.push_back(LogEntryToJson(entry));
     out["log"] = logList;
     return out;
 }

@@ -42,6 +42,7 @@ bool ParseJob(const std::string& text, Job& job, std::string& error);
 bool ParseRecord(const nlohmann::json& value, RecordData& record, std::string& error);
 
 nlohmann::ordered_json RecordToJson(const RecordData& record);
+nlohmann::ordered_json LogEntryToJson(const LogEntry& entry);
 nlohmann::ordered_json JobOutputToJson(const std::vector<OperationResult>& results,
                                        const std::vector<RecordData>& records,
                                        const std::vector<LogEntry>& log);

@@ -3,8 +3,8 @@
 namespace kxsnap {
 
 JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener,
-                  const std::map<std::string, int>& knownArrays) {
-    JobLog log;
+                  const std::map<std::string, int>& knownArrays, LogLines lines) {
+    JobLog log(lines == LogLines::kKeep);
     log.SetListener(std::move(listener));
     JobArrays arrays;
     for (const auto& known : knownArrays)
@@ -38,8 +38,8 @@ JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listene
             break;
     }
     for (const auto& record : records)
-        outcome.records.push_back(record->data());
-    outcome.log = log.Entries();
+        outcome.records.push_back(std::move(record->data()));
+    outcome.log = log.TakeEntries();
     return outcome;
 }
 

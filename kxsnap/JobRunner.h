@@ -16,15 +16,19 @@ namespace kxsnap {
 struct JobOutcome {
     std::vector<OperationResult> results;
     std::vector<RecordData> records;
-    std::vector<LogEntry> log;
+    std::vector<LogEntry> log;  // empty when the lines were only streamed
     // The result of the last operation run (0 when none ran).
     int lastResult = 0;
 };
+
+// Whether the outcome carries the job's log lines, or only the listener sees them.
+enum class LogLines { kKeep, kStreamOnly };
 
 // `listener`, when set, sees every log line as the plug-in writes it.
 // `knownArrays` are the host's arrays from earlier jobs (name to id): a record
 // filed under a new array gets an id none of them has.
 JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener = nullptr,
-                  const std::map<std::string, int>& knownArrays = {});
+                  const std::map<std::string, int>& knownArrays = {},
+                  LogLines lines = LogLines::kKeep);
 
 }  // namespace kxsnap

@@ -237,14 +237,15 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
         progress.OnLogLine(entry);
     };
     progress.Start(ProgressTitle(command, kind));
-    JobOutcome outcome = RunJob(LoadedPlugin(), job, listener, catalog_->Arrays());
+    // The lines go to the job's log file as they come; none are kept.
+    JobOutcome outcome =
+        RunJob(LoadedPlugin(), job, listener, catalog_->Arrays(), LogLines::kStreamOnly);
     progress.Stop();
     for (const auto& result : outcome.results)
         logFile << TimeStamp() << " " << result.operation << " answered " << result.result << "\n";
 
     report.result = outcome.lastResult;
     report.results = outcome.results;
-    report.log = outcome.log;
     for (size_t i = 0; i < entries.size(); ++i) {
         entries[i].record = outcome.records[i];
         entries[i].record.transientMetadata.clear();

@@ -38,7 +38,6 @@ struct JobReport {
     int result = 0;
     std::vector<OperationResult> results;
     std::vector<CatalogEntry> entries;  // as stored after the job (deleted ones included)
-    std::vector<LogEntry> log;
     std::string logPath;
 };
 

@@ -85,6 +85,31 @@ TEST_F(KxsnapProgramTest, RunsOperationsInOrderAndStopsAtTheFirstFailure) {
     EXPECT_TRUE(output["log"].is_array());
 }
 
+// The log lines are spooled outside memory and spliced into the printed
+// object: it must stay one valid JSON document whether there are none or many.
+TEST_F(KxsnapProgramTest, PrintsOneDocumentWithAnEmptyOrAFullLog) {
+    Outcome empty = Kxsnap("run " + Job(R"({"operations": [], "records": []})"));
+    ASSERT_EQ(0, empty.status) << empty.err;
+    auto output = nlohmann::json::parse(empty.out);
+    EXPECT_EQ(nlohmann::json::array(), output["results"]);
+    EXPECT_EQ(nlohmann::json::array(), output["records"]);
+    EXPECT_EQ(nlohmann::json::array(), output["log"]);
+
+    Outcome full = Kxsnap("run " + Job(R"({
+        "jobId": 4, "operations": ["kxso_prepareDevices"],
+        "records": [{"sourceDevicePath": "/dev/sdc"}, {"sourceDevicePath": "/dev/sdd"}]})"));
+    output = nlohmann::json::parse(full.out);
+    ASSERT_EQ(2u, output["records"].size());
+    ASSERT_GT(output["log"].size(), 1u) << full.out;
+    for (const auto& line : output["log"]) {
+        EXPECT_EQ(4u, line.size()) << line;
+        EXPECT_TRUE(line["record"].is_number_integer()) << line;
+        EXPECT_TRUE(line["level"].is_number_integer()) << line;
+        EXPECT_TRUE(line["tag"].is_string()) << line;
+        EXPECT_TRUE(line["text"].is_string());
+    }
+}
+
 TEST_F(KxsnapProgramTest, ConnectionFailureLandsOnTheRecordAndInTheLog) {
     Outcome outcome = Kxsnap("run " + Job(R"({
         "jobId": 3, "operations": ["kxso_snapDevices"],
