@@ -42,12 +42,14 @@ bool DescribeDiskToMap(ManagedDiskCall& call, KXSO::SnapInfo* record, AzureSnapM
     return true;
 }
 
-void ReportMapped(ManagedDiskCall& call, KXSO::SnapInfo* record, int lun,
-                  const std::string& deviceName) {
+bool ReportMapped(ManagedDiskCall& call, KXSO::SnapInfo* record, int lun,
+                  const std::string& diskName, const std::string& deviceName) {
     call.Log(KXSO::LOG_INFO, "Mapped snapshot disk at lunid [%d] as device name [%s]", lun,
              deviceName.c_str());
     record->setMappedDevicePath(deviceName);
-    record->setStatus(KXSO::SNAP_STATUS_MAPPED);
+    return StoreFinalStatus(call, record, KXSO::SNAP_STATUS_MAPPED,
+                            "Snapshot disk [" + diskName + "] is attached at lunid [" +
+                                std::to_string(lun) + "] as device [" + deviceName + "]");
 }
 
 void RecordDeviceNotFound(ManagedDiskCall& call, KXSO::SnapInfo* record, int lun,
@@ -91,8 +93,7 @@ bool MapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
         RecordDeviceNotFound(call, record, lun, detail);
         return false;
     }
-    ReportMapped(call, record, lun, deviceName);
-    return true;
+    return ReportMapped(call, record, lun, snapshot.diskName, deviceName);
 }
 
 }  // namespace
@@ -136,7 +137,7 @@ KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) {
     // its disk is attached without one, even when an earlier record's device
     // was not found, so that no attached disk goes unreported.
     int mapped = 0;
-    bool deviceMissing = false;
+    bool recordFailed = false;
     for (const auto& entry : byRecord) {
         KXSO::SnapInfo* record = entry.first;
         const AzureDiskInfo* disk = FindDataDiskByName(call.instance(), entry.second.diskName);
@@ -148,13 +149,16 @@ KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) {
         std::string detail;
         if (!GetScsiDiskNameForLunid2({}, disk->lun, deviceName, detail)) {
             RecordDeviceNotFound(call, record, disk->lun, detail);
-            deviceMissing = true;
+            recordFailed = true;
             continue;
         }
-        ReportMapped(call, record, disk->lun, deviceName);
+        if (!ReportMapped(call, record, disk->lun, entry.second.diskName, deviceName)) {
+            recordFailed = true;
+            continue;
+        }
         ++mapped;
     }
-    if (deviceMissing) {
+    if (recordFailed) {
         return KXSO::RESULT_FAILURE;
     }
     if (mapped == call.count()) {

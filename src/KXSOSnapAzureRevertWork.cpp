@@ -18,6 +18,11 @@ namespace {
 constexpr const char* kDeleteSourceKey = "bAzureDeleteOriginalDiskOnRevert";
 constexpr const char* kDefaultDiskType = "Standard_LRS";
 
+std::string RevertedOutcome(const std::string& newDiskId, const std::string& deviceName) {
+    return "The source disk is replaced by disk [" + newDiskId + "] as device [" + deviceName +
+           "]";
+}
+
 bool ReadDeleteFlag(ManagedDiskCall& call) {
     bool deleteSource = false;
     if (!KXPlatformInfo::getBoolean(KX_SETTINGS_SECTION, kDeleteSourceKey, deleteSource)) {
@@ -244,7 +249,10 @@ AttachOutcome AttachNewDisk(ManagedDiskCall& call, KXSO::SnapInfo* record, bool 
     }
     record->setRevertedDevicePath(deviceName);
     RewriteMetadata(call, record, metadata, newDiskId);
-    record->setStatus(KXSO::SNAP_STATUS_REVERTED);
+    if (!StoreFinalStatus(call, record, KXSO::SNAP_STATUS_REVERTED,
+                          RevertedOutcome(newDiskId, deviceName))) {
+        return AttachOutcome::kFailed;
+    }
     call.Log(KXSO::LOG_INFO, "Reverted source disk [%s] to snapshot disk [%s]",
              metadata.sourceDiskURL.c_str(), newDiskId.c_str());
     return AttachOutcome::kReverted;
@@ -404,7 +412,10 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
         }
         record->setRevertedDevicePath(deviceName);
         RewriteMetadata(call, record, entry.metadata, disk->id);
-        record->setStatus(KXSO::SNAP_STATUS_REVERTED);
+        if (!StoreFinalStatus(call, record, KXSO::SNAP_STATUS_REVERTED,
+                              RevertedOutcome(disk->id, deviceName))) {
+            continue;
+        }
         call.Log(KXSO::LOG_INFO, "Reverted source  disk [%s]", disk->id.c_str());
         ++reverted;
     }

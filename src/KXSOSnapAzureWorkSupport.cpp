@@ -108,3 +108,13 @@ const AzureDiskInfo* FindDataDiskByName(const AzureInstanceInfo& instance,
     }
     return nullptr;
 }
+
+bool StoreFinalStatus(ManagedDiskCall& call, KXSO::SnapInfo* record, int status,
+                      const std::string& outcome) {
+    if (record->setStatus(status) == 0) {
+        return true;
+    }
+    call.RecordFailure(record, "The host refused to store status [" + std::to_string(status) +
+                                   "] on the record. " + outcome);
+    return false;
+}

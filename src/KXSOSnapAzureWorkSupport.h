@@ -38,3 +38,10 @@ std::string LastSegment(const std::string& id);
 
 // The data disk of this VM whose name equals `name` exactly; null when none.
 const AzureDiskInfo* FindDataDiskByName(const AzureInstanceInfo& instance, const std::string& name);
+
+// Stores the record's final status. A host that refuses it has not learned
+// the outcome (the disk attached, the device found): the record fails
+// instead, with `outcome` in its message, so that a disk this call attached
+// is always named on a record and the call does not report success.
+bool StoreFinalStatus(ManagedDiskCall& call, KXSO::SnapInfo* record, int status,
+                      const std::string& outcome);

@@ -267,6 +267,34 @@ TEST_F(MapUnmapTest, DeviceThatNeverAppearsLeavesTheDiskAttachedAndSaysSo) {
     }
 }
 
+// A host that will not store the mapped status has not learned of the disk:
+// the call must not report success, and the record must name the disk that
+// stays attached so that it can be found and removed.
+TEST_F(MapUnmapTest, HostRefusingTheMappedStatusFailsTheRecordAndNamesTheDisk) {
+    for (const char* mode : {"bulk", "per-device"}) {
+        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
+        auto host = BackedUpHost();
+        host->Record(1).data().refuse = {"setStatus"};
+        EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1) << mode;
+        EXPECT_EQ(Status(*host, 0), 12) << mode;
+        const std::string disk = host->Record(1).data().snapName.value() + "_CLONE";
+        const int lun = AttachedLun(disk);
+        ASSERT_GE(lun, 0) << mode;
+        EXPECT_EQ(ErrorCode(*host, 1), 62009) << mode;
+        EXPECT_NE(ErrorText(*host, 1).find("refused to store status [12]"), std::string::npos)
+            << ErrorText(*host, 1);
+        EXPECT_NE(ErrorText(*host, 1).find("[" + disk + "]"), std::string::npos)
+            << ErrorText(*host, 1);
+        EXPECT_NE(ErrorText(*host, 1).find(DeviceAtLun(lun)), std::string::npos)
+            << ErrorText(*host, 1);
+        // The host refusing is no reason to take the disk away again: a later
+        // unmap of the record removes it.
+        host->Record(1).data().refuse.clear();
+        ASSERT_EQ(kxso_unmapSnaps(host->devices(), host->count(), host->util()), 0) << mode;
+        EXPECT_FALSE(DiskExists(disk)) << mode;
+    }
+}
+
 TEST_F(MapUnmapTest, BadMetadataFailsBulkMapBeforeAnythingIsAttached) {
     auto host = BackedUpHost();
     host->Record(2).data().metadata[6] = "snapURL:x;colour:blue;";

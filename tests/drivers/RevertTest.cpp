@@ -210,6 +210,26 @@ TEST_F(RevertTest, NewDiskWithoutDeviceIsStillNamedByTheMetadata) {
     }
 }
 
+TEST_F(RevertTest, HostRefusingTheRevertedStatusFailsTheRecordAndNamesTheNewDisk) {
+    for (const char* mode : {"bulk", "per-device"}) {
+        StartEmulator(FourDiskScenario());
+        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
+        auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
+        host->Record(0).data().refuse = {"setStatus"};
+        EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1) << mode;
+        const std::string newDisk = AttachedDiskStartingWith("data0-");
+        ASSERT_FALSE(newDisk.empty()) << mode;
+        EXPECT_EQ(ErrorCode(*host, 0), 60005) << mode;
+        EXPECT_NE(ErrorText(*host, 0).find("refused to store status [22]"), std::string::npos)
+            << ErrorText(*host, 0);
+        EXPECT_NE(ErrorText(*host, 0).find("/disks/" + newDisk + "]"), std::string::npos)
+            << ErrorText(*host, 0);
+        // The metadata names the new disk all the same, for a later revert.
+        EXPECT_NE(FXString::FindString(SnapMetadata(*host, 0), "/disks/" + newDisk + ";", true),
+                  std::string::npos);
+    }
+}
+
 TEST_F(RevertTest, FailedAttachInTheBulkRevertRemovesTheNewDisks) {
     auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
     // The detach passes; the attach fails.

@@ -108,7 +108,6 @@ std::vector<KnownViolation> KnownDiskViolations() {
     for (const char* mode : {" bulk", " per device"}) {
         const std::string map = std::string("map") + mode;
         const std::string unmap = std::string("unmap") + mode;
-        const std::string revert = std::string("revert") + mode;
         known.push_back(Known(unmap, "disk delete", "*", "remains, detached",
                               "deletion failures during unmap are only logged; the detached "
                               "disk stays",
@@ -116,11 +115,6 @@ std::vector<KnownViolation> KnownDiskViolations() {
         known.push_back(Known(map, "VM update", "async never ends", "left unattached disk",
                               "an attach that times out leaves the new disk behind, named "
                               "nowhere"));
-        for (const std::string& attacher : {map, revert}) {
-            known.push_back(Known(attacher, "-", "host refuses setters", "behind for record",
-                                  "setter results are not examined: the attached disk is named "
-                                  "on no record and the call reports success"));
-        }
     }
     return known;
 }
