@@ -184,6 +184,9 @@ protected:
     int processDeleteVolume(int64_t code, const std::string& response, std::string& link);
     int processDeleteAnswer(int64_t code, const char* what, std::string& link);
     int processCreateAnswer(int64_t code, const char* what, std::string& link);
+    // Leaves a reason in `error` for an answer no status table accepts, when
+    // none is there yet: the device's message must say what failed.
+    void noteRejectedAnswer(const char* api, int64_t status);
     int processCreateClone(int64_t code, const std::string& response, std::string& link);
     int processRevertVolume(int64_t code, const std::string& response, std::string& link);
     int processGetSnapshotInfo(const std::string& response,

@@ -125,6 +125,7 @@ int KXSnapAzureNetAppAPI::rest_createClone(KxSnapANFSnapObj& snapObj, AzureInsta
         logLine(KXSO::LOG_ERROR,
                 "Failed to parse response from create volume API Response[%s] Status Code[%d]",
                 response.c_str(), static_cast<int>(status));
+        noteRejectedAnswer("create volume", status);
         result = ANF_RC_REST_CALL_FAILED;
     }
     logLine(KXSO::LOG_DETAIL, "Creating clone [%s] of ANF device [%s]... - done",

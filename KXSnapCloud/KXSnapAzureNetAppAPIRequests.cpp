@@ -119,6 +119,13 @@ int KXSnapAzureNetAppAPI::processDeleteAnswer(int64_t code, const char* what, st
 
 // Snapshot creations and volume creations (clones, and reverts, which are
 // answered alike) share one status table; only the word in the texts differs.
+void KXSnapAzureNetAppAPI::noteRejectedAnswer(const char* api, int64_t status) {
+    if (error.str().empty()) {
+        error << "Failed to parse response from " << api << " API. Status Code["
+              << static_cast<long>(status) << "]";
+    }
+}
+
 int KXSnapAzureNetAppAPI::processCreateAnswer(int64_t code, const char* what, std::string& link) {
     link = asyncOperationLink();
     switch (code) {

@@ -70,5 +70,6 @@ int KXSnapAzureNetAppAPI::rest_revertVolume(KxSnapANFSnapObj& snapObj, AzureInst
     logLine(KXSO::LOG_ERROR,
             "Failed to parse response from revert volume API Response [%s] Status Code [%d]",
             response.c_str(), static_cast<int>(status));
+    noteRejectedAnswer("revert volume", status);
     return ANF_RC_REST_CALL_FAILED;
 }

@@ -90,6 +90,7 @@ int KXSnapAzureNetAppAPI::rest_createSnap(KxSnapANFSnapObj& snapObj) {
     logLine(KXSO::LOG_ERROR,
             "Failed to parse response from create snap API Response[%s] Status Code[%d]",
             response.c_str(), static_cast<int>(status));
+    noteRejectedAnswer("create snap", status);
     return ANF_RC_REST_CALL_FAILED;
 }
 

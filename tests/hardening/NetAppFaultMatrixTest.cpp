@@ -70,11 +70,6 @@ std::vector<KnownViolation> KnownNetAppViolations() {
                          "a host that refuses its setters fails the call with the reason only "
                          "in the log, on no device"});
     }
-    for (const char* operation : {"snapshot", "map", "revert"}) {
-        known.push_back({operation, "*", "HTML body with 200", "with message []",
-                         "a 200 answer that is not JSON fails the device with its code but an "
-                         "empty message"});
-    }
     return known;
 }
 
