@@ -2,34 +2,6 @@
 #include "KXSnapCloud/KXSnapAzureNetApp.h"
 #include "KXSnapCloud/KXSnapCloudConstants.h"
 
-namespace {
-
-// The error code the host expects for each operation; 0 for an operation
-// without a fixed code.
-int OperationErrorCode(int16_t opType) {
-    switch (opType) {
-        case KXSnapCloudConstants::KXSnapCloud_Op_Delete:
-            return 60004;
-        case KXSnapCloudConstants::KXSnapCloud_Op_Map:
-            return 62009;
-        case KXSnapCloudConstants::KXSnapCloud_Op_Unmap:
-            return 62010;
-        case KXSnapCloudConstants::KXSnapCloud_Op_Revert:
-            return 60005;
-        case KXSnapCloudConstants::KXSnapCloud_Op_Prepare:
-            return 62008;
-        case KXSnapCloudConstants::KXSnapCloud_Op_Snap:
-        case KXSnapCloudConstants::KXSnapCloud_Op_PostSnap:
-            return 60001;
-        case KXSnapCloudConstants::KXSnapCloud_Op_Reconcile:
-            return 60298;
-        default:
-            return 0;
-    }
-}
-
-}  // namespace
-
 void KXSnapAzureNetApp::resetError() {
     lastError = 0;
     error.str("");
@@ -51,7 +23,7 @@ void KXSnapAzureNetApp::setErrorDetailsForSnapObj(AzureNetApp::KxSnapANFSnapObj&
     if (existing >= 1) {
         return;
     }
-    int chosen = OperationErrorCode(opType);
+    int chosen = KXSnapCloudConstants::HostErrorCodeForOperation(opType);
     if (chosen == 0) {
         chosen = code > 0 ? code : lastError;
     }

@@ -45,4 +45,28 @@ enum KXSnapCloudOperation : int {
     KXSnapCloud_Op_PostSnap = 15,
 };
 
+// The error code the host expects on a failed record of each operation; 0 for
+// an operation without a fixed code.
+constexpr int HostErrorCodeForOperation(int operation) {
+    switch (operation) {
+        case KXSnapCloud_Op_Delete:
+            return 60004;
+        case KXSnapCloud_Op_Map:
+            return 62009;
+        case KXSnapCloud_Op_Unmap:
+            return 62010;
+        case KXSnapCloud_Op_Revert:
+            return 60005;
+        case KXSnapCloud_Op_Prepare:
+            return 62008;
+        case KXSnapCloud_Op_Snap:
+        case KXSnapCloud_Op_PostSnap:
+            return 60001;
+        case KXSnapCloud_Op_Reconcile:
+            return 60298;
+        default:
+            return 0;
+    }
+}
+
 }  // namespace KXSnapCloudConstants

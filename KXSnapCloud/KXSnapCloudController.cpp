@@ -182,10 +182,26 @@ bool KXSnapCloudController::initializeSnapStatus(KXSO::SnapInfo** devices, short
     }
     for (short i = 0; i < count; ++i) {
         if (devices[i]->setStatus(status) != 0) {
+            reportRefusedStatus(devices[i], status, operation);
             return false;
         }
     }
     return true;
+}
+
+void KXSnapCloudController::reportRefusedStatus(KXSO::SnapInfo* device, int status,
+                                                short operation) {
+    // A host that will not take the starting status cannot follow the call;
+    // the record says why rather than the call failing without a trace. An
+    // error already on the record stays, as the engines keep it too.
+    const std::string message =
+        "Failed to set status [" + std::to_string(status) + "] on the device";
+    device->logMessage(KXSO::LOG_ERROR, kTag, "%s", message.c_str());
+    int existing = 0;
+    device->getError(&existing, nullptr, nullptr);
+    if (existing < 1) {
+        device->setError(KXSnapCloudConstants::HostErrorCodeForOperation(operation), message);
+    }
 }
 
 bool KXSnapCloudController::initializeServiceEngines() {

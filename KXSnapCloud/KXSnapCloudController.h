@@ -40,10 +40,12 @@ public:
                                           KXSO::KXOSUtil* util) override;
 
     // False, with nothing logged, for a null util or record array, a count
-    // below 1 or a null record; also when a record refuses its starting status.
+    // below 1 or a null record; also when a record refuses its starting status,
+    // which that record's error then names.
     bool initializeCloudController(KXSO::SnapInfo** devices, short count, KXSO::KXOSUtil* util,
                                    short operation);
     bool initializeSnapStatus(KXSO::SnapInfo** devices, short const& count, short const& operation);
+    void reportRefusedStatus(KXSO::SnapInfo* device, int status, short operation);
     // Prepare: decides each record's vendor from the record itself and tags it.
     bool discoverCloudVendorServices();
     // Every other operation: decides from what prepare stored on the record.

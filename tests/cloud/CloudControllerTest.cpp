@@ -80,15 +80,32 @@ TEST_F(CloudControllerTest, InvalidArgumentsFailSilently) {
     EXPECT_TRUE(host.Record(0).data().statusHistory.empty());
 }
 
-TEST_F(CloudControllerTest, ARecordRefusingItsStartingStatusEndsTheCallSilently) {
+// A host that will not take the starting status ends the call before any
+// engine runs; the refusing record says why, so the failure is not silent.
+TEST_F(CloudControllerTest, ARecordRefusingItsStartingStatusEndsTheCallAndSaysWhy) {
     TestHost host;
-    kxsnap::RecordData data = TaggedRecord(3);
-    data.refuse = {"setStatus"};
-    host.Add(data);
+    host.Add(TaggedRecord(3));
+    kxsnap::RecordData refusing = TaggedRecord(4);
+    refusing.refuse = {"setStatus"};
+    host.Add(refusing);
     KXSnapCloudController controller = NewController();
     EXPECT_EQ(KXSO::RESULT_FAILURE,
               controller.kxso_deleteSnaps(host.devices(), host.count(), host.util()));
-    EXPECT_TRUE(host.Log().empty());
+    EXPECT_EQ(0, host.Record(0).data().errorCode);
+    EXPECT_EQ(60004, host.Record(1).data().errorCode);
+    EXPECT_EQ("Failed to set status [21] on the device", host.Record(1).data().errorText);
+    ASSERT_EQ(1u, host.Log().size());
+    EXPECT_EQ(KXSO::LOG_ERROR, host.Log()[0].level);
+
+    // An error the record already carries is kept.
+    TestHost again;
+    refusing.errorCode = 7;
+    refusing.errorText = "earlier";
+    again.Add(refusing);
+    EXPECT_EQ(KXSO::RESULT_FAILURE,
+              NewController().kxso_mapSnaps(again.devices(), again.count(), again.util()));
+    EXPECT_EQ(7, again.Record(0).data().errorCode);
+    EXPECT_EQ("earlier", again.Record(0).data().errorText);
 }
 
 TEST_F(CloudControllerTest, EachOperationStartsWithItsFailureStatus) {

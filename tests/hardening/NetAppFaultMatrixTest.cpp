@@ -65,11 +65,6 @@ std::vector<NetAppOperation> NetAppOperations() {
 // Violations found in code this suite does not own; see the managed-disk table.
 std::vector<KnownViolation> KnownNetAppViolations() {
     std::vector<KnownViolation> known;
-    for (const char* operation : {"prepare", "snapshot", "map", "unmap", "revert", "delete"}) {
-        known.push_back({operation, "-", "host refuses setters", "no device says why",
-                         "a host that refuses its setters fails the call with the reason only "
-                         "in the log, on no device"});
-    }
     return known;
 }
 
