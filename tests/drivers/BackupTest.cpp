@@ -134,6 +134,26 @@ TEST_F(BackupTest, PostSnapshotStopsAtASnapshotThatFailed) {
     EXPECT_LE(Sent("GET", "/snapshots/snap-sdc").size(), 2u);
 }
 
+// The snapshot PUT's answer is not read: a 200 that is no Azure answer at all
+// (a proxy's page) passes the snapshot phase, and post-snapshot, which every
+// backup runs next, is what finds that no snapshot exists.
+TEST_F(BackupTest, PostSnapshotFailsASnapshotWhosePutWasAnsweredByAnHtmlPage) {
+    azemu::FaultSpec page;
+    page.method = "PUT";
+    page.path = "/snapshots/";
+    page.action = azemu::FaultAction::NonJson;
+    page.status = 200;
+    emu_->injectFault(page);
+    auto host = DeviceHost({"/dev/sdc"});
+    ASSERT_EQ(kxso_snapDevices(host->devices(), host->count(), host->util()), 0);
+    EXPECT_FALSE(SnapshotExists("snap-sdc"));
+    UseSettings("nAzureRESTAPIReqWaitTimeSecs=0\n");
+    EXPECT_EQ(kxso_postSnapDevices(host->devices(), host->count(), host->util()), 1);
+    EXPECT_EQ(Status(*host, 0), 6);
+    EXPECT_EQ(ErrorCode(*host, 0), 60001);
+    EXPECT_NE(ErrorText(*host, 0).find("snap-sdc"), std::string::npos) << ErrorText(*host, 0);
+}
+
 TEST_F(BackupTest, BadMetadataIsRefusedWithoutRequests) {
     const std::string good = Metadata("spareSnap", "spare");
     const std::string other =
