@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <string>
 
 #include "DecimalText.h"
 #include "platform/FXString.h"
@@ -158,14 +160,23 @@ bool HasKey(const Value& object, const std::string& key) {
 
 std::string GetStringValue(const Value& object, const std::string& key) {
     const Value* member = Member(object, key);
-    if (member == nullptr) {
+    if (member == nullptr || member->is_null()) {
         return std::string();
     }
-    if (member->is_string()) {
-        return member->get<std::string>();
+    if (!member->is_string()) {
+        throw std::runtime_error("member [" + key + "] is a " + member->type_name() +
+                                 ", not text");
     }
-    if (member->is_number() || member->is_boolean()) {
+    return member->get<std::string>();
+}
+
+std::string GetScalarText(const Value& object, const std::string& key) {
+    const Value* member = Member(object, key);
+    if (member != nullptr && (member->is_number() || member->is_boolean())) {
         return member->dump();
+    }
+    if (member != nullptr && member->is_string()) {
+        return member->get<std::string>();
     }
     return std::string();
 }

@@ -222,8 +222,9 @@ CUxError KxSnapAzureAPI::ParseAccessTokenFromJSONReponse(const std::string& json
     try {
         const KxJson::Value document = ParseObject(json);
         token.access_token = KxJson::GetStringValue(document, "access_token");
-        token.expires_in = KxJson::GetStringValue(document, "expires_in");
-        token.expires_on = KxJson::GetStringValue(document, "expires_on");
+        // Token services send the two times as text or as numbers.
+        token.expires_in = KxJson::GetScalarText(document, "expires_in");
+        token.expires_on = KxJson::GetScalarText(document, "expires_on");
         token.resource = KxJson::GetStringValue(document, "resource");
         token.token_type = KxJson::GetStringValue(document, "token_type");
     } catch (const std::exception&) {

@@ -27,15 +27,15 @@ bool ReadStatusText(const std::string& json, const char* section, const char* ke
     if (!KxJson::TryUnserialize(json, document) || !document.is_object()) {
         return false;
     }
-    if (section == nullptr) {
-        value = KxJson::GetStringValue(document, key);
-        return true;
-    }
     KxJson::Value inner;
-    if (!KxJson::FindObjectValue(document, section, inner)) {
+    if (section != nullptr && !KxJson::FindObjectValue(document, section, inner)) {
         return false;
     }
-    value = KxJson::GetStringValue(inner, key);
+    try {
+        value = KxJson::GetStringValue(section == nullptr ? document : inner, key);
+    } catch (const std::exception&) {
+        return false;  // a status that is not text is no status we know
+    }
     return true;
 }
 

@@ -30,11 +30,16 @@ bool FindObjectValue(const Value& object, const std::string& key, Value& out);
 bool FindArrayValue(const Value& object, const std::string& key, Value& out);
 bool HasKey(const Value& object, const std::string& key);
 
-// Scalars. Strings read as themselves; numbers and booleans are turned into
-// text for GetStringValue; numeric strings are read by the number getters (the
-// instance metadata service writes every leaf as a string). Anything else gives
-// the default.
+// Scalars. GetStringValue reads a string; an absent or null member gives "",
+// and a member of any other kind throws std::runtime_error (which the parsers
+// catch): a name or id that arrives as a number means the document is not the
+// one we think, and reading it as text would make a disk look detached.
+// GetScalarText also turns numbers and booleans into text, for the few
+// fields that services send either way. Numeric strings are read by the
+// number getters (the instance metadata service writes every leaf as a
+// string); anything else gives the default.
 std::string GetStringValue(const Value& object, const std::string& key);
+std::string GetScalarText(const Value& object, const std::string& key);
 int GetIntValue(const Value& object, const std::string& key, int absent = -1);
 int64_t GetInt64Value(const Value& object, const std::string& key, int64_t absent = -1);
 uint64_t GetUInt64Value(const Value& object, const std::string& key, uint64_t absent = 0);

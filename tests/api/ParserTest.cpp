@@ -207,6 +207,14 @@ TEST_F(ParserTest, BrokenVmDocumentsGiveCodeOneAndTheirMessage) {
          "Failed to find dataDisks section in vminfo json reponse"},
         {R"({"properties":{"storageProfile":{"osDisk":{},"dataDisks":[7]}}})",
          "Failed to parse disks section in vminfo json reponse"},
+        // The right keys with the wrong types: a disk named 7 is no disk we know.
+        {R"({"properties":{"storageProfile":{"osDisk":{},"dataDisks":[{"lun":1,"name":7}]}}})",
+         "Failed to parse disks section in vminfo json reponse"},
+        {R"({"properties":{"storageProfile":{"osDisk":{},"dataDisks":[{"lun":1,"name":"d",)"
+         R"("managedDisk":{"id":true}}]}}})",
+         "Failed to parse disks section in vminfo json reponse"},
+        {R"({"name":["vm"],"properties":{"storageProfile":{"osDisk":{},"dataDisks":[]}}})",
+         "Exception while parsing vminfo json response"},
     };
     for (const BrokenVm& broken : cases) {
         AzureInstanceInfo instance;
@@ -225,6 +233,15 @@ TEST_F(ParserTest, BrokenDiskAndTokenDocuments) {
     EXPECT_EQ(api_.ParseDiskInfoFromJsonResponse(R"({"properties":{}})", disk).Message(),
               "Failed to find creation section in disk/properties json reponse");
     AzureAccessTokenInfo token;
+    // Token services send the times as text or as numbers; the token itself is text.
+    ASSERT_TRUE(api_.ParseAccessTokenFromJSONReponse(
+                        R"({"access_token":"t","expires_in":3599,"expires_on":"1700000000"})",
+                        token)
+                    .IsSuccess());
+    EXPECT_EQ(token.expires_in, "3599");
+    EXPECT_EQ(token.expires_on, "1700000000");
+    EXPECT_EQ(api_.ParseAccessTokenFromJSONReponse(R"({"access_token":7})", token).Message(),
+              "Exception while parsing access token form json response");
     const CUxError err = api_.ParseAccessTokenFromJSONReponse("{\"access_token\":", token);
     EXPECT_EQ(err.Code(), 1);
     EXPECT_EQ(err.Message(), "Exception while parsing access token form json response");

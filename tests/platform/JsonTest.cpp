@@ -89,18 +89,33 @@ TEST(JsonTest, ObjectAndArrayMembersOnlyOfTheirKind) {
     EXPECT_FALSE(KxJson::HasKey(Value("text"), "name"));
 }
 
-TEST(JsonTest, StringGetterTurnsScalarsIntoText) {
+// A name or id that arrives as a number is a document we do not know: the
+// string getter refuses it (the parsers turn that into a parse failure)
+// rather than read 7 as "7" and, say, find no attached disk of that name.
+TEST(JsonTest, StringGetterReadsOnlyTextAndRefusesOtherKinds) {
     const Value value = KxJson::Unserialize(
         R"({"s":"text","i":-12,"u":18446744073709551615,"f":1.5,"t":true,"n":null,"o":{},"a":[]})");
     EXPECT_EQ("text", KxJson::GetStringValue(value, "s"));
-    EXPECT_EQ("-12", KxJson::GetStringValue(value, "i"));
-    EXPECT_EQ("18446744073709551615", KxJson::GetStringValue(value, "u"));
-    EXPECT_EQ("1.5", KxJson::GetStringValue(value, "f"));
-    EXPECT_EQ("true", KxJson::GetStringValue(value, "t"));
-    for (const char* key : {"n", "o", "a", "missing"}) {
+    for (const char* key : {"n", "missing"}) {
         EXPECT_EQ("", KxJson::GetStringValue(value, key)) << key;
     }
+    for (const char* key : {"i", "u", "f", "t", "o", "a"}) {
+        EXPECT_THROW(KxJson::GetStringValue(value, key), std::runtime_error) << key;
+    }
     EXPECT_EQ("", KxJson::GetStringValue(Value::array(), "s"));
+}
+
+TEST(JsonTest, ScalarTextTurnsNumbersAndBooleansIntoText) {
+    const Value value = KxJson::Unserialize(
+        R"({"s":"3599","i":-12,"u":18446744073709551615,"f":1.5,"t":true,"n":null,"o":{},"a":[]})");
+    EXPECT_EQ("3599", KxJson::GetScalarText(value, "s"));
+    EXPECT_EQ("-12", KxJson::GetScalarText(value, "i"));
+    EXPECT_EQ("18446744073709551615", KxJson::GetScalarText(value, "u"));
+    EXPECT_EQ("1.5", KxJson::GetScalarText(value, "f"));
+    EXPECT_EQ("true", KxJson::GetScalarText(value, "t"));
+    for (const char* key : {"n", "o", "a", "missing"}) {
+        EXPECT_EQ("", KxJson::GetScalarText(value, key)) << key;
+    }
 }
 
 TEST(JsonTest, NumberGettersReadNumbersAndNumericStrings) {
