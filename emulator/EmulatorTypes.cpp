@@ -54,6 +54,8 @@ const std::pair<FaultAction, const char*> kActionNames[] = {
     {FaultAction::AsyncFail, "asyncFail"},
     {FaultAction::AsyncCancel, "asyncCancel"},
     {FaultAction::AsyncNeverEnd, "asyncNeverEnd"},
+    {FaultAction::EmptyBody, "emptyBody"},
+    {FaultAction::WrongTypes, "wrongTypes"},
 };
 
 FaultAction faultActionFromName(const std::string& name) {

@@ -41,6 +41,8 @@ enum class FaultAction {
     AsyncFail,      // the operation the request starts ends "Failed"
     AsyncCancel,    // ... ends "Canceled"
     AsyncNeverEnd,  // ... stays "InProgress" for ever
+    EmptyBody,      // carry out, keep the status and headers, send no body
+    WrongTypes,     // carry out, then give every scalar leaf of the JSON body another type
 };
 const char* faultActionName(FaultAction a);
 

@@ -1,11 +1,50 @@
 #include "Faults.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "Util.h"
 
 namespace azemu {
+
+namespace {
+
+// A string that spells an integer keeps its value, so that a reader lenient about types still
+// sees what Azure meant; anything else becomes an arbitrary number.
+Json numberFor(const std::string& text) {
+    const bool mayBeInteger =
+        !text.empty() &&
+        (text.front() == '-' || std::isdigit(static_cast<unsigned char>(text.front())));
+    if (mayBeInteger) {
+        errno = 0;
+        char* end = nullptr;
+        long long value = std::strtoll(text.c_str(), &end, 10);
+        if (errno == 0 && end == text.c_str() + text.size()) return value;
+    }
+    return 7;
+}
+
+}  // namespace
+
+Json withWrongTypes(const Json& document) {
+    if (document.is_object()) {
+        Json out = Json::object();
+        for (const auto& item : document.items()) out[item.key()] = withWrongTypes(item.value());
+        return out;
+    }
+    if (document.is_array()) {
+        Json out = Json::array();
+        for (const auto& element : document) out.push_back(withWrongTypes(element));
+        return out;
+    }
+    if (document.is_string()) return numberFor(document.get<std::string>());
+    if (document.is_boolean()) return document.get<bool>() ? "true" : "false";
+    if (document.is_number()) return document.dump();
+    return document;  // null has no other type to take
+}
 
 int FaultTable::add(const FaultSpec& spec) {
     Entry e;

@@ -1,4 +1,5 @@
-// Injected faults: which requests they hit and how often.
+// Injected faults: which requests they hit and how often, and how the faults that tamper with
+// an answer rewrite it.
 #pragma once
 
 #include <mutex>
@@ -17,6 +18,11 @@ struct AsyncEnding {
     enum Kind { Normal, Fail, Cancel, Never } kind = Normal;
     Json error;  // {code, message} for Fail and Cancel
 };
+
+// The same document with every key kept and every scalar leaf of another type: a string becomes
+// a number (the number it spells, else 7), a number or boolean becomes its text, null stays
+// null; objects and arrays keep their shape.
+Json withWrongTypes(const Json& document);
 
 class FaultTable {
 public:

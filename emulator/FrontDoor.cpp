@@ -68,6 +68,19 @@ HttpResponse FrontDoor::withFault(const HttpRequest& request, const FaultInfo& f
             r.removeHeader("Location");
             return r;
         }
+        case FaultAction::EmptyBody: {
+            // Status, headers and content type stay: a well-formed answer that says nothing.
+            HttpResponse r = carriedOut();
+            r.body.clear();
+            return r;
+        }
+        case FaultAction::WrongTypes: {
+            HttpResponse r = carriedOut();
+            // An answer that is not JSON has no types to get wrong; it goes out as it is.
+            Json document = Json::parse(r.body, nullptr, false);
+            if (!document.is_discarded()) r.body = withWrongTypes(document).dump();
+            return r;
+        }
         case FaultAction::AsyncFail:
         case FaultAction::AsyncCancel:
         case FaultAction::AsyncNeverEnd: {

@@ -83,7 +83,8 @@ Admin API (on both listeners; JSON in and out)
            fault: {"method": "PUT"|"*", "path": "regex (case-insensitive)",
                    "times": 1 (-1 = always), "skip": 0, "action": "error" | "delay" |
                    "drop" | "truncate" | "nonJson" | "noAsyncHeader" | "asyncFail" |
-                   "asyncCancel" | "asyncNeverEnd", "status": 500,
+                   "asyncCancel" | "asyncNeverEnd" | "emptyBody" | "wrongTypes",
+                   "status": 500,
                    "code": "InternalServerError", "message": "...", "delayMs": 0,
                    "afterProcessing": false}
   GET    /_emulator/requests             request log (bearer tokens hidden); DELETE clears

@@ -2,6 +2,7 @@
 // and the connection count record what happened.
 #include <thread>
 
+#include "Faults.h"
 #include "TestSupport.h"
 
 namespace azemu::test {
@@ -233,6 +234,81 @@ TEST_F(FaultsTest, RequestLogRecordsRequestsButNeverTheToken) {
     }
     EXPECT_TRUE(sawAuthorization);
     EXPECT_EQ(emu_->state().dump().find(token_), std::string::npos);
+}
+
+TEST_F(FaultsTest, EmptyBodyKeepsStatusAndHeadersAndTheWorkIsDone) {
+    inject({{"action", "emptyBody"}, {"method", "GET"}, {"path", "/disks/data0$"}});
+    Reply read = arm("GET", diskPath("data0"));
+    EXPECT_TRUE(read.transportOk);
+    EXPECT_EQ(read.status, 200);
+    EXPECT_EQ(read.body, "");
+    EXPECT_EQ(read.header("Content-Length"), "0");
+    EXPECT_FALSE(read.header("x-ms-request-id").empty());
+    EXPECT_EQ(arm("GET", diskPath("data0")).json()["name"], "data0");  // fired once
+
+    inject({{"action", "emptyBody"}, {"method", "PUT"}, {"path", "/snapshots/"}});
+    Reply created = createSnapshot("quiet", "data0");
+    EXPECT_EQ(created.status, 202);
+    EXPECT_EQ(created.body, "");
+    EXPECT_FALSE(created.header("Azure-AsyncOperation").empty());
+    EXPECT_EQ(arm("GET", snapshotPath("quiet")).status, 200);
+}
+
+// Walks both documents side by side: the same keys and shape everywhere, and no scalar leaf
+// of the same type as before.
+void ExpectSameKeysOtherTypes(const Json& clean, const Json& faulted, const std::string& where) {
+    if (clean.is_object() || clean.is_array()) {
+        ASSERT_EQ(clean.type(), faulted.type()) << where;
+        ASSERT_EQ(clean.size(), faulted.size()) << where;
+        if (clean.is_array()) {
+            for (size_t i = 0; i < clean.size(); ++i)
+                ExpectSameKeysOtherTypes(clean[i], faulted[i],
+                                         where + "[" + std::to_string(i) + "]");
+            return;
+        }
+        for (const auto& item : clean.items()) {
+            ASSERT_TRUE(faulted.contains(item.key())) << where << "." << item.key();
+            ExpectSameKeysOtherTypes(item.value(), faulted[item.key()], where + "." + item.key());
+        }
+        return;
+    }
+    if (clean.is_null()) {
+        EXPECT_TRUE(faulted.is_null()) << where;
+    } else if (clean.is_string()) {
+        EXPECT_TRUE(faulted.is_number_integer()) << where << ": " << faulted.dump();
+    } else {
+        ASSERT_TRUE(faulted.is_string()) << where << ": " << faulted.dump();
+        EXPECT_EQ(faulted.get<std::string>(), clean.dump()) << where;
+    }
+}
+
+TEST_F(FaultsTest, WrongTypesKeepsEveryKeyAndChangesEveryLeaf) {
+    const Json clean = getVm();
+    inject({{"action", "wrongTypes"}, {"method", "GET"}, {"path", "virtualMachines"}});
+    const Json faulted = arm("GET", vmPath()).json();
+    // The VM document nests objects in arrays in objects and has strings, numbers and booleans.
+    const Json& disk = faulted["properties"]["storageProfile"]["dataDisks"][1];
+    EXPECT_EQ(disk["lun"], "1");
+    EXPECT_EQ(disk["name"], 7);
+    ExpectSameKeysOtherTypes(clean, faulted, "vm");
+
+    const std::string token = "metadata/identity/oauth2/token?api-version=2018-02-01&resource=x";
+    const Json cleanToken = imds(token).json();
+    inject({{"action", "wrongTypes"}, {"path", "oauth2/token"}});
+    const Json faultedToken = imds(token).json();
+    EXPECT_EQ(faultedToken["expires_in"], std::stoll(cleanToken["expires_in"].get<std::string>()));
+    ExpectSameKeysOtherTypes(cleanToken, faultedToken, "token");
+}
+
+TEST(WrongTypesTest, LeavesTakeTheOtherTypeAndNullStays) {
+    const Json nested = {{"a", {{"b", Json::array({true, nullptr, "-12", "x1", 1.5, false})}}}};
+    EXPECT_EQ(withWrongTypes(nested),
+              Json({{"a", {{"b", Json::array({"true", nullptr, -12, 7, "1.5", "false"})}}}}));
+    // Strings that only look like integers, or overflow one, become the arbitrary number.
+    EXPECT_EQ(withWrongTypes(Json("")), Json(7));
+    EXPECT_EQ(withWrongTypes(Json(" 5")), Json(7));
+    EXPECT_EQ(withWrongTypes(Json("99999999999999999999")), Json(7));
+    EXPECT_EQ(withWrongTypes(Json::object()), Json::object());
 }
 
 TEST_F(FaultsTest, BadFaultsAreRefused) {

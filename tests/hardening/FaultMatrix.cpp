@@ -195,6 +195,8 @@ const std::vector<FaultClass>& FaultClasses() {
         {"truncated body", FaultScope::AnyRequest, A::Truncate, 0, ""},
         {"HTML body with 200", FaultScope::AnyRequest, A::NonJson, 200, ""},
         {"HTML error page", FaultScope::AnyRequest, A::NonJson, 502, ""},
+        {"empty body", FaultScope::AnyRequest, A::EmptyBody, 0, ""},
+        {"right keys, wrong types", FaultScope::AnyRequest, A::WrongTypes, 0, ""},
         {"answer lost after the work", FaultScope::OperationStarts, A::Drop, 0, "", true},
         {"no async header", FaultScope::OperationStarts, A::NoAsyncHeader, 0, ""},
         {"async Failed", FaultScope::OperationStarts, A::AsyncFail, 0, "InternalOperationError"},

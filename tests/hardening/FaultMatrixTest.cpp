@@ -102,8 +102,9 @@ std::vector<KnownViolation> KnownDiskViolations() {
         Known("delete", "snapshot delete", "async never ends", "changed snapshot:",
               "the deletion Azure accepted is still running when the call returns", true),
         Known("snapshot", "snapshot create", "HTML body with 200", "does not exist",
-              "a 200 answer that is not JSON counts as a created snapshot; the record says "
-              "done although nothing exists"),
+              "the snapshot PUT's answer is not read; post-snapshot, which every backup runs "
+              "next, fails the record (BackupTest covers the pair)",
+              true),
     };
     for (const char* mode : {" bulk", " per device"}) {
         const std::string map = std::string("map") + mode;
@@ -113,8 +114,11 @@ std::vector<KnownViolation> KnownDiskViolations() {
                               "disk stays",
                               true));
         known.push_back(Known(map, "VM update", "async never ends", "left unattached disk",
-                              "an attach that times out leaves the new disk behind, named "
-                              "nowhere"));
+                              "Azure still holds the disk for the attach it never finished and "
+                              "refuses its deletion (409); its name follows from the record "
+                              "(snapshot name + _CLONE), so a later map reports it attached "
+                              "and a later unmap removes it",
+                              true));
     }
     return known;
 }
