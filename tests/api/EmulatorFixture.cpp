@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/FXString.h"
+#include "support/EmulatorEnv.h"
 
 namespace apitest {
 
@@ -52,19 +53,7 @@ void EmulatorTest::StartEmulator(const azemu::Json& scenario, const std::string&
     }
     emu_ = std::make_unique<azemu::Emulator>(scenario, dir_ / "root");
     emu_->start();
-    const char* path = std::getenv("PATH");
-    const std::string binPath =
-        std::string(KXSO_BUILD_DIR) + "/emulator-bin:" + (path ? path : "/usr/bin:/bin");
-    const std::pair<const char*, std::string> variables[] = {
-        {"KXSO_ARM_ENDPOINT", emu_->armUrl()},     {"KXSO_IMDS_ENDPOINT", emu_->imdsUrl()},
-        {"KXSO_CA_FILE", emu_->caFile()},          {"KXSO_ROOT", emu_->root()},
-        {"KXSO_EMULATOR_ADMIN", emu_->adminUrl()}, {"PATH", binPath},
-        {"KXSO_LOG_FILE", dir_ / "kxso.log"},
-    };
-    for (const auto& variable : variables) {
-        env_.push_back(
-            std::make_unique<kxtest::ScopedEnv>(variable.first, variable.second.c_str()));
-    }
+    env_ = kxtest::PointPluginAtEmulator(*emu_, dir_ / "kxso.log");
     UseSettings(settingsIni);
     api_ = std::make_unique<KxSnapAzureAPI>();
     instance_ = AzureInstanceInfo();
