@@ -225,6 +225,14 @@ protected:
     // Follows an accepted delete's operation; its result, with Azure's error
     // read when there is one to read.
     int monitorDelete(const std::string& link, int opKind);
+    using DeleteAnswerHandler = int (KXSnapAzureNetAppAPI::*)(int64_t, const std::string&,
+                                                              std::string&);
+    // Sends the DELETE of `path`, reads its answer with `handler` and follows
+    // an accepted one (logging `acceptedLine` first) to its end. A resource
+    // already gone gives ANF_RC_RESOURCE_NOT_FOUND; any failure leaves Azure's
+    // error read.
+    int deleteAndFollow(const std::string& path, DeleteAnswerHandler handler,
+                        const std::string& acceptedLine, int opKind);
     // The request path of an Azure resource id (what follows its leading "/").
     static std::string resourceRequestPath(const std::string& resourceId);
     // True for a resource id Azure gave that may become a request path: it

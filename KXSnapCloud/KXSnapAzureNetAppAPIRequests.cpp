@@ -62,6 +62,34 @@ int KXSnapAzureNetAppAPI::monitorDelete(const std::string& link, int opKind) {
     return result;
 }
 
+int KXSnapAzureNetAppAPI::deleteAndFollow(const std::string& path, DeleteAnswerHandler handler,
+                                          const std::string& acceptedLine, int opKind) {
+    int result = ANF_API_CONST::ANF_RC_SUCCESS;
+    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_DELETE, path, "", false)) {
+        result = failedSend(ANF_API_CONST::ANF_RC_REST_CALL_FAILED);
+        // A resource that is already gone is what a delete wants; without
+        // this one removed behind our back could never be retired.
+        if (isNotFoundAnswer(true)) {
+            result = ANF_API_CONST::ANF_RC_RESOURCE_NOT_FOUND;
+        }
+    } else {
+        std::string link;
+        const int handled = (this->*handler)(lastHttpStatus(), response, link);
+        if (handled == ANF_API_CONST::ANF_RC_ASYNC_OP_ACCEPTED) {
+            logLine(KXSO::LOG_INFO, "%s", acceptedLine.c_str());
+            result = monitorDelete(link, opKind);
+        } else if (handled != ANF_API_CONST::ANF_RC_SUCCESS) {
+            result = ANF_API_CONST::ANF_RC_REST_CALL_FAILED;
+            logLine(KXSO::LOG_ERROR, "%d-{%s}-url-[%s]", result, restError.str().c_str(),
+                    requestPath.c_str());
+        }
+    }
+    if (result != ANF_API_CONST::ANF_RC_SUCCESS && restError.str().empty()) {
+        extractErrorMessage(response, false);
+    }
+    return result;
+}
+
 std::string KXSnapAzureNetAppAPI::resourceRequestPath(const std::string& resourceId) {
     return FXString::TrimLeft(resourceId, "/");
 }

@@ -121,32 +121,12 @@ int KXSnapAzureNetAppAPI::rest_deleteSnaps(KxSnapANFSnapObj& snapObj) {
                          volume.netappAccountName.c_str(), volume.capacityPoolName.c_str(),
                          volume.volumeName.c_str(), name, ANF_API_CONST::AZURE_ANF_REST_API_VER);
 
-    int result = ANF_RC_SUCCESS;
-    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_DELETE, path, "", false)) {
-        result = failedSend(ANF_RC_REST_CALL_FAILED);
-        // A snapshot that is already gone is what a delete wants; without
-        // this a snapshot removed behind our back could never be retired.
-        if (isNotFoundAnswer(true)) {
-            result = ANF_RC_RESOURCE_NOT_FOUND;
-        }
-    } else {
-        std::string link;
-        const int handled = processdeleteSnapResp(lastHttpStatus(), response, link);
-        if (handled == ANF_RC_ASYNC_OP_ACCEPTED) {
-            logLine(KXSO::LOG_INFO, "Request sent for deleting snapshot [%s] of ANF device [%s]",
-                    name, device.c_str());
-            result = monitorDelete(link, ANF_API_CONST::ANF_OP_DELETE_SNAP);
-        } else if (handled != ANF_RC_SUCCESS) {
-            result = ANF_RC_REST_CALL_FAILED;
-            logLine(KXSO::LOG_ERROR, "%d-{%s}-url-[%s]", result, restError.str().c_str(),
-                    requestPath.c_str());
-        }
-    }
-
+    const int result = deleteAndFollow(
+        path, &KXSnapAzureNetAppAPI::processdeleteSnapResp,
+        FXString::Format("Request sent for deleting snapshot [%s] of ANF device [%s]", name,
+                         device.c_str()),
+        ANF_API_CONST::ANF_OP_DELETE_SNAP);
     if (result != ANF_RC_SUCCESS) {
-        if (restError.str().empty()) {
-            extractErrorMessage(response, false);
-        }
         logLine(KXSO::LOG_INFO, "Failed to delete snapshot [%s] of ANF device [%s]", name,
                 device.c_str());
     } else {

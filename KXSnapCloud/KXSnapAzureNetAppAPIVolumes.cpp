@@ -168,29 +168,11 @@ int KXSnapAzureNetAppAPI::rest_deleteVolume(AzureNetAppVolumeInfo& volumeInfo) {
     }
     const std::string path = VolumePath(ANF_API_CONST::AZURE_REST_DELETE_VOL_ENDPOINT, volumeInfo);
 
-    int result = ANF_RC_SUCCESS;
-    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_DELETE, path, "", false)) {
-        result = failedSend(ANF_RC_REST_CALL_FAILED);
-        if (isNotFoundAnswer(true)) {
-            result = ANF_RC_RESOURCE_NOT_FOUND;
-        }
-    } else {
-        std::string link;
-        const int handled = processDeleteVolume(lastHttpStatus(), response, link);
-        if (handled == ANF_RC_ASYNC_OP_ACCEPTED) {
-            logLine(KXSO::LOG_INFO, "Requested to delete volume [%s] successfully", name);
-            result = monitorDelete(link, ANF_API_CONST::ANF_OP_DELETE_CLONE);
-        } else if (handled != ANF_RC_SUCCESS) {
-            result = ANF_RC_REST_CALL_FAILED;
-            logLine(KXSO::LOG_ERROR, "%d-{%s}-url-[%s]", result, restError.str().c_str(),
-                    requestPath.c_str());
-        }
-    }
-
+    const int result = deleteAndFollow(
+        path, &KXSnapAzureNetAppAPI::processDeleteVolume,
+        FXString::Format("Requested to delete volume [%s] successfully", name),
+        ANF_API_CONST::ANF_OP_DELETE_CLONE);
     if (result != ANF_RC_SUCCESS) {
-        if (restError.str().empty()) {
-            extractErrorMessage(response, false);
-        }
         logLine(KXSO::LOG_INFO, "Failed to delete volume [%s]", name);
     } else {
         logLine(KXSO::LOG_INFO, "Deleted volume [%s] successfully", name);
