@@ -23,7 +23,12 @@ generator=()
 if command -v ninja >/dev/null 2>&1; then
   generator=(-G Ninja)
 fi
+# A compiler cache, where installed, makes rebuilds of other trees cheap.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 if [ ! -f "$dir/CMakeCache.txt" ]; then
-  cmake -S . -B "$dir" "${generator[@]}" "${flags[@]}" >/dev/null
+  cmake -S . -B "$dir" "${generator[@]}" "${launcher[@]}" "${flags[@]}" >/dev/null
 fi
 cmake --build "$dir" -j "${KXSO_BUILD_JOBS:-2}" "${targets[@]}"
