@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-5}"
 only="${2:-}"
 dir=build-fuzz
-examples="$(cd .. && pwd)/shared/azure-examples"
+examples=tests/data/azure-examples
 
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   generator=()
@@ -28,7 +28,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 mkdir -p "$dir/crashes"
 
-# JSON parsers start from Microsoft's published documents.
+# JSON parsers start from the example documents the tests use.
 json_seeds() {
   case "$1" in
     fuzz_compute_json | fuzz_json | fuzz_anf_json)

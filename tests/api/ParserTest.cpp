@@ -98,11 +98,11 @@ TEST_F(ParserTest, InstanceMetadataExampleUpperCasesTheResourceGroup) {
     ASSERT_TRUE(api_.ParseVMMetaDataFromJSONReponse(
                         ExampleText("imds-2019-06-01-instance-compute.json"), instance)
                     .IsSuccess());
-    EXPECT_EQ(instance.name, "negasonic");
-    EXPECT_EQ(instance.location, "centralus");
-    EXPECT_EQ(instance.resourceGroupName, "MYRG");
+    EXPECT_EQ(instance.name, "dbhost07");
+    EXPECT_EQ(instance.location, "northeurope");
+    EXPECT_EQ(instance.resourceGroupName, "BACKUP-RG");
     EXPECT_EQ(instance.osType, "Linux");
-    EXPECT_EQ(instance.subscriptionId, "xxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxx");
+    EXPECT_EQ(instance.subscriptionId, "6e3c1a52-94d7-4b0f-8a21-3f5d7c9e0b14");
 }
 
 TEST_F(ParserTest, DiskExampleWithSku) {
@@ -140,11 +140,11 @@ TEST_F(ParserTest, OperationStatusDocumentIsNotADisk) {
 TEST_F(ParserTest, TokenExamples) {
     AzureAccessTokenInfo token;
     ASSERT_TRUE(api_.ParseAccessTokenFromJSONReponse(
-                        ExampleText("imds-identity-token-200-docs-2018-02-01.json"), token)
+                        ExampleText("imds-identity-token-200-2018-02-01.json"), token)
                     .IsSuccess());
-    EXPECT_EQ(token.access_token, "eyJ0eXAi...");
-    EXPECT_EQ(token.expires_in, "3599");
-    EXPECT_EQ(token.expires_on, "1506484173");
+    EXPECT_EQ(token.access_token, "eyJ0eXAiOiJKV1QiLCJhbGciOiJub25lIn0.test-token");
+    EXPECT_EQ(token.expires_in, "86399");
+    EXPECT_EQ(token.expires_on, "1767312000");
     EXPECT_EQ(token.resource, "https://management.azure.com/");
     EXPECT_EQ(token.token_type, "Bearer");
     AzureAccessTokenInfo other;

@@ -1,4 +1,4 @@
-// Comparing the emulator's documents with the published examples in shared/azure-examples.
+// Comparing the emulator's documents with the published examples in tests/data/azure-examples.
 #pragma once
 
 #include <set>

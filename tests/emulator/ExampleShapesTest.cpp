@@ -111,7 +111,7 @@ TEST_F(ExampleShapesTest, OperationStatusMatchesTheExamples) {
 }
 
 TEST_F(ExampleShapesTest, ErrorsHaveTheResourceManagerShape) {
-    Json example = loadExample("arm-rpc-error-response.json");
+    Json example = loadExample("arm-error-response.json");
     Json ours = arm("GET", diskPath("ghost")).json();
     EXPECT_EQ(differences(example, ours, {"error.target", "error.details", "error.additionalInfo"}),
               std::vector<std::string>{});
@@ -138,7 +138,7 @@ TEST_F(ExampleShapesTest, MetadataMatchesTheExamples) {
     Json token =
         imds("metadata/identity/oauth2/token?api-version=2018-02-01&resource=" + emu_->armUrl())
             .json();
-    EXPECT_EQ(differences(loadExample("imds-identity-token-200-docs-2018-02-01.json"), token),
+    EXPECT_EQ(differences(loadExample("imds-identity-token-200-2018-02-01.json"), token),
               std::vector<std::string>{});
     EXPECT_EQ(differences(exampleBody("imds-spec-2019-08-15-GetIdentityToken.json"), token),
               std::vector<std::string>{});
