@@ -99,8 +99,7 @@ TEST_F(ExampleShapesTest, OperationStatusMatchesTheExamples) {
     Json vm = getVm();
     Reply r = putVm({{"location", vm["location"]}, {"properties", vm["properties"]}});
     Json running = armGetUrl(r.header("Azure-AsyncOperation")).json();
-    EXPECT_EQ(differences(loadExample("async-status-InProgress.json"),
-                          running),
+    EXPECT_EQ(differences(loadExample("async-status-InProgress.json"), running),
               std::vector<std::string>{});
 
     emu_->injectFault(FaultSpec::fromJson({{"action", "asyncFail"}, {"method", "PUT"}}));
