@@ -77,7 +77,8 @@ KXSO::ResultCode KXSnapCloudController::kxso_deleteSnaps(KXSO::SnapInfo** device
                                                          KXSO::KXOSUtil* util) {
     return runOperation(devices, count, util, KXSnapCloud_Op_Delete,
                         {{&Engine::connectToArray, "Failed to connectToArray [%d]"},
-                         {&Engine::deleteSnaps, "Failed to delete snaps [%d]"}});
+                         {&Engine::deleteSnaps, "Failed to delete snaps [%d]"}},
+                        KXSO::SNAP_STATUS_DELETED);
 }
 
 KXSO::ResultCode KXSnapCloudController::kxso_mapSnaps(KXSO::SnapInfo** devices, short count,
@@ -92,7 +93,8 @@ KXSO::ResultCode KXSnapCloudController::kxso_unmapSnaps(KXSO::SnapInfo** devices
                                                         KXSO::KXOSUtil* util) {
     return runOperation(devices, count, util, KXSnapCloud_Op_Unmap,
                         {{&Engine::connectToArray, "Failed to connectToArray [%d]"},
-                         {&Engine::unmapSnaps, "Failed to unmap snaps [%d]"}});
+                         {&Engine::unmapSnaps, "Failed to unmap snaps [%d]"}},
+                        KXSO::SNAP_STATUS_UNMAPPED);
 }
 
 KXSO::ResultCode KXSnapCloudController::kxso_revertSnaps(KXSO::SnapInfo** devices, short count,
@@ -119,7 +121,8 @@ KXSO::ResultCode KXSnapCloudController::kxso_postSnapDevices(KXSO::SnapInfo** de
 
 KXSO::ResultCode KXSnapCloudController::runOperation(KXSO::SnapInfo** devices, short count,
                                                      KXSO::KXOSUtil* util, short operation,
-                                                     std::initializer_list<PhaseStep> phases) {
+                                                     std::initializer_list<PhaseStep> phases,
+                                                     int doneStatus) {
     if (!initializeCloudController(devices, count, util, operation)) {
         return KXSO::RESULT_FAILURE;
     }
@@ -136,12 +139,33 @@ KXSO::ResultCode KXSnapCloudController::runOperation(KXSO::SnapInfo** devices, s
         logError("Failed to setup service engines");
         return KXSO::RESULT_FAILURE;
     }
-    for (const PhaseStep& step : phases) {
-        if (!runPhase(step)) {
+    const PhaseStep* lastPhase = phases.end() - 1;
+    for (const PhaseStep* step = phases.begin(); step != phases.end(); ++step) {
+        if (!runPhase(*step)) {
+            // The last phase of an operation that answers per record has
+            // done what it could; the records tell how much that was.
+            if (doneStatus != 0 && step == lastPhase) {
+                return resultFromRecords(doneStatus);
+            }
             return KXSO::RESULT_FAILURE;
         }
     }
-    return KXSO::RESULT_SUCCESS;
+    return doneStatus != 0 ? resultFromRecords(doneStatus) : KXSO::RESULT_SUCCESS;
+}
+
+KXSO::ResultCode KXSnapCloudController::resultFromRecords(int doneStatus) {
+    size_t done = 0;
+    for (KXSO::SnapInfo* device : devices_) {
+        if (device->getStatus() == doneStatus) {
+            ++done;
+        }
+    }
+    if (done == devices_.size()) {
+        return KXSO::RESULT_SUCCESS;
+    }
+    logError("Operation failed for [%zu] of [%zu] devices", devices_.size() - done,
+             devices_.size());
+    return done == 0 ? KXSO::RESULT_FAILURE : KXSO::RESULT_PARTIAL;
 }
 
 bool KXSnapCloudController::runPhase(const PhaseStep& step) {

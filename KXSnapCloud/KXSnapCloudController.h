@@ -4,7 +4,9 @@
 //
 // One controller serves exactly one exported call. The controller writes only
 // the starting status of the operation; the service engines write every other
-// per-record outcome. Results are 0 (every step succeeded) or 1.
+// per-record outcome. Results are 0 (every step succeeded) or 1; unmap and
+// delete, whose records succeed or fail one by one, answer 0 when every record
+// is done, 2 when some are and 1 when none is.
 #pragma once
 
 #include <initializer_list>
@@ -66,8 +68,13 @@ private:
 
     // The common sequence: set-up, vendor discovery (prepare) or identification
     // (the others), service engines, then the operation's phases in order.
+    // With a `doneStatus`, the result after the last phase comes from the
+    // records (resultFromRecords).
     KXSO::ResultCode runOperation(KXSO::SnapInfo** devices, short count, KXSO::KXOSUtil* util,
-                                  short operation, std::initializer_list<PhaseStep> phases);
+                                  short operation, std::initializer_list<PhaseStep> phases,
+                                  int doneStatus = 0);
+    // 0 when every record carries `doneStatus`, 2 when some do, 1 when none does.
+    KXSO::ResultCode resultFromRecords(int doneStatus);
     bool runPhase(const PhaseStep& step);
     bool storeEngine(int vendorId, const std::shared_ptr<KXSnapCloudUtil>& cloudUtil);
     void logError(const char* format, ...) __attribute__((format(printf, 2, 3)));
