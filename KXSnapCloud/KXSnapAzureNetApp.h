@@ -107,6 +107,9 @@ protected:
     void replaceError(int code, const std::string& text);
     // The REST client's error text (its own, else Azure's), for messages.
     std::string apiErrorText() const;
+    // The REST client's further reason, with a leading blank, to follow a
+    // message's usual text; empty when it gave none.
+    std::string apiErrorDetail() const;
     // How a device is named in messages: the mounted export when prepare
     // parsed it, else the source volume.
     static const std::string& displayName(const AzureNetApp::KxSnapANFSnapObj& snapObj);

@@ -49,6 +49,10 @@ public:
     bool setConfigs(const AzureNetApp::ANFArrayConfigs& configs);
     std::string getErrorString() const;
     std::string getRESTErrorString() const;
+    // Why the last call failed where neither Azure nor the established
+    // messages say it (an answer that could not be read, a link that was
+    // refused); messages carry it after their usual text.
+    std::string getErrorDetailString() const;
     void resetRESTErr();
 
     // --- Connection and this machine -----------------------------------------------------
@@ -120,6 +124,13 @@ public:
     // `path` is not one.
     int rest_getSnapshotInfoFromURL(const std::string& path,
                                     AzureNetApp::AzureNetAppSnapshotInfo& snapshotInfo);
+    // rest_getSnapshotInfo until the snapshot's provisioning state is final,
+    // re-reading it at most retryCount - 1 times, retryInterval seconds
+    // apart: 0 for "Succeeded" (or an answer without a state), 17 for
+    // "Failed" or "Canceled", 25 when it was still in progress at the end;
+    // a failed read gives the read's result.
+    int rest_waitForSnapshot(AzureNetApp::KxSnapANFSnapObj& snapObj,
+                             AzureNetApp::AzureNetAppSnapshotInfo& snapshotInfo);
     // Reads the volume named by volumeInfo's coordinates into volumeInfo;
     // `extended` adds subnet, quota, mount targets and protocols. 18 when the
     // volume does not exist.
@@ -268,4 +279,5 @@ protected:
     bool logging = false;
     int32_t retryInterval = ANF_API_CONST::ANF_CONFIG_DEFAULT_RETRY_INTERVAL;
     int32_t retryCount = ANF_API_CONST::ANF_CONFIG_DEFAULT_RETRY_COUNT;
+    std::ostringstream errorDetail;
 };

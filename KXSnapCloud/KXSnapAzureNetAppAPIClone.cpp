@@ -12,7 +12,6 @@ constexpr const char* kVendorTag = "data-protection-vendor-kx";
 constexpr const char* kVendorTagValue = "harrowind";
 constexpr const char* kFeatureTag = "data-protection-feature-kx";
 constexpr const char* kFeatureTagValue = "quillfast";
-constexpr const char* kAnyClient = "0.0.0.0/0";
 
 AnfJson::Value ExportRule(const AzureNetApp::ProtocolTypes& protocols, int index,
                           const std::string& allowedClients) {
@@ -60,9 +59,11 @@ std::string KXSnapAzureNetAppAPI::buildJSONForCreateCloneReq(const KxSnapANFSnap
                 }
             }
         }
-        if (index == 0) {
-            AnfJson::import(rules, ExportRule(clone.protocolTypes, 1, kAnyClient));
-        }
+    }
+    // Without an address or a configured range the only rule left would let
+    // every client write to the clone; no such clone is made.
+    if (rules.empty()) {
+        return "";
     }
 
     AnfJson::Value exportPolicy = AnfJson::Value::object();
@@ -93,6 +94,17 @@ int KXSnapAzureNetAppAPI::rest_createClone(KxSnapANFSnapObj& snapObj, AzureInsta
     const std::string& source = snapObj.snapshotInfo.volumeName;
     const std::string device = deviceLabel(snapObj);
     const std::string body = buildJSONForCreateCloneReq(snapObj, instance);
+    if (body.empty()) {
+        resetRESTErr();
+        error << "Refusing to create clone [" << clone.volumeName
+              << "]: no export rule can be formed - the instance metadata names no private IPv4 "
+                 "address of this machine and the setting ["
+              << KX_SETTINGS_SECTION << "/"
+              << ANF_API_CONST::ANF_CUSTOM_EXPORTPOLICY_IP_RANGE_REGKEY
+              << "] is not set; a clone is never exported to every client.";
+        logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+        return ANF_API_CONST::ANF_RC_NO_EXPORT_RULE;
+    }
     logLine(KXSO::LOG_DETAIL, "Created JSON request body : [%s]", body.c_str());
     const std::string path =
         FXString::Format(ANF_API_CONST::AZURE_REST_CREATE_VOL_ENDPOINT,

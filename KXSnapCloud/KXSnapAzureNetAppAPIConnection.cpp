@@ -50,11 +50,17 @@ std::string KXSnapAzureNetAppAPI::getRESTErrorString() const {
     return restError.str();
 }
 
+std::string KXSnapAzureNetAppAPI::getErrorDetailString() const {
+    return errorDetail.str();
+}
+
 void KXSnapAzureNetAppAPI::resetRESTErr() {
     restError.str("");
     restError.clear();
     error.str("");
     error.clear();
+    errorDetail.str("");
+    errorDetail.clear();
 }
 
 bool KXSnapAzureNetAppAPI::rest_initializeClient() {
@@ -131,11 +137,15 @@ void KXSnapAzureNetAppAPI::extractMetadataFailure() {
     if (extractErrorMessage(response, true)) {
         return;
     }
-    // No metadata-service error to show (no answer at all, or not JSON): say
-    // at least what failed, so that the caller's message does not end empty.
-    error << "Request [" << requestPath
-          << "] to the instance metadata service failed (HTTP status ["
-          << (restClient ? restClient->getHttpErrorCode() : 0) << "]).";
+    // No metadata-service error to show (no answer at all, not JSON, or
+    // neither field): say at least what failed, after what the error text
+    // says itself, so that the caller's message does not end empty.
+    if (!restError.str().empty()) {
+        restError << " ";
+    }
+    restError << "Request [" << requestPath
+              << "] to the instance metadata service failed (HTTP status ["
+              << (restClient ? restClient->getHttpErrorCode() : 0) << "]).";
 }
 
 bool KXSnapAzureNetAppAPI::sendRESTRequest(int type, const std::string& path,

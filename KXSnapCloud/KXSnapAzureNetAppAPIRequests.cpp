@@ -11,9 +11,11 @@ bool IsNotFoundCode(const std::string& code, bool anyNotFoundCode) {
     if (!anyNotFoundCode) {
         return code == "ResourceNotFound";
     }
+    // A resource whose parent (volume, pool or account) is gone is gone too.
     return FXString::EqualsNoCase(code, "ResourceNotFound") ||
            FXString::EqualsNoCase(code, "HttpStatusCode") ||
-           FXString::EqualsNoCase(code, "NotFound");
+           FXString::EqualsNoCase(code, "NotFound") ||
+           FXString::EqualsNoCase(code, "ParentResourceNotFound");
 }
 
 }  // namespace

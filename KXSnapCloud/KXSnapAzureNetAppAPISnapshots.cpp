@@ -4,11 +4,21 @@
 
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
 #include "platform/FXString.h"
+#include "platform/UXSleep.h"
 
 namespace {
 
 // Where the post-snapshot phase finds the status link of a snapshot being made.
 constexpr int kOperationLinkMetadataId = 155;
+
+bool IsFailedState(const std::string& state) {
+    return FXString::EqualsNoCase(state, "Failed") || FXString::EqualsNoCase(state, "Canceled");
+}
+
+// An answer without a state gives no reason to doubt the snapshot.
+bool IsFinishedState(const std::string& state) {
+    return state.empty() || FXString::EqualsNoCase(state, "Succeeded") || IsFailedState(state);
+}
 
 }  // namespace
 
@@ -148,6 +158,31 @@ int KXSnapAzureNetAppAPI::rest_getSnapshotInfo(KxSnapANFSnapObj& snapObj,
     return rest_getSnapshotInfoFromURL(path, snapshotInfo);
 }
 
+int KXSnapAzureNetAppAPI::rest_waitForSnapshot(KxSnapANFSnapObj& snapObj,
+                                               AzureNetAppSnapshotInfo& snapshotInfo) {
+    int result = rest_getSnapshotInfo(snapObj, snapshotInfo);
+    for (int attempt = 1; result == ANF_RC_SUCCESS && attempt < retryCount &&
+                          !IsFinishedState(snapshotInfo.provisioningState);
+         ++attempt) {
+        logLine(KXSO::LOG_INFO, "Snapshot [%s] is in provisioning state [%s] - try [%d/%d]",
+                snapObj.snapName.c_str(), snapshotInfo.provisioningState.c_str(), attempt,
+                retryCount);
+        const uint64_t seconds = retryInterval > 0 ? static_cast<uint64_t>(retryInterval) : 0;
+        UXSLEEP_InTeRnAl(seconds * 1000, __FILE__, __LINE__);
+        result = rest_getSnapshotInfo(snapObj, snapshotInfo);
+    }
+    if (result != ANF_RC_SUCCESS) {
+        return result;
+    }
+    if (IsFailedState(snapshotInfo.provisioningState)) {
+        return ANF_API_CONST::ANF_RC_ASYNC_OP_FAILED;
+    }
+    if (!IsFinishedState(snapshotInfo.provisioningState)) {
+        return ANF_API_CONST::ANF_RC_ASYNC_OP_TIMED_OUT;
+    }
+    return ANF_RC_SUCCESS;
+}
+
 int KXSnapAzureNetAppAPI::rest_getSnapshotInfoFromURL(const std::string& path,
                                                       AzureNetAppSnapshotInfo& snapshotInfo) {
     const size_t start = path.find(ANF_API_CONST::AZURE_REST_VOL_URL_START_VALIDATION);
@@ -155,7 +190,7 @@ int KXSnapAzureNetAppAPI::rest_getSnapshotInfoFromURL(const std::string& path,
     // resource under the management endpoint and nothing else.
     if (start == std::string::npos || !isSafeResourceId("/" + path.substr(start))) {
         resetRESTErr();
-        error << "Got invalid snapshot URL [" << path << "]. Failing.";
+        errorDetail << "Got invalid snapshot URL [" << path << "]. Failing.";
         logLine(KXSO::LOG_ERROR, "Got invalid snapshot URL [%s]. Failing.", path.c_str());
         return ANF_RC_INVALID_SNAPSHOT_URL;
     }
@@ -182,14 +217,14 @@ int KXSnapAzureNetAppAPI::processGetSnapshotInfo(const std::string& snapshotResp
                                                  AzureNetAppSnapshotInfo& snapshotInfo) {
     AnfJson::Value document;
     if (!AnfJson::parse(snapshotResponse, document)) {
-        error << "Failed to parse response as JSON. Response [" << snapshotResponse << "]";
+        errorDetail << "Failed to parse response as JSON. Response [" << snapshotResponse << "]";
         logLine(KXSO::LOG_ERROR, "Failed to parse response as JSON. Response [%s]",
                 snapshotResponse.c_str());
         return ANF_RC_INVALID_RESPONSE;
     }
     auto missingKey = [&](const char* key) {
-        error << "Failed to parse response as JSON. Could not find JSON key [" << key
-              << "]. Response [" << snapshotResponse << "]";
+        errorDetail << "Failed to parse response as JSON. Could not find JSON key [" << key
+                    << "]. Response [" << snapshotResponse << "]";
         logLine(KXSO::LOG_ERROR,
                 "Failed to parse response as JSON. Could not find JSON key [%s]. Response [%s]",
                 key, snapshotResponse.c_str());
@@ -210,12 +245,12 @@ int KXSnapAzureNetAppAPI::processGetSnapshotInfo(const std::string& snapshotResp
     snapshotInfo.fileSystemId = AnfJson::get<AnfJson::String>(properties, "fileSystemId", "");
     snapshotInfo.snapRawName = AnfJson::get<AnfJson::String>(document, "name", "");
     if (snapshotInfo.snapshotId.empty()) {
-        error << "Snapshot id not found in response [" << snapshotResponse << "]";
-        logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+        errorDetail << "Snapshot id not found in response [" << snapshotResponse << "]";
+        logLine(KXSO::LOG_ERROR, "%s", errorDetail.str().c_str());
         return ANF_RC_INVALID_RESPONSE;
     }
     if (snapshotInfo.snapshotName.empty() && !snapshotInfo.parseRawPath()) {
-        error << "Failed to parse snapshot name from response [" << snapshotResponse << "]";
+        errorDetail << "Failed to parse snapshot name from response [" << snapshotResponse << "]";
         logLine(KXSO::LOG_ERROR, "Failed to parse snapshot name from response [%s]",
                 snapshotResponse.c_str());
         return ANF_RC_INVALID_RESPONSE;

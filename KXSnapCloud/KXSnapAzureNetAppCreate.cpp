@@ -87,7 +87,18 @@ bool KXSnapAzureNetApp::postSnapDevices() {
                     "might have been created synchronously or failed to create. Trying to fetch "
                     "snapshot details using snapshot name",
                     name.c_str(), volume.c_str());
-            result = api->rest_getSnapshotInfo(snapObj, found);
+            // Without the operation only the snapshot's own state tells
+            // whether it was made: a failed one must not complete the records.
+            result = api->rest_waitForSnapshot(snapObj, found);
+            if ((result == ANF_API_CONST::ANF_RC_ASYNC_OP_FAILED ||
+                 result == ANF_API_CONST::ANF_RC_ASYNC_OP_TIMED_OUT) &&
+                !found.provisioningState.empty()) {
+                fail(result,
+                     "Snapshot [" + name + "] of ANF volume [" + volume + "] is " +
+                         (result == ANF_API_CONST::ANF_RC_ASYNC_OP_TIMED_OUT ? "still " : "") +
+                         "in provisioning state [" + found.provisioningState + "].");
+                continue;
+            }
         } else {
             logLine(KXSO::LOG_INFO,
                     "Got snap operation link [%s] for snapshot [%s] of ANF volume [%s] "
@@ -104,7 +115,8 @@ bool KXSnapAzureNetApp::postSnapDevices() {
         }
         if (result != ANF_API_CONST::ANF_RC_SUCCESS) {
             fail(result, "Failed to get details for snapshot [" + name + "] of ANF volume[" +
-                             volume + "]" + "REST API error [" + apiErrorText() + "].");
+                             volume + "]" + "REST API error [" + apiErrorText() + "]." +
+                             apiErrorDetail());
             continue;
         }
         if (found.snapshotName != name) {

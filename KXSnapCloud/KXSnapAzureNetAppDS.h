@@ -91,6 +91,7 @@ enum ANF_RESULT : int {
     ANF_RC_ASYNC_OP_ACCEPTED = 26,
     ANF_RC_INVALID_SNAPSHOT_URL = 29,
     ANF_RC_DEVICES_NOT_RESOLVED = 34,
+    ANF_RC_NO_EXPORT_RULE = 36,  // a clone would have been open to every client
 };
 
 // Operation kinds passed to monitoring.
@@ -345,7 +346,8 @@ struct KxSnapANFSnapObj {
     void reset();
 };
 
-// The service engine's work objects by snapNum, in ascending order.
+// The service engine's work objects by the position of their record in the
+// job's array, in that order.
 using SnapObjMap = std::map<int64_t, std::shared_ptr<KxSnapANFSnapObj>>;
 
 }  // namespace AzureNetApp

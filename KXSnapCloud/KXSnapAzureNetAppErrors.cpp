@@ -35,6 +35,7 @@ bool KXSnapAzureNetApp::failOnFirstDevice(int result, const char* prefix) {
     lastError = result;
     error << prefix;
     copyAPIErrorBuffer();
+    error << apiErrorDetail();
     logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
     if (AzureNetApp::KxSnapANFSnapObj* first = firstSnapObj()) {
         setErrorDetailsForSnapObj(*first);
@@ -46,6 +47,11 @@ void KXSnapAzureNetApp::replaceError(int code, const std::string& text) {
     resetError();
     lastError = code;
     error << text;
+}
+
+std::string KXSnapAzureNetApp::apiErrorDetail() const {
+    const std::string detail = api ? api->getErrorDetailString() : "";
+    return detail.empty() ? "" : " " + detail;
 }
 
 std::string KXSnapAzureNetApp::apiErrorText() const {

@@ -120,6 +120,11 @@ bool KXSnapAzureNetApp::mapSnaps() {
             lastError = result;
             copyAPIErrorBuffer();
             setErrorDetailsForSnapObj(snapObj);
+            // A clone refused for want of an export rule was never asked
+            // for; each record is refused on its own.
+            if (result == ANF_API_CONST::ANF_RC_NO_EXPORT_RULE) {
+                continue;
+            }
             break;
         }
     }

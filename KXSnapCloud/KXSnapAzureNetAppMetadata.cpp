@@ -147,8 +147,9 @@ bool KXSnapAzureNetApp::updateSnapMetadataWithSnapInfo(KxSnapANFSnapObj& snapObj
 
 bool KXSnapAzureNetApp::fillSnapObjFromMetadata() {
     logLine(KXSO::LOG_DETAIL, "Getting snap metadata...");
-    for (auto& entry : snapObjs) {
-        KxSnapANFSnapObj& snapObj = *entry.second;
+    bool dropped = false;
+    for (auto entry = snapObjs.begin(); entry != snapObjs.end();) {
+        KxSnapANFSnapObj& snapObj = *entry->second;
         const char* failure = nullptr;
         logLine(KXSO::LOG_DETAIL, "Getting details from snap uuid metadata...");
         if (!parseUUIDMetadata(snapObj)) {
@@ -172,14 +173,26 @@ bool KXSnapAzureNetApp::fillSnapObjFromMetadata() {
                 failure = "Failed to parse snap transient metadata";
             }
         }
-        if (failure != nullptr) {
-            logLine(KXSO::LOG_ERROR, "%s", failure);
-            // The record whose metadata is unusable says why.
-            setErrorDetailsForSnapObj(snapObj);
+        if (failure == nullptr) {
+            ++entry;
+            continue;
+        }
+        logLine(KXSO::LOG_ERROR, "%s", failure);
+        // The record whose metadata is unusable says why.
+        setErrorDetailsForSnapObj(snapObj);
+        if (opType != KXSnapCloud_Op_Delete) {
             return false;
         }
+        // One damaged record must not keep the job's other snapshots from
+        // being deleted: it fails alone (keeping its failure status) and
+        // the delete goes on without it.
+        logLine(KXSO::LOG_ERROR, "Snapshot num [%ld] will not be deleted - continuing",
+                static_cast<long>(snapObj.snapNum));
+        entry = snapObjs.erase(entry);
+        dropped = true;
     }
-    return true;
+    // With every record failed there is nothing left to delete.
+    return !dropped || !snapObjs.empty();
 }
 
 bool KXSnapAzureNetApp::toleratesIncompleteMetadata() const {

@@ -35,6 +35,12 @@ bool KXSnapAzureNetApp::reconSnaps() {
         } else if (result != ANF_API_CONST::ANF_RC_SUCCESS) {
             logLine(KXSO::LOG_ERROR, "Failed to check if source snapshot exists [%s] - continuing",
                     snapObj.snapName.c_str());
+            // The call still succeeds, but the record must show that its
+            // snapshot went unchecked, and why.
+            replaceError(result, "Failed to check if source snapshot exists [" + snapObj.snapName +
+                                     "] - continuing" + " REST API error [" + apiErrorText() +
+                                     "]." + apiErrorDetail());
+            setErrorDetailsForSnapObj(snapObj);
             ++failed;
         } else {
             logLine(KXSO::LOG_DETAIL, "Snapshot [%s] exists - snap id [%s]",

@@ -42,13 +42,15 @@ bool KXSnapAzureNetApp::initialize(std::vector<KXSO::SnapInfo*>& devices,
     osUtil = util ? util->osUtil() : nullptr;
     opType = operation;
     logger = devices.empty() ? nullptr : devices.front();
-    for (KXSO::SnapInfo* device : devices) {
-        if (device == nullptr) {
+    // Keyed by the record's place in the job: the host's snapshot ids need
+    // not be distinct (two records may carry the same one), and every record
+    // must be worked on and answered.
+    for (size_t position = 0; position < devices.size(); ++position) {
+        if (devices[position] == nullptr) {
             continue;
         }
-        auto snapObj = std::make_shared<KxSnapANFSnapObj>(device);
-        // A later record with the same snapshot number replaces the earlier one.
-        snapObjs[snapObj->snapNum] = snapObj;
+        snapObjs[static_cast<int64_t>(position)] =
+            std::make_shared<KxSnapANFSnapObj>(devices[position]);
     }
     if (opType == KXSnapCloudConstants::KXSnapCloud_Op_Prepare) {
         return true;

@@ -94,9 +94,22 @@ TEST_F(AnfCloneRevertTest, ExportRulesNameEveryAddressOfTheMachineInOrder) {
               Rules(Machine({{"10.0.0.4"}, {"10.1.0.4"}})));
     EXPECT_EQ(nlohmann::json({Rule(1, "10.0.0.4"), Rule(2, "10.0.0.5"), Rule(3, "10.1.0.4")}),
               Rules(Machine({{"10.0.0.4", "10.0.0.5"}, {"10.1.0.4"}})));
-    EXPECT_EQ(nlohmann::json({Rule(1, "0.0.0.0/0")}), Rules(Machine({})));
-    EXPECT_EQ(nlohmann::json({Rule(1, "0.0.0.0/0")}), Rules(Machine({{""}})))
-        << "an interface without a usable address names nobody";
+}
+
+// A machine whose addresses are unknown, with no range configured, would get
+// a clone every client may write to: none is asked for.
+TEST_F(AnfCloneRevertTest, NoAddressAndNoRangeMeansNoCloneRequest) {
+    for (const AzureNetApp::AzureInstanceInfo& instance : {Machine({}), Machine({{""}})}) {
+        AzureNetApp::KxSnapANFSnapObj snapObj = CloneObj();
+        EXPECT_EQ("", api_->buildJSONForCreateCloneReq(snapObj, instance));
+        AzureNetApp::AzureInstanceInfo machine = instance;
+        EXPECT_EQ(36, api_->rest_createClone(snapObj, machine));
+        EXPECT_EQ(0u, api_->getErrorString().find(
+                          "Refusing to create clone [KXClone-snap-a]: no export rule can be "
+                          "formed"))
+            << api_->getErrorString();
+    }
+    EXPECT_TRUE(ArmRequests().empty());
 }
 
 TEST_F(AnfCloneRevertTest, ACustomRangeReplacesTheMachinesAddressesUnlessEmpty) {
@@ -128,7 +141,7 @@ TEST_F(AnfCloneRevertTest, CloneAndRevertStatusTables) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.reply.status) + (c.reply.headers.empty() ? "" : " link"));
         slot.Set(c.reply);
-        AzureNetApp::AzureInstanceInfo instance;
+        AzureNetApp::AzureInstanceInfo instance = Machine({{"10.0.0.4"}});
         AzureNetApp::KxSnapANFSnapObj clone = CloneObj();
         clone.asyncOpLink = "stale";
         api_->resetRESTErr();
@@ -170,7 +183,7 @@ TEST_F(AnfCloneRevertTest, CloneAndRevertStatusTables) {
 TEST_F(AnfCloneRevertTest, RefusalsCarryAzuresErrorInTheirOwnWords) {
     server_.OnFixed("PUT", ClonePath(), {400, ErrorBody("InvalidSubnet", "no such subnet"), {}});
     server_.OnFixed("POST", RevertPath(), {409, "upstream <html>", {}});
-    AzureNetApp::AzureInstanceInfo instance;
+    AzureNetApp::AzureInstanceInfo instance = Machine({{"10.0.0.4"}});
     AzureNetApp::KxSnapANFSnapObj snapObj = CloneObj();
     EXPECT_EQ(15, api_->rest_createClone(snapObj, instance));
     EXPECT_EQ(

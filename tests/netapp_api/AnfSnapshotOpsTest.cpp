@@ -131,7 +131,7 @@ TEST_F(AnfSnapshotOpsTest, DeleteStatusTableFollowsAcceptedDeletesToTheirEnd) {
         {WithLink(202, server_), OperationStatus("Failed", "InternalServerError"), 17},
         {WithLink(202, server_), running, 25},
         {{404, ErrorBody("ResourceNotFound"), {}}, running, 18},
-        {{404, ErrorBody("ParentResourceNotFound"), {}}, running, 15},
+        {{404, ErrorBody("ParentResourceNotFound"), {}}, running, 18},
         {{409, ErrorBody("Conflict"), {}}, running, 15},
         {{500, "<html>gateway</html>", {}}, running, 15},
     };
@@ -192,7 +192,7 @@ TEST_F(AnfSnapshotOpsTest, ReadOfAMissingSnapshotIsEighteenOnlyForNotFoundCodes)
         {{404, ErrorBody("ResourceNotFound"), {}}, 18},
         {{404, ErrorBody("resourcenotfound"), {}}, 18},
         {{404, ErrorBody("HttpStatusCode"), {}}, 18},
-        {{404, ErrorBody("ParentResourceNotFound"), {}}, 15},
+        {{404, ErrorBody("ParentResourceNotFound"), {}}, 18},
         {{404, "not json", {}}, 15},
         {{500, ErrorBody("NotFound"), {}}, 15},
         {{403, ErrorBody("AuthorizationFailed"), {}}, 15},

@@ -4,6 +4,7 @@
 // phases run before any request.
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,16 @@ public:
     using KXSnapAzureNetApp::lastError;
     using KXSnapAzureNetApp::snapObjs;
     std::string errorText() const { return error.str(); }
+    // Work objects are kept in the order of the job's records; these tests
+    // name them by their records' snapshot ids.
+    AzureNetApp::KxSnapANFSnapObj& bySnapNum(int64_t snapNum) {
+        for (auto& entry : snapObjs) {
+            if (entry.second->snapNum == snapNum) {
+                return *entry.second;
+            }
+        }
+        throw std::out_of_range("no work object for snapshot " + std::to_string(snapNum));
+    }
 };
 
 kxsnap::RecordData SnapshotRecord(int64_t snapId, const std::string& uuid = kUuidRecord,
@@ -46,7 +57,7 @@ protected:
         return engine_.initialize(devices_, KXSnapCloudUtil::getInstance(100, host_.util()),
                                   opType);
     }
-    AzureNetApp::KxSnapANFSnapObj& Work(int64_t snapNum) { return *engine_.snapObjs.at(snapNum); }
+    AzureNetApp::KxSnapANFSnapObj& Work(int64_t snapNum) { return engine_.bySnapNum(snapNum); }
 
     kxtest::TestHost host_;
     EngineProbe engine_;
@@ -64,7 +75,7 @@ TEST_F(EngineMetadataTest, CompleteRecordsFillTheWorkObjectForEveryOperation) {
         ASSERT_TRUE(
             engine.initialize(devices, KXSnapCloudUtil::getInstance(100, host.util()), opType))
             << opType;
-        const AzureNetApp::KxSnapANFSnapObj& work = *engine.snapObjs.at(5);
+        const AzureNetApp::KxSnapANFSnapObj& work = engine.bySnapNum(5);
         const AzureNetApp::AzureNetAppSnapshotInfo& info = work.snapshotInfo;
         EXPECT_EQ("sub-1", info.subscriptionId);
         EXPECT_EQ("rg-1", info.resourceGroupName);
@@ -127,8 +138,8 @@ TEST_F(EngineMetadataTest, SnapshotNameAndIdMayBeMissingWhileTheSnapshotIsBeingT
         EXPECT_TRUE(
             engine.initialize(devices, KXSnapCloudUtil::getInstance(100, host.util()), opType))
             << opType;
-        EXPECT_EQ("", engine.snapObjs.at(3)->snapName);
-        EXPECT_EQ("", engine.snapObjs.at(3)->snapshotInfo.snapshotId);
+        EXPECT_EQ("", engine.bySnapNum(3).snapName);
+        EXPECT_EQ("", engine.bySnapNum(3).snapshotInfo.snapshotId);
     }
     host_.Add(SnapshotRecord(3, kUuidRecord, kLocationRecord, "fs-9||"));
     EXPECT_FALSE(Initialize(4));
