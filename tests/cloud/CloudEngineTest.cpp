@@ -314,12 +314,12 @@ TEST_F(NetAppEngineTest, ConnectionFailureIsRecordedOnTheFirstDevice) {
     auto engine = Prepared(host);
     ASSERT_TRUE(engine->processDeviceDetails());
     EXPECT_FALSE(engine->connectToArray());
-    // The first work object is the lowest snapshot number.
-    EXPECT_EQ(62008, host.Record(1).data().errorCode);
-    EXPECT_EQ(0, host.Record(0).data().errorCode);
+    // The first work object is the job's first record, whatever its snapshot number.
+    EXPECT_EQ(62008, host.Record(0).data().errorCode);
+    EXPECT_EQ(0, host.Record(1).data().errorCode);
     EXPECT_TRUE(
         host.Logged("Failed to connect to Azure Management Portal. REST API error : ", kEngineTag));
-    EXPECT_NE(std::string::npos, host.Record(1).data().errorText.find(
+    EXPECT_NE(std::string::npos, host.Record(0).data().errorText.find(
                                      "to the instance metadata service failed (HTTP status [0])."));
 }
 
