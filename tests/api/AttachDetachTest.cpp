@@ -189,39 +189,6 @@ TEST_F(AttachDetachTest, MapCreatesAttachesAndFindsAnAlreadyMappedDisk) {
     EXPECT_TRUE(record_.Logged("Found the snapshot disk mapped at [2] ["));
 }
 
-TEST_F(AttachDetachTest, MapDeletesTheNewDiskWhenTheAttachFails) {
-    InitAndClearLog();
-    azemu::FaultSpec fault;
-    fault.method = "PUT";
-    fault.path = "/virtualMachines/kxvm";
-    fault.status = 409;
-    fault.code = "Conflict";
-    emu_->injectFault(fault);
-    const AzureDiskSnapShotInfo snapshot = VerifiedSnapshot(*api_, *emu_, "snapA_CLONE");
-    int lun = -1;
-    EXPECT_EQ(api_->MapAzureDiskToVM(snapshot, instance_, lun).Code(), 774);
-    EXPECT_EQ(lun, 2);  // the LUN chosen for the failed attach
-    EXPECT_EQ(Sent("DELETE", "/disks/snapA_CLONE").size(), 1u);
-    EXPECT_FALSE(emu_->resource(emu_->diskId("snapA_CLONE")).has_value());
-}
-
-TEST_F(AttachDetachTest, MapListFailureCleansUpEveryCreatedDisk) {
-    InitAndClearLog();
-    azemu::FaultSpec fault;
-    fault.method = "PUT";
-    fault.path = "/virtualMachines/kxvm";
-    fault.status = 500;
-    emu_->injectFault(fault);
-    const std::vector<AzureDiskSnapShotInfo> snapshots = {
-        VerifiedSnapshot(*api_, *emu_, "m1_CLONE"), VerifiedSnapshot(*api_, *emu_, "m2_CLONE")};
-    EXPECT_TRUE(api_->MapAzureDiskToVM(snapshots, instance_).IsError());
-    EXPECT_TRUE(record_.Logged("Failed to map snapshot disks to vm. Cleaning up ..."));
-    EXPECT_TRUE(record_.Logged("Cleaning up snapshot disk [m1_CLONE]"));
-    EXPECT_TRUE(record_.Logged("Cleaning up snapshot disk [m2_CLONE]"));
-    EXPECT_EQ(Sent("DELETE", "/disks/m1_CLONE").size(), 1u);
-    EXPECT_EQ(Sent("DELETE", "/disks/m2_CLONE").size(), 1u);
-}
-
 TEST_F(AttachDetachTest, MapListAttachesAllWithOnePut) {
     InitAndClearLog();
     const std::vector<AzureDiskSnapShotInfo> snapshots = {

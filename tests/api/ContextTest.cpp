@@ -70,23 +70,23 @@ TEST_F(ContextTest, RegionComparesCaseSensitively) {
     EXPECT_TRUE(emu_->requestLog().empty());
 }
 
-TEST_F(ContextTest, EveryCloudIsRedirectedByTheTestEndpoint) {
+TEST_F(ContextTest, RealCloudEndpointsUnlessTheTestEndpointRedirectsThem) {
     UseSettings(std::string(kFastSettings) + "AzureRegion=usgov\n");
     ASSERT_TRUE(Init().IsSuccess());
     EXPECT_EQ(api_->GetManagementEndpoint(), emu_->armUrl());
-}
 
-TEST_F(ContextTest, RealCloudEndpoints) {
     kxtest::ScopedEnv noOverride("KXSO_ARM_ENDPOINT", nullptr);
+    const std::pair<const char*, const char*> clouds[] = {
+        {"Global", "https://management.azure.com/"},
+        {"China", "https://management.chinacloudapi.cn/"},
+        {"usgov", "https://management.usgovcloudapi.net/"},
+        {"Germany", "https://management.microsoftazure.de/"},
+    };
     std::string endpoint;
-    ASSERT_TRUE(api_->GetAzureEndPoint("Global", endpoint).IsSuccess());
-    EXPECT_EQ(endpoint, "https://management.azure.com/");
-    ASSERT_TRUE(api_->GetAzureEndPoint("China", endpoint).IsSuccess());
-    EXPECT_EQ(endpoint, "https://management.chinacloudapi.cn/");
-    ASSERT_TRUE(api_->GetAzureEndPoint("usgov", endpoint).IsSuccess());
-    EXPECT_EQ(endpoint, "https://management.usgovcloudapi.net/");
-    ASSERT_TRUE(api_->GetAzureEndPoint("Germany", endpoint).IsSuccess());
-    EXPECT_EQ(endpoint, "https://management.microsoftazure.de/");
+    for (const auto& [region, wanted] : clouds) {
+        ASSERT_TRUE(api_->GetAzureEndPoint(region, endpoint).IsSuccess()) << region;
+        EXPECT_EQ(endpoint, wanted);
+    }
     EXPECT_TRUE(api_->GetAzureEndPoint("Mars", endpoint).IsError());
     EXPECT_EQ(endpoint, "");
 }
@@ -108,45 +108,41 @@ TEST_F(ContextTest, SettingsAreLoggedAndKept) {
     EXPECT_TRUE(record_.LoggedExactly("Found setting to disable post create snapshot phase"));
 }
 
-TEST_F(ContextTest, TokenFailureIsReplacedByTheMsiMessage) {
-    azemu::FaultSpec fault;
-    fault.path = "/metadata/identity/oauth2/token";
-    fault.status = 500;
-    emu_->injectFault(fault);
-    const CUxError err = Init();
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_EQ(err.Message(), "Failed to get Azure access token using MSI authentication scheme");
-    EXPECT_TRUE(Sent("*", "virtualMachines").empty());
-}
-
-TEST_F(ContextTest, TokenAnswerThatIsNotJsonFailsCleanly) {
-    azemu::FaultSpec fault;
-    fault.path = "/metadata/identity/oauth2/token";
-    fault.action = azemu::FaultAction::NonJson;
-    fault.status = 200;
-    emu_->injectFault(fault);
-    const CUxError err = Init();
-    EXPECT_EQ(err.Message(), "Failed to get Azure access token using MSI authentication scheme");
-}
-
-TEST_F(ContextTest, InstanceMetadataThatIsNotJsonFailsWithTheParserMessage) {
-    azemu::FaultSpec fault;
-    fault.path = "/metadata/instance/compute";
-    fault.action = azemu::FaultAction::NonJson;
-    fault.status = 200;
-    emu_->injectFault(fault);
-    const CUxError err = Init();
-    EXPECT_EQ(err.Code(), 1);
-    EXPECT_EQ(err.Message(), "Exception while parsing instance metadata json response");
-}
-
-TEST_F(ContextTest, VmDescriptionThatIsTruncatedFailsWithTheParserMessage) {
-    azemu::FaultSpec fault;
-    fault.path = "/virtualMachines/kxvm";
-    fault.action = azemu::FaultAction::Truncate;
-    emu_->injectFault(fault);
-    const CUxError err = Init();
-    EXPECT_TRUE(err.IsError());
+TEST_F(ContextTest, BrokenAnswersFailWithTheirMessageAndGoNoFurther) {
+    const std::string msi = "Failed to get Azure access token using MSI authentication scheme";
+    struct Case {
+        const char* path;
+        azemu::FaultAction action;
+        int status;
+        int code;  // 0: any error
+        std::string message;
+    };
+    const Case cases[] = {
+        {"/metadata/identity/oauth2/token", azemu::FaultAction::Error, 500, 774, msi},
+        {"/metadata/identity/oauth2/token", azemu::FaultAction::NonJson, 200, 0, msi},
+        {"/metadata/instance/compute", azemu::FaultAction::NonJson, 200, 1,
+         "Exception while parsing instance metadata json response"},
+        {"/virtualMachines/kxvm", azemu::FaultAction::Truncate, 200, 0, ""},
+    };
+    for (const Case& c : cases) {
+        StartEmulator(DefaultScenario());
+        azemu::FaultSpec fault;
+        fault.path = c.path;
+        fault.action = c.action;
+        fault.status = c.status;
+        emu_->injectFault(fault);
+        const CUxError err = Init();
+        EXPECT_TRUE(err.IsError()) << c.path;
+        if (c.code != 0) {
+            EXPECT_EQ(err.Code(), c.code) << c.path;
+        }
+        if (!c.message.empty()) {
+            EXPECT_EQ(err.Message(), c.message) << c.path;
+        }
+        if (c.message == msi) {
+            EXPECT_TRUE(Sent("*", "virtualMachines").empty());
+        }
+    }
 }
 
 TEST_F(ContextTest, NoBearerTokenReachesALogLine) {

@@ -85,62 +85,28 @@ TEST_F(DeviceTreeTest, ListFailsWithoutSysBlock) {
     EXPECT_FALSE(FetchAllDiskNamesList(names));
 }
 
-TEST_F(DeviceTreeTest, LunFromTheLastFieldOfTheScsiAddress) {
-    AddDisk("sdc", "2:0:0:10");
-    int lun = 0;
-    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/sdc", lun, detail_));
-    EXPECT_EQ(lun, 10);
-}
-
-TEST_F(DeviceTreeTest, DeviceNameComparesWithoutCase) {
-    AddDisk("sdc", "3:0:0:1");
-    int lun = 0;
-    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/SDC", lun, detail_));
-    EXPECT_EQ(lun, 1);
-}
-
-TEST_F(DeviceTreeTest, PartitionOrLinkPathMatchesNoBlockDevice) {
-    AddDisk("sdc", "3:0:0:1");
-    AddLink("scsi1/lun1", "../../../sdc");
-    int lun = 0;
-    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdc1", lun, detail_));
-    EXPECT_EQ(lun, -1);
-    lun = 0;
-    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/disk/azure/scsi1/lun1", lun, detail_));
-    EXPECT_EQ(lun, -1);
-    EXPECT_FALSE(GetLunidForScsiDiskName("", lun, detail_));
-}
-
-TEST_F(DeviceTreeTest, AddressWithoutColonGivesNoLun) {
-    AddDisk("sdc", "weird");
-    int lun = 0;
-    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdc", lun, detail_));
-    EXPECT_EQ(lun, -1);
-}
-
-TEST_F(DeviceTreeTest, OsAndResourceDisksAreNotDataDisksAtLunZero) {
+// LUN lookups of one device tree: the last field of the SCSI address gives
+// the LUN, but never for the OS or resource disk or a device beside the OS disk.
+TEST_F(DeviceTreeTest, LunComesFromTheScsiAddressOfDataDisksOnly) {
     AddDisk("sda", "0:0:0:0");
     AddDisk("sdb", "1:0:1:0");
     AddDisk("sdc", "3:0:0:0");
+    AddDisk("sdd", "0:0:0:2");
+    AddDisk("sde", "2:0:0:10");
+    AddDisk("sdf", "weird");
     AddLink("root", "../../sda");
     AddLink("resource", "../../sdb");
     AddLink("scsi1/lun0", "../../../sdc");
-    int lun = 7;
-    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sda", lun, detail_));
-    EXPECT_EQ(lun, -1);
-    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdb", lun, detail_));
-    EXPECT_EQ(lun, -1);
-    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/sdc", lun, detail_));
-    EXPECT_EQ(lun, 0);
-}
-
-TEST_F(DeviceTreeTest, DeviceOnTheOsDiskScsiHostIsNotADataDisk) {
-    AddDisk("sda", "0:0:0:0");
-    AddDisk("sdd", "0:0:0:2");
-    AddLink("root", "../../sda");
-    int lun = 7;
-    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdd", lun, detail_));
-    EXPECT_EQ(lun, -1);
+    const std::pair<const char*, int> cases[] = {
+        {"/dev/sde", 10}, {"/dev/SDE", 10}, {"/dev/sdc", 0},   {"/dev/sda", -1},
+        {"/dev/sdb", -1}, {"/dev/sdd", -1}, {"/dev/sdf", -1},  {"/dev/sde1", -1},
+        {"", -1},         {"/dev/disk/azure/scsi1/lun0", -1},
+    };
+    for (const auto& [device, wanted] : cases) {
+        int lun = 7;
+        EXPECT_EQ(wanted >= 0, GetLunidForScsiDiskName(device, lun, detail_)) << device;
+        EXPECT_EQ(wanted, lun) << device;
+    }
 }
 
 TEST_F(DeviceTreeTest, WithoutAzureLinksLunZeroIsTakenAsBefore) {
@@ -150,32 +116,22 @@ TEST_F(DeviceTreeTest, WithoutAzureLinksLunZeroIsTakenAsBefore) {
     EXPECT_EQ(lun, 0);
 }
 
-TEST_F(DeviceTreeTest, CandidateAtTheWantedLun) {
+TEST_F(DeviceTreeTest, CandidateAtTheWantedLunButNeverTheOsDisk) {
+    AddDisk("sda", "0:0:0:0");
+    AddDisk("sdb", "3:0:0:0");
     AddDisk("sdc", "3:0:0:1");
     AddDisk("sdd", "3:0:0:2");
+    AddLink("root", "../../sda");
     std::string device;
     ASSERT_TRUE(GetScsiDiskNameForLunid({"/dev/sdc", "/dev/sdd"}, 2, device, detail_));
     EXPECT_EQ(device, "/dev/sdd");
+    ASSERT_TRUE(GetScsiDiskNameForLunid({"/dev/sda", "/dev/sdb"}, 0, device, detail_));
+    EXPECT_EQ(device, "/dev/sdb");
     device.clear();
     EXPECT_FALSE(GetScsiDiskNameForLunid({"/dev/sdc"}, 2, device, detail_));
-    EXPECT_EQ(device, "");
-}
-
-TEST_F(DeviceTreeTest, CandidateChecksRefuseNegativeLunAndMissingSysfs) {
-    AddDisk("sdd", "3:0:0:2");
-    std::string device;
     EXPECT_FALSE(GetScsiDiskNameForLunid({"/dev/sdd"}, -1, device, detail_));
     EXPECT_FALSE(GetScsiDiskNameForLunid({"/dev/nothere", "/dev/sdd"}, 2, device, detail_));
     EXPECT_EQ(device, "");
-}
-
-TEST_F(DeviceTreeTest, OsDiskCandidateIsNeverTheNewDisk) {
-    AddDisk("sda", "0:0:0:0");
-    AddDisk("sdc", "3:0:0:0");
-    AddLink("root", "../../sda");
-    std::string device;
-    ASSERT_TRUE(GetScsiDiskNameForLunid({"/dev/sda", "/dev/sdc"}, 0, device, detail_));
-    EXPECT_EQ(device, "/dev/sdc");
 }
 
 TEST_F(DeviceTreeTest, AzureLinkGivesThePlainDevicePath) {
@@ -192,37 +148,27 @@ TEST_F(DeviceTreeTest, AzureLinkGivesThePlainDevicePath) {
     EXPECT_FALSE(GetScsiDiskNameForLunid2({}, -1, missing, detail_));
 }
 
-TEST_F(DeviceTreeTest, AzureLinkWithoutLinkDirectoryFails) {
+TEST_F(DeviceTreeTest, NoLinkDirectoryOrALinkLeavingTheRootIsNoDevice) {
     std::string device;
     EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 0, device, detail_));
-}
-
-TEST_F(DeviceTreeTest, LinkLeavingTheRootIsNotADevice) {
     AddLink("scsi1/lun2", "../../../../../../../../../../etc");
-    std::string device;
     EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 2, device, detail_));
 }
 
-TEST_F(DeviceTreeTest, DiscoverReportsOnlyNewDevices) {
+TEST_F(DeviceTreeTest, DiscoverReportsOnlyNewDevicesUnlessPrimed) {
     AddDisk("sda", "0:0:0:0");
     std::vector<std::string> before;
     ASSERT_TRUE(FetchAllDiskNamesList(before));
     std::vector<std::string> found;
     EXPECT_FALSE(DiscoverMappedDiskNames(before, found));
     EXPECT_TRUE(found.empty());
+    std::vector<std::string> primed = {"/dev/sdq"};
+    EXPECT_TRUE(DiscoverMappedDiskNames(before, primed));
+    EXPECT_EQ(primed.size(), 1u);
 
     AddDisk("sdf", "3:0:0:4");
     ASSERT_TRUE(DiscoverMappedDiskNames(before, found));
     EXPECT_EQ(found, std::vector<std::string>{"/dev/sdf"});
-}
-
-TEST_F(DeviceTreeTest, DiscoverWithPrimedListSucceedsWithoutNewDevices) {
-    AddDisk("sda", "0:0:0:0");
-    std::vector<std::string> before;
-    ASSERT_TRUE(FetchAllDiskNamesList(before));
-    std::vector<std::string> found = {"/dev/sdq"};
-    EXPECT_TRUE(DiscoverMappedDiskNames(before, found));
-    EXPECT_EQ(found.size(), 1u);
 }
 
 }  // namespace

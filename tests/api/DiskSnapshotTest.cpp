@@ -61,32 +61,6 @@ TEST_F(DiskSnapshotTest, FullSnapshotSkuFollowsZoneRedundancyInAnyCase) {
     EXPECT_EQ(Body(lrs[0]).at("sku"), azemu::Json({{"name", "Standard_LRS"}}));
 }
 
-TEST_F(DiskSnapshotTest, IncrementalRefusedWith400ClearsTheFlag) {
-    azemu::Json scenario = DefaultScenario();
-    scenario["settings"] = {{"incrementalSnapshots", false}};
-    StartEmulator(scenario);
-    InitAndClearLog();
-    AzureDiskSnapShotInfo snapshot;
-    snapshot.name = "snap-400";
-    EXPECT_TRUE(api_->CreateAzureSnapshotForDisk(0, instance_, snapshot).IsError());
-    EXPECT_FALSE(snapshot.incremental);
-    // The caller's retry as a full snapshot goes through.
-    EXPECT_TRUE(api_->CreateAzureSnapshotForDisk(0, instance_, snapshot).IsSuccess());
-}
-
-TEST_F(DiskSnapshotTest, IncrementalFailingWith500KeepsTheFlag) {
-    InitAndClearLog();
-    azemu::FaultSpec fault;
-    fault.method = "PUT";
-    fault.path = "/snapshots/";
-    fault.status = 500;
-    emu_->injectFault(fault);
-    AzureDiskSnapShotInfo snapshot;
-    snapshot.name = "snap-500";
-    EXPECT_EQ(api_->CreateAzureSnapshotForDisk(0, instance_, snapshot).Code(), 774);
-    EXPECT_TRUE(snapshot.incremental);
-}
-
 TEST_F(DiskSnapshotTest, PostCreateSwitchPollsAndParsesTheSnapshot) {
     UseSettings(std::string(kFastSettings) + "bAzureDisablePostCreateSnapPhase=true\n");
     InitAndClearLog();

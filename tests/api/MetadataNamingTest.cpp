@@ -21,25 +21,18 @@ AzureSnapMetadata SampleMetadata() {
     return metadata;
 }
 
-TEST(SnapMetadataText, FormatsTheFourFieldsInTheirFixedOrder) {
+TEST(SnapMetadataText, FormatsTheFourFieldsInTheirFixedOrderAndRoundTrips) {
     std::string text = "left over";
     FormatAzureSnapMetaData(SampleMetadata(), text);
     EXPECT_EQ(text,
               "snapURL:subscriptions/s1/resourceGroups/RG/providers/Microsoft.Compute/snapshots/"
               "snapA;sourceDiskURL:/subscriptions/s1/resourceGroups/RG/providers/"
               "Microsoft.Compute/disks/data1;sourceDiskName:data1;sourceDiskSku:Premium_LRS;");
-}
-
-TEST(SnapMetadataText, EmptyRecordGivesTheBareKeys) {
-    std::string text;
     FormatAzureSnapMetaData(AzureSnapMetadata(), text);
     EXPECT_EQ(text, "snapURL:;sourceDiskURL:;sourceDiskName:;sourceDiskSku:;");
-}
 
-TEST(SnapMetadataText, RoundTripsIncludingEmptyValues) {
     AzureSnapMetadata original = SampleMetadata();
     original.sourceDiskSku.clear();
-    std::string text;
     FormatAzureSnapMetaData(original, text);
     AzureSnapMetadata parsed;
     ASSERT_TRUE(ParseAzureSnapMetaData(text, parsed));
@@ -50,42 +43,23 @@ TEST(SnapMetadataText, RoundTripsIncludingEmptyValues) {
 }
 
 TEST(SnapMetadataText, ParsesTextStoredByEarlierJobs) {
-    // A text as stored years ago: keys in another order, one repeated.
+    // A text as stored years ago: keys in another order, one repeated, empty tokens.
     AzureSnapMetadata parsed;
     ASSERT_TRUE(ParseAzureSnapMetaData(
-        "sourceDiskSku:Standard_LRS;snapURL:old;sourceDiskName:d;snapURL:new;", parsed));
+        ";;sourceDiskSku:Standard_LRS;snapURL:old;;sourceDiskName:d;snapURL:new;", parsed));
     EXPECT_EQ(parsed.snapURL, "new");
     EXPECT_EQ(parsed.sourceDiskSku, "Standard_LRS");
     EXPECT_EQ(parsed.sourceDiskName, "d");
     EXPECT_EQ(parsed.sourceDiskURL, "");
 }
 
-TEST(SnapMetadataText, EmptyTokensAreDropped) {
-    AzureSnapMetadata parsed;
-    ASSERT_TRUE(ParseAzureSnapMetaData(";;snapURL:a;;", parsed));
-    EXPECT_EQ(parsed.snapURL, "a");
-    EXPECT_EQ(parsed.sourceDiskURL, "");
-}
-
-TEST(SnapMetadataText, RefusesEmptyText) {
-    AzureSnapMetadata parsed;
-    EXPECT_FALSE(ParseAzureSnapMetaData("", parsed));
-    EXPECT_FALSE(ParseAzureSnapMetaData(";;;", parsed));
-}
-
-TEST(SnapMetadataText, KeysAreCaseSensitive) {
-    AzureSnapMetadata parsed;
-    EXPECT_FALSE(ParseAzureSnapMetaData("snapurl:a;", parsed));
-    EXPECT_FALSE(ParseAzureSnapMetaData("SourceDiskURL:a;", parsed));
-}
-
-TEST(SnapMetadataText, RefusesTokensWithoutOneColon) {
-    AzureSnapMetadata parsed;
-    EXPECT_FALSE(ParseAzureSnapMetaData("snapURL;", parsed));
-    EXPECT_FALSE(ParseAzureSnapMetaData("snapURL:https://x;", parsed));
-}
-
-TEST(SnapMetadataText, FieldsAssignedBeforeAFailureKeepTheirValues) {
+TEST(SnapMetadataText, RefusesEmptyTextUnknownKeysAndTokensWithoutOneColon) {
+    for (const char* text : {"", ";;;", "snapurl:a;", "SourceDiskURL:a;", "snapURL;",
+                             "snapURL:https://x;"}) {
+        AzureSnapMetadata parsed;
+        EXPECT_FALSE(ParseAzureSnapMetaData(text, parsed)) << text;
+    }
+    // Fields assigned before the failure keep their values.
     AzureSnapMetadata parsed;
     EXPECT_FALSE(ParseAzureSnapMetaData("snapURL:a;bogus:b;sourceDiskName:c;", parsed));
     EXPECT_EQ(parsed.snapURL, "a");
@@ -114,7 +88,7 @@ void ExpectNameWithTime(const std::string& name, const std::string& prefix, unsi
     EXPECT_LE(seconds, Now());
 }
 
-TEST(RevertedDiskName, WithoutSourceNameUsesSnapshotNameUnderscoreTime) {
+TEST(RevertedDiskName, SnapshotNameUnderscoreTimeSourceNameHyphenTimeOrTheSourceItself) {
     AzureSnapMetadata metadata;
     metadata.snapURL =
         "subscriptions/s/resourceGroups/R/providers/Microsoft.Compute/snapshots/snapA";
@@ -123,28 +97,21 @@ TEST(RevertedDiskName, WithoutSourceNameUsesSnapshotNameUnderscoreTime) {
     GetRevertedDiskName(metadata, false, info);
     ExpectNameWithTime(info.diskName, "snapA_", before);
     EXPECT_EQ(info.originalDiskName, "");
-}
 
-TEST(RevertedDiskName, SourceNameHyphenTime) {
-    AzureSnapMetadata metadata = SampleMetadata();
+    metadata = SampleMetadata();
     metadata.sourceDiskName = "disk1";
-    AzureDiskSnapShotInfo info;
-    const unsigned long before = Now();
     GetRevertedDiskName(metadata, false, info);
     ExpectNameWithTime(info.diskName, "disk1-", before);
     EXPECT_EQ(info.originalDiskName, "disk1");
-}
 
-TEST(RevertedDiskName, ReuseTakesTheSourceDiskUrlLastSegment) {
-    AzureSnapMetadata metadata = SampleMetadata();
+    // Reuse takes the last segment of the source disk's URL.
     metadata.sourceDiskURL += "/";
-    AzureDiskSnapShotInfo info;
     GetRevertedDiskName(metadata, true, info);
     EXPECT_EQ(info.diskName, "data1");
     EXPECT_EQ(info.originalDiskName, "data1");
 }
 
-TEST(SnapshotCloneName, WithAndWithoutCloneIndex) {
+TEST(SnapshotClone, NameWithAndWithoutCloneIndexAndTypeFromTheSku) {
     apitest::FakeSnapInfo record;
     record.snapName = "s1";
     std::string name = "old";
@@ -154,9 +121,7 @@ TEST(SnapshotCloneName, WithAndWithoutCloneIndex) {
     record.cloneIndex = 3;
     GetSnapshotCloneName(&record, name);
     EXPECT_EQ(name, "s1_3_CLONE");
-}
 
-TEST(SnapshotCloneType, SkuWinsElseCallerValueStays) {
     AzureSnapMetadata metadata;
     std::string type = "Standard_LRS";
     GetSnapshotCloneType(metadata, type, false);
@@ -167,12 +132,8 @@ TEST(SnapshotCloneType, SkuWinsElseCallerValueStays) {
 }
 
 TEST(ArrayName, DefaultAndSetting) {
-    {
-        kxtest::ScopedSettings settings("[Ferrolink]\n");
-        EXPECT_EQ(GetArrayNameFromReg(), "Azure-Default-MSI");
-    }
-    {
-        kxtest::ScopedSettings settings("[Ferrolink]\nsAzureArray=\n");
+    for (const char* ini : {"[Ferrolink]\n", "[Ferrolink]\nsAzureArray=\n"}) {
+        kxtest::ScopedSettings settings(ini);
         EXPECT_EQ(GetArrayNameFromReg(), "Azure-Default-MSI");
     }
     kxtest::ScopedSettings settings("[Ferrolink]\nsAzureArray=MyArray\n");

@@ -23,83 +23,59 @@ HttpWebProxyInfo ProxyFor(const std::string& ini) {
     return api.GetProxyInfo();
 }
 
-TEST(ProxySettings, NoneByDefault) {
-    const HttpWebProxyInfo proxy = ProxyFor("[Ferrolink]\n");
-    EXPECT_FALSE(proxy.useProxy);
-    EXPECT_FALSE(proxy.useAuthentication);
-    EXPECT_EQ(proxy.proxy, "");
+std::string WithPassword(const std::string& ini, const char* key, const char* password) {
+    return ini + key + "=" + KXPassword::encrypt(password) + "\n";
 }
 
-TEST(ProxySettings, InstallationProxyIsSiteColonPort) {
-    const HttpWebProxyInfo proxy = ProxyFor(kInstallationProxy);
-    EXPECT_TRUE(proxy.useProxy);
-    EXPECT_EQ(proxy.proxy, "proxy.example:3128");
-    EXPECT_FALSE(proxy.useAuthentication);
-}
+struct ProxyCase {
+    std::string ini;
+    bool useProxy;
+    std::string proxy;
+    bool useAuthentication;
+    std::string user;
+    std::string password;
+};
 
-TEST(ProxySettings, InstallationProxyWithoutPortOrAtZeroAddressIsOff) {
-    EXPECT_FALSE(ProxyFor("[GlobalParam]\nSENDLOGS_USE_HTTP_PROXY=1\n"
-                          "SENDLOGS_HTTP_PROXY_SITE=proxy.example\n")
-                     .useProxy);
-    EXPECT_FALSE(ProxyFor("[GlobalParam]\nSENDLOGS_USE_HTTP_PROXY=1\n"
-                          "SENDLOGS_HTTP_PROXY_SITE=0.0.0.0\nSENDLOGS_HTTP_PROXY_PORT=8080\n")
-                     .useProxy);
-    EXPECT_FALSE(ProxyFor("[GlobalParam]\nSENDLOGS_USE_HTTP_PROXY=0\n"
-                          "SENDLOGS_HTTP_PROXY_SITE=proxy.example\nSENDLOGS_HTTP_PROXY_PORT=8080\n")
-                     .useProxy);
-}
-
-TEST(ProxySettings, InstallationAuthenticationDecryptsThePassword) {
-    const std::string ini = std::string(kInstallationProxy) +
-                            "MARLGATE_USE_PROXY_AUTHENTICATION=1\n"
-                            "SENDLOGS_HTTP_PROXY_USER=alice\n"
-                            "SENDLOGS_HTTP_PROXY_PASSWORD=" +
-                            KXPassword::encrypt("s3cret") + "\n";
-    const HttpWebProxyInfo proxy = ProxyFor(ini);
-    EXPECT_TRUE(proxy.useAuthentication);
-    EXPECT_EQ(proxy.user, "alice");
-    EXPECT_EQ(proxy.password, "s3cret");
-}
-
-TEST(ProxySettings, InstallationAuthenticationWithoutPasswordIsDropped) {
-    const std::string ini = std::string(kInstallationProxy) +
-                            "MARLGATE_USE_PROXY_AUTHENTICATION=1\nSENDLOGS_HTTP_PROXY_USER=alice\n";
-    const HttpWebProxyInfo proxy = ProxyFor(ini);
-    EXPECT_TRUE(proxy.useProxy);
-    EXPECT_FALSE(proxy.useAuthentication);
-}
-
-TEST(ProxySettings, ClientZeroAddressTurnsTheInstallationProxyOff) {
-    const HttpWebProxyInfo proxy =
-        ProxyFor(std::string(kInstallationProxy) + "[Ferrolink]\nhttpProxyName=0.0.0.0\n");
-    EXPECT_FALSE(proxy.useProxy);
-    EXPECT_EQ(proxy.proxy, "");
-    EXPECT_EQ(proxy.user, "");
-    EXPECT_EQ(proxy.password, "");
-}
-
-TEST(ProxySettings, ClientNameWithoutPortIsUsedUnchanged) {
-    EXPECT_EQ(ProxyFor("[Ferrolink]\nhttpProxyName=client.proxy\n").proxy, "client.proxy");
-    EXPECT_EQ(ProxyFor("[Ferrolink]\nhttpProxyName=client.proxy\nhttpProxyPort=0\n").proxy,
-              "client.proxy");
-    const HttpWebProxyInfo withPort =
-        ProxyFor(std::string(kInstallationProxy) +
-                 "[Ferrolink]\nhttpProxyName=client.proxy\nhttpProxyPort=8888\n");
-    EXPECT_TRUE(withPort.useProxy);
-    EXPECT_EQ(withPort.proxy, "client.proxy:8888");
-}
-
-TEST(ProxySettings, ClientCredentials) {
-    const HttpWebProxyInfo proxy = ProxyFor(
-        "[Ferrolink]\nhttpProxyName=client.proxy\nhttpProxyUser=bob\n"
-        "httpProxyPassword=" +
-        KXPassword::encrypt("pw-9") + "\n");
-    EXPECT_TRUE(proxy.useAuthentication);
-    EXPECT_EQ(proxy.user, "bob");
-    EXPECT_EQ(proxy.password, "pw-9");
-    const HttpWebProxyInfo noPassword =
-        ProxyFor("[Ferrolink]\nhttpProxyName=client.proxy\nhttpProxyUser=bob\n");
-    EXPECT_FALSE(noPassword.useAuthentication);
+TEST(ProxySettings, InstallationProxyThenTheClientsOwnSettings) {
+    const std::string installation = kInstallationProxy;
+    const std::string client = "[Ferrolink]\nhttpProxyName=client.proxy\n";
+    const std::string installationAuth =
+        installation + "MARLGATE_USE_PROXY_AUTHENTICATION=1\nSENDLOGS_HTTP_PROXY_USER=alice\n";
+    const ProxyCase cases[] = {
+        {"[Ferrolink]\n", false, "", false, "", ""},
+        {installation, true, "proxy.example:3128", false, "", ""},
+        // Without a port, at the zero address or switched off: no proxy.
+        {"[GlobalParam]\nSENDLOGS_USE_HTTP_PROXY=1\nSENDLOGS_HTTP_PROXY_SITE=proxy.example\n",
+         false, "", false, "", ""},
+        {"[GlobalParam]\nSENDLOGS_USE_HTTP_PROXY=1\n"
+         "SENDLOGS_HTTP_PROXY_SITE=0.0.0.0\nSENDLOGS_HTTP_PROXY_PORT=8080\n",
+         false, "", false, "", ""},
+        {"[GlobalParam]\nSENDLOGS_USE_HTTP_PROXY=0\n"
+         "SENDLOGS_HTTP_PROXY_SITE=proxy.example\nSENDLOGS_HTTP_PROXY_PORT=8080\n",
+         false, "", false, "", ""},
+        {WithPassword(installationAuth, "SENDLOGS_HTTP_PROXY_PASSWORD", "s3cret"), true,
+         "proxy.example:3128", true, "alice", "s3cret"},
+        {installationAuth, true, "proxy.example:3128", false, "alice", ""},
+        // The client's zero address turns the installation's proxy off.
+        {installation + "[Ferrolink]\nhttpProxyName=0.0.0.0\n", false, "", false, "", ""},
+        {client, true, "client.proxy", false, "", ""},
+        {client + "httpProxyPort=0\n", true, "client.proxy", false, "", ""},
+        {installation + client + "httpProxyPort=8888\n", true, "client.proxy:8888", false, "",
+         ""},
+        {WithPassword(client + "httpProxyUser=bob\n", "httpProxyPassword", "pw-9"), true,
+         "client.proxy", true, "bob", "pw-9"},
+        {client + "httpProxyUser=bob\n", true, "client.proxy", false, "bob", ""},
+    };
+    for (const ProxyCase& c : cases) {
+        const HttpWebProxyInfo proxy = ProxyFor(c.ini);
+        EXPECT_EQ(c.useProxy, proxy.useProxy) << c.ini;
+        EXPECT_EQ(c.proxy, proxy.proxy) << c.ini;
+        EXPECT_EQ(c.useAuthentication, proxy.useAuthentication) << c.ini;
+        if (c.useAuthentication || c.ini.find("0.0.0.0") != std::string::npos) {
+            EXPECT_EQ(c.user, proxy.user) << c.ini;
+            EXPECT_EQ(c.password, proxy.password) << c.ini;
+        }
+    }
 }
 
 TEST(RequestUrl, PartsThenQueryWithoutTrailingAmpersand) {
@@ -125,21 +101,18 @@ TEST(RequestMethods, LogTexts) {
     EXPECT_EQ(KxSnapAzureAPI::ConvertHttpReqToString(9), "");
 }
 
-TEST(RequestMethods, UnknownOperationSendsNothingAndSucceeds) {
-    KxSnapAzureAPI api;
-    AzureAPIRequest request;
-    request.operation = static_cast<AzureOperation>(77);
-    request.baseUrl = "https://unreachable.invalid/";
-    std::string response = "kept";
-    EXPECT_TRUE(api.SendRESTURLRequest(request, "", response).IsSuccess());
-    EXPECT_EQ(response, "kept");
-}
-
 TEST(RequestMethods, SendingBeforeTheContextFailsCleanly) {
     KxSnapAzureAPI api;
     std::string response;
     const CUxError err = api.SendGetRequest("https://unreachable.invalid/", AZURE_OP_GET, response);
     EXPECT_EQ(err.Code(), 774);
+    // An operation of no known kind sends nothing and succeeds.
+    AzureAPIRequest request;
+    request.operation = static_cast<AzureOperation>(77);
+    request.baseUrl = "https://unreachable.invalid/";
+    response = "kept";
+    EXPECT_TRUE(api.SendRESTURLRequest(request, "", response).IsSuccess());
+    EXPECT_EQ(response, "kept");
 }
 
 }  // namespace

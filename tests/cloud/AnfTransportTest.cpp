@@ -70,13 +70,21 @@ TEST_F(AnfTransportTest, BasePathKeepsWhatFollowsTheFirstScheme) {
     EXPECT_EQ("http://169.254.169.254/metadata/instance", url);
 }
 
-TEST_F(AnfTransportTest, ARequestBeforeConnectIsRefusedWithoutSending) {
+TEST_F(AnfTransportTest, RequestsBeforeConnectOrAfterDisconnectOrResetAreRefusedUnsent) {
     std::string response = "left over";
     EXPECT_FALSE(transport_.get("subscriptions", "", response));
     EXPECT_TRUE(response.empty());
     EXPECT_EQ(0, transport_.getHttpErrorCode());
     EXPECT_TRUE(server_.Requests().empty());
     EXPECT_TRUE(LogContains("Error:Connect module has to be called before making any queries."));
+
+    ASSERT_TRUE(Connect());
+    EXPECT_TRUE(transport_.disconnect());
+    EXPECT_FALSE(transport_.get("subscriptions", "", response));
+    ASSERT_TRUE(Connect());
+    transport_.reset();
+    EXPECT_FALSE(transport_.get("subscriptions", "", response));
+    EXPECT_EQ(2u, server_.Requests().size());  // the two token requests
 }
 
 TEST_F(AnfTransportTest, TheTokenRequestIsAMetaGetWithoutAuthorization) {
@@ -109,73 +117,47 @@ TEST_F(AnfTransportTest, LaterRequestsCarryTheStoredTokenValue) {
     EXPECT_FALSE(seen[0].HasHeader("Metadata"));
 }
 
-TEST_F(AnfTransportTest, MethodsMapOntoTheClientsMethods) {
-    for (const char* method : {"POST", "PUT", "DELETE", "PATCH"}) {
+TEST_F(AnfTransportTest, MethodsMapOntoTheClientsMethodsAndAnswersComeBackWhole) {
+    for (const char* method : {"POST", "PUT", "PATCH"}) {
         server_.OnFixed(method, "/r", {200, R"({"ok":true})", {}});
     }
+    server_.OnFixed("DELETE", "/r", {204, "", {}});
+    server_.OnFixed("GET", "/missing",
+                    {404, R"({"error":{"code":"ResourceNotFound","message":"no"}})", {}});
+    server_.OnFixed("PUT", "/snap",
+                    {202, "{}", {{"Azure-AsyncOperation", "http://127.0.0.1/op/1?x=y"}}});
     ASSERT_TRUE(Connect());
     std::string response;
     EXPECT_TRUE(transport_.post("r", R"({"a":1})", response));
     EXPECT_TRUE(transport_.put("r", R"({"b":2})", response));
-    EXPECT_TRUE(transport_.del("r", "", response));
     EXPECT_TRUE(transport_.patch("r", "{}", response));
+    EXPECT_EQ(R"({"ok":true})", response);
+    response = "old";
+    EXPECT_TRUE(transport_.del("r", "", response));  // an empty body is a success
+    EXPECT_TRUE(response.empty());
+    EXPECT_EQ(204, transport_.getHttpErrorCode());
     const std::vector<SeenRequest> seen = server_.RequestsTo("/r");
     ASSERT_EQ(4u, seen.size());
     EXPECT_EQ("POST", seen[0].method);
     EXPECT_EQ(R"({"a":1})", seen[0].body);
     EXPECT_EQ("PUT", seen[1].method);
-    EXPECT_EQ("DELETE", seen[2].method);
-    EXPECT_EQ("PATCH", seen[3].method);
-    EXPECT_EQ("{}", seen[3].body);
-}
+    EXPECT_EQ("PATCH", seen[2].method);
+    EXPECT_EQ("{}", seen[2].body);
+    EXPECT_EQ("DELETE", seen[3].method);
 
-TEST_F(AnfTransportTest, AnEmptyBodyIsASuccessWithAnEmptyResponse) {
-    server_.OnFixed("DELETE", "/gone", {204, "", {}});
-    ASSERT_TRUE(Connect());
-    std::string response = "old";
-    EXPECT_TRUE(transport_.del("gone", "", response));
-    EXPECT_TRUE(response.empty());
-    EXPECT_EQ(204, transport_.getHttpErrorCode());
-}
-
-TEST_F(AnfTransportTest, AFailureStatusKeepsStatusAndBody) {
-    server_.OnFixed("GET", "/missing",
-                    {404, R"({"error":{"code":"ResourceNotFound","message":"no"}})", {}});
-    ASSERT_TRUE(Connect());
-    std::string response;
+    // A failure status keeps status and body.
     EXPECT_FALSE(transport_.get("missing", "", response));
     EXPECT_EQ(404, transport_.getHttpErrorCode());
     EXPECT_NE(std::string::npos, response.find("ResourceNotFound"));
     EXPECT_TRUE(LogContains("Error while processing the request. URL["));
-}
 
-TEST_F(AnfTransportTest, ResponseHeadersComeBackAsWholeLines) {
-    server_.OnFixed("PUT", "/snap",
-                    {202, "{}", {{"Azure-AsyncOperation", "http://127.0.0.1/op/1?x=y"}}});
-    ASSERT_TRUE(Connect());
-    std::string response;
+    // Response headers come back as whole lines.
     ASSERT_TRUE(transport_.put("snap", "{}", response));
     std::string value = "old";
     ASSERT_TRUE(transport_.getResponseHeader("Azure-AsyncOperation:", value));
     EXPECT_NE(std::string::npos, value.find("http://127.0.0.1/op/1?x=y"));
     EXPECT_FALSE(transport_.getResponseHeader("Location:", value));
     EXPECT_TRUE(value.empty());
-}
-
-TEST_F(AnfTransportTest, DisconnectEndsOrdinaryRequests) {
-    ASSERT_TRUE(Connect());
-    EXPECT_TRUE(transport_.disconnect());
-    std::string response;
-    EXPECT_FALSE(transport_.get("subscriptions", "", response));
-    EXPECT_EQ(1u, server_.Requests().size());
-}
-
-TEST_F(AnfTransportTest, ResetReturnsToFreshButKeepsTheLogger) {
-    ASSERT_TRUE(Connect());
-    transport_.reset();
-    std::string response;
-    EXPECT_FALSE(transport_.get("subscriptions", "", response));
-    EXPECT_TRUE(LogContains("Error:Connect module has to be called before making any queries."));
 }
 
 TEST_F(AnfTransportTest, AFailedConnectionLeavesTheTransportUnconnected) {
@@ -189,24 +171,19 @@ TEST_F(AnfTransportTest, AFailedConnectionLeavesTheTransportUnconnected) {
     EXPECT_TRUE(LogContains("Error while processing the request. URL[http://127.0.0.1:9/"));
 }
 
-TEST_F(AnfTransportTest, DiagnosticLoggingNeverShowsTheToken) {
-    transport_.setLogging(true);
-    ASSERT_TRUE(Connect());
-    EXPECT_TRUE(LogContains("Computed URL [http://127.0.0.1:"));
-    EXPECT_TRUE(LogContains("Response for URL [http://127.0.0.1:"));
-    EXPECT_TRUE(LogContains(R"("access_token":"*****")"));
-    for (const kxsnap::LogEntry& entry : host_.Log()) {
-        EXPECT_EQ(std::string::npos, entry.text.find("secret-payload")) << entry.text;
-    }
-}
-
-TEST_F(AnfTransportTest, DiagnosticLoggingReportsEmptyAnswers) {
+TEST_F(AnfTransportTest, DiagnosticLoggingNeverShowsTheTokenAndReportsEmptyAnswers) {
     server_.OnFixed("DELETE", "/gone", {200, "", {}});
     transport_.setLogging(true);
     ASSERT_TRUE(Connect());
     std::string response;
     EXPECT_TRUE(transport_.del("gone", "", response));
+    EXPECT_TRUE(LogContains("Computed URL [http://127.0.0.1:"));
+    EXPECT_TRUE(LogContains("Response for URL [http://127.0.0.1:"));
+    EXPECT_TRUE(LogContains(R"("access_token":"*****")"));
     EXPECT_TRUE(LogContains("Empty response received for request. URL["));
+    for (const kxsnap::LogEntry& entry : host_.Log()) {
+        EXPECT_EQ(std::string::npos, entry.text.find("secret-payload")) << entry.text;
+    }
 }
 
 TEST(AnfMasking, SecretsAreMaskedAndEverythingElseKept) {
@@ -228,10 +205,6 @@ TEST(AnfMasking, SecretsAreMaskedAndEverythingElseKept) {
     transport.maskSensitiveDetails("<html>plain</html>", out);
     EXPECT_EQ("<html>plain</html>", out);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(AnfEndpoints, PublicCloudUnlessATestBaseIsSet) {
     {

@@ -27,7 +27,7 @@ std::vector<KXSO::SnapInfo*> DeviceList(TestHost& host) {
     return std::vector<KXSO::SnapInfo*>(host.devices(), host.devices() + host.count());
 }
 
-TEST(CloudUtil, OnlyAzureHasAUtility) {
+TEST(CloudUtil, OnlyAzureHasAUtilityAndOnlyNetAppFilesAnEngine) {
     TestHost host;
     std::shared_ptr<KXSnapCloudUtil> azure = KXSnapCloudUtil::getInstance(100, host.util());
     ASSERT_NE(nullptr, azure);
@@ -35,13 +35,14 @@ TEST(CloudUtil, OnlyAzureHasAUtility) {
     EXPECT_EQ(host.util(), azure->osUtil());
     EXPECT_EQ(nullptr, KXSnapCloudUtil::getInstance(101, host.util()));
     EXPECT_EQ(nullptr, KXSnapCloudUtil::getInstance(-1, host.util()));
-}
-
-TEST(CloudUtil, TheNetAppFilesEngineIsThereFromTheStart) {
-    TestHost host;
     KXSnapCloudAzureUtil util(host.util());
     ASSERT_EQ(1u, util.serviceEngineDevices().size());
     EXPECT_TRUE(util.serviceEngineDevices().at(101).empty());
+
+    std::unique_ptr<KXSnapMicroEngine> engine = KXSnapMicroEngine::getInstance(101);
+    EXPECT_NE(nullptr, dynamic_cast<KXSnapAzureNetApp*>(engine.get()));
+    EXPECT_EQ(nullptr, KXSnapMicroEngine::getInstance(5));
+    EXPECT_EQ(nullptr, KXSnapMicroEngine::getInstance(100));
 }
 
 TEST(CloudUtil, CheckSupportTakesTagsAndRemovesNetAppFilesRecordsOnly) {
@@ -95,14 +96,6 @@ TEST(CloudUtil, AssignFilesUnderAnyEngineAndCacheAnswersFalse) {
     int other = 5;
     EXPECT_TRUE(util.assignSnapEngine(&host.Record(0), other));
     EXPECT_EQ(0, host.Record(0).data().snapEngineId);
-}
-
-TEST(MicroEngine, OnlyNetAppFilesHasAServiceEngine) {
-    std::unique_ptr<KXSnapMicroEngine> engine = KXSnapMicroEngine::getInstance(101);
-    ASSERT_NE(nullptr, engine);
-    EXPECT_NE(nullptr, dynamic_cast<KXSnapAzureNetApp*>(engine.get()));
-    EXPECT_EQ(nullptr, KXSnapMicroEngine::getInstance(5));
-    EXPECT_EQ(nullptr, KXSnapMicroEngine::getInstance(100));
 }
 
 TEST(CloudEngine, APhaseBeforeInitializationFails) {
@@ -202,42 +195,47 @@ TEST_F(NetAppEngineTest, AConfiguredArrayAndTunablesAreUsed) {
         "[MyNetAppArray]"));
 }
 
-TEST_F(NetAppEngineTest, ARecordAlreadyFiledKeepsItsArray) {
+TEST_F(NetAppEngineTest, RecordsTheHostAnswersOddlyKeepTheirArrayOrFailWithTheirMessage) {
     kxtest::ScopedSettings settings("[Ferrolink]\n");
-    TestHost host;
-    kxsnap::RecordData data = AnfRecord(1);
-    data.arrayName = "Existing";
-    data.arrayId = 4;
-    host.Add(data);
-    auto engine = Prepared(host);
-    EXPECT_TRUE(engine->processDeviceDetails());
-    EXPECT_EQ("Existing", host.Record(0).data().arrayName.value_or(""));
-    EXPECT_TRUE(host.Logged("Fetching configs for array [Existing]."));
-}
-
-TEST_F(NetAppEngineTest, ARefusedArrayFailsWithItsMessage) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
-    TestHost host;
-    kxsnap::RecordData data = AnfRecord(1);
-    data.refuse = {"setArrayName"};
-    host.Add(data);
-    auto engine = Prepared(host);
-    EXPECT_FALSE(engine->processDeviceDetails());
-    EXPECT_EQ(62008, host.Record(0).data().errorCode);
-    EXPECT_EQ("Failed to set array as [AzureNetAppFiles-Default-MI] for snap [1]",
-              host.Record(0).data().errorText);
-}
-
-TEST_F(NetAppEngineTest, ArrayInformationMissingIsOnlyAWarning) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
-    TestHost host;
-    kxsnap::RecordData data = AnfRecord(1);
-    data.refuse = {"getArrayInfo"};
-    host.Add(data);
-    auto engine = Prepared(host);
-    EXPECT_TRUE(engine->processDeviceDetails());
-    EXPECT_TRUE(host.Logged("Warning, failed to fetch array information for array num [1]."));
-    EXPECT_TRUE(host.Logged("Fetching configs for array []."));
+    struct Case {
+        void (*change)(kxsnap::RecordData&);
+        bool success;
+        int errorCode;
+        const char* errorText;
+        std::vector<const char*> logged;
+        const char* arrayName;
+    };
+    const Case cases[] = {
+        {[](kxsnap::RecordData& d) { d.arrayName = "Existing", d.arrayId = 4; }, true, 0, "",
+         {"Fetching configs for array [Existing]."}, "Existing"},
+        {[](kxsnap::RecordData& d) { d.refuse = {"setArrayName"}; }, false, 62008,
+         "Failed to set array as [AzureNetAppFiles-Default-MI] for snap [1]", {}, nullptr},
+        {[](kxsnap::RecordData& d) { d.refuse = {"getArrayInfo"}; }, true, 0, "",
+         {"Warning, failed to fetch array information for array num [1].",
+          "Fetching configs for array []."},
+         nullptr},
+        // An error the record already carries is never overwritten.
+        {[](kxsnap::RecordData& d) {
+             d.sourceDevicePath = "no device name", d.errorCode = 123, d.errorText = "first";
+         },
+         false, 123, "first", {}, nullptr},
+    };
+    for (const Case& c : cases) {
+        TestHost host;
+        kxsnap::RecordData data = AnfRecord(1);
+        c.change(data);
+        host.Add(data);
+        auto engine = Prepared(host);
+        EXPECT_EQ(c.success, engine->processDeviceDetails()) << c.errorText;
+        EXPECT_EQ(c.errorCode, host.Record(0).data().errorCode);
+        EXPECT_EQ(c.errorText, host.Record(0).data().errorText);
+        for (const char* line : c.logged) {
+            EXPECT_TRUE(host.Logged(line)) << line;
+        }
+        if (c.arrayName != nullptr) {
+            EXPECT_EQ(c.arrayName, host.Record(0).data().arrayName.value_or(""));
+        }
+    }
 }
 
 TEST_F(NetAppEngineTest, HostileSourceDeviceNamesFailQuicklyWithTheirMessage) {
@@ -282,20 +280,6 @@ TEST_F(NetAppEngineTest, SourceDeviceNameGivesShareAndServer) {
     EXPECT_EQ("exports/vol1", snapObj.devInfo.sharePath);
     EXPECT_EQ("10.0.0.4", snapObj.devInfo.arrayName);
     EXPECT_EQ("10.0.0.4:/exports/vol1", snapObj.deviceName);
-}
-
-TEST_F(NetAppEngineTest, AnExistingErrorOnTheRecordIsNeverOverwritten) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
-    TestHost host;
-    kxsnap::RecordData data = AnfRecord(1);
-    data.sourceDevicePath = "no device name";
-    data.errorCode = 123;
-    data.errorText = "first";
-    host.Add(data);
-    auto engine = Prepared(host);
-    EXPECT_FALSE(engine->processDeviceDetails());
-    EXPECT_EQ(123, host.Record(0).data().errorCode);
-    EXPECT_EQ("first", host.Record(0).data().errorText);
 }
 
 TEST_F(NetAppEngineTest, AnEngineWithoutRecordsIsNotInitialized) {

@@ -213,26 +213,6 @@ TEST_F(MapUnmapTest, FailedAttachLeavesNothingBehind) {
     }
 }
 
-TEST_F(MapUnmapTest, ErrorAnswerToTheAttachLeavesNothingBehind) {
-    UseSettings(kPerDevice);
-    auto host = BackedUpHost();
-    InjectFault("PUT", "virtualMachines/", azemu::FaultAction::Error);
-    EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1);
-    EXPECT_FALSE(DiskExists("snap-sdc_CLONE"));
-    EXPECT_EQ(emu_->dataDisks().size(), 4u);
-}
-
-TEST_F(MapUnmapTest, DiskThatNeverProvisionsIsRemoved) {
-    UseSettings(std::string(kPerDevice) + "nAzureRESTAPIReqWaitTimeSecs=0\n");
-    auto host = BackedUpHost();
-    InjectFault("PUT", "/disks/", azemu::FaultAction::AsyncNeverEnd);
-    EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1);
-    EXPECT_EQ(ErrorCode(*host, 0), 62009);
-    EXPECT_FALSE(DiskExists("snap-sdc_CLONE"));
-    EXPECT_EQ(emu_->dataDisks().size(), 4u);
-    EXPECT_TRUE(Sent("PUT", "/virtualMachines/").empty());
-}
-
 TEST_F(MapUnmapTest, DeviceThatNeverAppearsLeavesTheDiskAttachedAndSaysSo) {
     for (const char* mode : {"bulk", "per-device"}) {
         StartEmulator(FourDiskScenario());

@@ -31,14 +31,11 @@ TEST_F(AdminApiTest, FaultsCanBeInjectedListedAndCleared) {
     EXPECT_EQ(admin("GET", "/_emulator/faults").json().size(), 0u);
 }
 
-TEST_F(AdminApiTest, BadInputGetsA400) {
+TEST_F(AdminApiTest, SettingsArePatchedAndBadInputGetsA400) {
     EXPECT_EQ(admin("POST", "/_emulator/faults", "{oops").status, 400);
     EXPECT_EQ(admin("POST", "/_emulator/faults", R"({"action":"nope"})").status, 400);
     EXPECT_EQ(admin("PATCH", "/_emulator/settings", R"({"deleteMissingStatus":500})").status, 400);
     EXPECT_EQ(admin("GET", "/_emulator/nothing-here").status, 404);
-}
-
-TEST_F(AdminApiTest, SettingsArePatched) {
     Reply r = admin("PATCH", "/_emulator/settings", R"({"asyncOperationDelayMs":120})");
     ASSERT_EQ(r.status, 200) << r.body;
     EXPECT_EQ(emu_->settings().asyncOperationDelayMs, 120);
@@ -66,6 +63,12 @@ TEST_F(AdminApiTest, LogConnectionsStateAndEndpoints) {
     Json endpoints = admin("GET", "/_emulator/endpoints").json();
     EXPECT_EQ(endpoints["arm"], emu_->armUrl());
     EXPECT_EQ(endpoints["caFile"], emu_->caFile());
+
+    Json devices = admin("GET", "/_emulator/devices").json();
+    EXPECT_EQ(devices["devices"].size(), 6u);
+    Reply settled = admin("POST", "/_emulator/devices/settle?timeout=1");
+    ASSERT_EQ(settled.status, 200);
+    EXPECT_EQ(settled.json()["settled"], true);
 }
 
 TEST_F(AdminApiTest, ResetAndCompletePending) {
@@ -80,14 +83,6 @@ TEST_F(AdminApiTest, ResetAndCompletePending) {
     EXPECT_EQ(arm("GET", snapshotPath("pending")).status, 404);  // the token survived the reset
 }
 
-TEST_F(AdminApiTest, SettleAndDevices) {
-    Json devices = admin("GET", "/_emulator/devices").json();
-    EXPECT_EQ(devices["devices"].size(), 6u);
-    Reply settled = admin("POST", "/_emulator/devices/settle?timeout=1");
-    ASSERT_EQ(settled.status, 200);
-    EXPECT_EQ(settled.json()["settled"], true);
-}
-
 TEST_F(AdminApiTest, ResourceAndTokenEndpoints) {
     Reply r = admin("GET", "/_emulator/resource?id=" + emu_->diskId("data0"));
     ASSERT_EQ(r.status, 200);
@@ -95,6 +90,10 @@ TEST_F(AdminApiTest, ResourceAndTokenEndpoints) {
     EXPECT_EQ(admin("GET", "/_emulator/resource?id=/nothing").status, 404);
     token_ = admin("POST", "/_emulator/token").json()["access_token"];
     EXPECT_EQ(arm("GET", vmPath()).status, 200);
+    // Also served on the HTTPS listener.
+    auto [base, prefix] = splitUrl(emu_->armUrl());
+    Client c(base, emu_->caFile());
+    EXPECT_EQ(c.send("GET", "/_emulator/health").json()["ok"], true);
 }
 
 // What `curl -X POST URL` sends: no body and no Content-Length.
@@ -120,14 +119,6 @@ TEST_F(AdminApiTest, PostsWithoutABodyAreServed) {
         port, "POST /_emulator/token HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
     EXPECT_NE(reply.find("access_token"), std::string::npos);
-}
-
-TEST_F(AdminApiTest, AlsoServedOnTheHttpsListener) {
-    auto [base, prefix] = splitUrl(emu_->armUrl());
-    Client c(base, emu_->caFile());
-    Reply r = c.send("GET", "/_emulator/health");
-    EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.json()["ok"], true);
 }
 
 }  // namespace

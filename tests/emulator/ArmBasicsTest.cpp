@@ -56,22 +56,9 @@ TEST_F(ArmBasicsTest, PathsAreComparedWithoutRegardToCase) {
     EXPECT_EQ(arm("GET", vmPath(), "", "2018-04-01").status, 200);
     Reply upper = arm("GET", vmPath() + "?API-VERSION=2018-04-01", "", "");
     EXPECT_EQ(upper.status, 200) << upper.body;
-}
-
-TEST_F(ArmBasicsTest, DoubledSlashesAreAccepted) {
-    EXPECT_EQ(arm("GET", "/" + vmPath()).status, 200);
-    std::string doubled = vmPath();
+    std::string doubled = vmPath();  // doubled slashes are accepted too
     doubled.replace(doubled.find("/resourceGroups"), 1, "//");
     EXPECT_EQ(arm("GET", doubled).status, 200);
-}
-
-TEST_F(ArmBasicsTest, ResourcesAreReadableByTheirOwnId) {
-    Json disk = arm("GET", diskPath("data0")).json();
-    std::string id = disk["id"];
-    ASSERT_EQ(id.front(), '/');
-    Reply again = arm("GET", id.substr(1));
-    ASSERT_EQ(again.status, 200);
-    EXPECT_EQ(again.json()["id"], id);
 }
 
 TEST_F(ArmBasicsTest, ApiVersionIsRequiredAndMustBeKnown) {
@@ -118,28 +105,6 @@ TEST_F(ArmBasicsTest, MalformedBodiesGetBadRequestAndTheEmulatorCarriesOn) {
                    400, "InvalidRequestContent");
     expectArmError(arm("POST", diskPath("data0")), 405, "MethodNotAllowed");
     EXPECT_EQ(arm("GET", vmPath()).status, 200);
-}
-
-TEST_F(ArmBasicsTest, AnswersCarryRequestIds) {
-    Reply r = arm("GET", vmPath());
-    EXPECT_FALSE(r.header("x-ms-request-id").empty());
-    EXPECT_FALSE(r.header("x-ms-correlation-request-id").empty());
-    EXPECT_NE(r.header("Content-Type").find("application/json"), std::string::npos);
-}
-
-TEST_F(ArmBasicsTest, ListsAndSubscriptionDocuments) {
-    Json disks = arm("GET", groupPath() + "/providers/Microsoft.Compute/disks").json();
-    // Both VMs' OS disks, data0, data1, otherdisk, spare and regional.
-    EXPECT_EQ(disks["value"].size(), 7u);
-    Json rg = arm("GET", groupPath(), "", "2019-11-01").json();
-    EXPECT_EQ(rg["name"], "Test-RG");
-    Json sub = arm("GET", "subscriptions/" + emu_->subscriptionId(), "", "2019-11-01").json();
-    EXPECT_EQ(sub["subscriptionId"], emu_->subscriptionId());
-}
-
-TEST_F(ArmBasicsTest, ListensOnLoopbackOnly) {
-    EXPECT_EQ(emu_->armUrl().rfind("https://127.0.0.1:", 0), 0u);
-    EXPECT_EQ(emu_->imdsUrl().rfind("http://127.0.0.1:", 0), 0u);
 }
 
 }  // namespace

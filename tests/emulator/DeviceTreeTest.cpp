@@ -45,12 +45,9 @@ protected:
 };
 
 TEST(DeviceNamesTest, NamesFollowTheKernelsScheme) {
-    EXPECT_EQ(scsiDiskName(0), "sda");
-    EXPECT_EQ(scsiDiskName(25), "sdz");
-    EXPECT_EQ(scsiDiskName(26), "sdaa");
-    EXPECT_EQ(scsiDiskName(27), "sdab");
-    EXPECT_EQ(scsiDiskName(701), "sdzz");
-    EXPECT_EQ(scsiDiskName(702), "sdaaa");
+    const std::pair<int, const char*> names[] = {{0, "sda"},   {25, "sdz"},  {26, "sdaa"},
+                                                 {27, "sdab"}, {701, "sdzz"}, {702, "sdaaa"}};
+    for (const auto& [index, name] : names) EXPECT_EQ(scsiDiskName(index), name);
 }
 
 TEST_F(DeviceTreeTest, InitialLayoutLooksLikeAnAzureVm) {
@@ -71,16 +68,7 @@ TEST_F(DeviceTreeTest, InitialLayoutLooksLikeAnAzureVm) {
     EXPECT_TRUE(exists(r + "/sys/block/loop0"));
     EXPECT_TRUE(exists(r + "/sys/block/dm-0"));
     EXPECT_FALSE(exists(r + "/sys/block/loop0/device"));
-
-    int scsiEntries = 0;
-    for (const auto& e : fs::directory_iterator(r + "/sys/block/sdc/device/scsi_device")) {
-        (void)e;
-        ++scsiEntries;
-    }
-    EXPECT_EQ(scsiEntries, 1);
-
-    std::vector<BlockDevice> devices = emu_->devices();
-    ASSERT_EQ(devices.size(), 6u);
+    EXPECT_EQ(emu_->devices().size(), 6u);
 }
 
 TEST_F(DeviceTreeTest, NewDevicesTakeTheFirstFreeName) {
@@ -164,31 +152,12 @@ TEST_F(DeviceTreeTest, ConcurrentReadersNeverSeeAHalfMadeDevice) {
     EXPECT_GT(sightings, 0);
 }
 
-TEST_F(DeviceTreeTest, ResetLaysTheScenarioOutAgain) {
-    ASSERT_EQ(attach(2, "spare").status, 200);
-    ASSERT_EQ(detachLun(0).status, 200);
-    emu_->reset();
-    EXPECT_TRUE(exists(root() + "/dev/disk/azure/scsi1/lun0"));
-    EXPECT_FALSE(exists(root() + "/dev/disk/azure/scsi1/lun2"));
-    EXPECT_EQ(getVm()["properties"]["storageProfile"]["dataDisks"].size(), 2u);
-}
-
 TEST_F(DeviceTreeTest, ARootWithSomeoneElsesTreeIsRefused) {
     TempDir foreign;
     fs::create_directories(foreign / "sys/block");
     Emulator other(baseScenario(), foreign.path());
     EXPECT_THROW(other.start(), std::runtime_error);
     EXPECT_TRUE(exists(foreign / "sys/block"));
-}
-
-TEST_F(DeviceTreeTest, ExtraDevicesWithAScsiAddress) {
-    Json scenario = baseScenario();
-    scenario["blockDevices"].push_back({{"name", "sr0"}, {"scsiAddress", "2:0:0:0"}});
-    scenario["blockDevices"].push_back("nvme0n1");
-    restart(scenario);
-    EXPECT_TRUE(exists(root() + "/sys/block/sr0/device/scsi_device/2:0:0:0"));
-    EXPECT_TRUE(exists(root() + "/sys/block/nvme0n1"));
-    EXPECT_FALSE(exists(root() + "/dev/disk/azure/scsi1/lun2"));
 }
 
 }  // namespace

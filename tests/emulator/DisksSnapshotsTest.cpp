@@ -1,6 +1,4 @@
 // Snapshots and disks: creation by copy, provisioning, the rules Compute enforces, deletion.
-#include <thread>
-
 #include "TestSupport.h"
 
 namespace azemu::test {
@@ -28,29 +26,6 @@ protected:
     }
 };
 
-TEST_F(DisksSnapshotsTest, FullSnapshotOfADisk) {
-    Reply r = createSnapshot("s1", "data1");
-    ASSERT_EQ(r.status, 202) << r.body;
-    EXPECT_EQ(r.json()["properties"]["provisioningState"], "Updating");
-    EXPECT_EQ(r.header("Azure-AsyncOperation").rfind(emu_->armUrl(), 0), 0u);
-
-    Json s = getSnapshot("s1");
-    EXPECT_EQ(s["name"], "s1");
-    // A new resource's id spells the group as the creating request did.
-    EXPECT_EQ(s["id"], "/" + snapshotPath("s1"));
-    EXPECT_EQ(s["type"], "Microsoft.Compute/snapshots");
-    EXPECT_EQ(s["location"], "westeurope");
-    EXPECT_EQ(s["sku"]["name"], "Standard_LRS");
-    EXPECT_EQ(s["properties"]["provisioningState"], "Succeeded");
-    EXPECT_EQ(s["properties"]["creationData"]["createOption"], "Copy");
-    // Normalised to the source's own id, whatever form the request used.
-    EXPECT_EQ(s["properties"]["creationData"]["sourceResourceId"], emu_->diskId("data1"));
-    EXPECT_EQ(s["properties"]["diskSizeGB"], 200);
-    EXPECT_TRUE(s["properties"]["timeCreated"].is_string());
-    EXPECT_EQ(s["tags"]["SnapShotCreatedByTest"], "job 7");
-    EXPECT_FALSE(s["properties"].contains("incremental"));  // not in 2018-04-01 documents
-}
-
 TEST_F(DisksSnapshotsTest, IncrementalSnapshotsNeedApiVersion20190301) {
     Json body = {{"location", "westeurope"},
                  {"properties",
@@ -67,36 +42,13 @@ TEST_F(DisksSnapshotsTest, IncrementalSnapshotsNeedApiVersion20190301) {
     Json s = getSnapshot("inc", "2019-03-01");
     EXPECT_EQ(s["properties"]["incremental"], true);
     EXPECT_EQ(s["properties"]["diskState"], "Unattached");
-}
 
-TEST_F(DisksSnapshotsTest, IncrementalSnapshotsCanBeRefusedSoTheFullFallbackRuns) {
-    Settings s = emu_->settings();
-    s.incrementalSnapshots = false;
-    emu_->setSettings(s);
-    EXPECT_EQ(createSnapshot("inc", "data0", true).status, 400);
+    // Refused by setting, so that the plug-in's fall-back to a full snapshot runs.
+    Settings settings = emu_->settings();
+    settings.incrementalSnapshots = false;
+    emu_->setSettings(settings);
+    EXPECT_EQ(createSnapshot("inc2", "data0", true).status, 400);
     EXPECT_EQ(createSnapshot("full", "data0", false).status, 202);
-}
-
-TEST_F(DisksSnapshotsTest, ProvisioningStateMovesOnAfterTheConfiguredDelay) {
-    Settings s = emu_->settings();
-    s.provisioningDelayMs = 200;
-    emu_->setSettings(s);
-    auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(createSnapshot("slow", "data0").status, 202);
-    EXPECT_EQ(getSnapshot("slow")["properties"]["provisioningState"], "Updating");
-    EXPECT_TRUE(waitUntil(
-        [&] { return getSnapshot("slow")["properties"]["provisioningState"] == "Succeeded"; }));
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
-}
-
-TEST_F(DisksSnapshotsTest, SourceUriIsAcceptedAsTheSource) {
-    Json body = {
-        {"location", "westeurope"},
-        {"properties",
-         {{"creationData", {{"createOption", "Copy"}, {"sourceUri", emu_->diskId("data0")}}}}}};
-    ASSERT_EQ(arm("PUT", snapshotPath("viauri"), body.dump(), "2019-11-01").status, 202);
-    EXPECT_EQ(getSnapshot("viauri")["properties"]["creationData"]["sourceResourceId"],
-              emu_->diskId("data0"));
 }
 
 TEST_F(DisksSnapshotsTest, BadSourcesAndMissingMembersAreRefused) {
@@ -145,26 +97,12 @@ TEST_F(DisksSnapshotsTest, SameNameWithAnotherSourceConflictsSameSourceUpdates) 
     EXPECT_EQ(getSnapshot("s1")["tags"], Json({{"second", "run"}}));
 }
 
-TEST_F(DisksSnapshotsTest, DiskFromSnapshotKeepsZonesSkuAndTags) {
-    Reply r = createDiskFrom("restored", "data0-snap", {{"zones", {"2"}}});
-    ASSERT_EQ(r.status, 202) << r.body;
-    Json d = arm("GET", diskPath("restored")).json();
-    EXPECT_EQ(d["sku"]["name"], "Premium_LRS");
-    EXPECT_EQ(d["zones"], Json::array({"2"}));
-    EXPECT_EQ(d["properties"]["creationData"]["sourceResourceId"], emu_->snapshotId("data0-snap"));
-    EXPECT_EQ(d["properties"]["diskSizeGB"], 100);
-    EXPECT_EQ(d["tags"]["DiskCreatedByTest"], "from data0-snap");
-    EXPECT_FALSE(d.contains("managedBy"));
-}
-
-TEST_F(DisksSnapshotsTest, AnAttachedDiskCannotBeDeleted) {
+TEST_F(DisksSnapshotsTest, DeletesCompleteAtOnceSoTheNameCanBeReusedButNotOfAttachedDisks) {
     Reply r = arm("DELETE", diskPath("data0"));
     EXPECT_EQ(r.status, 409);
     EXPECT_EQ(r.json()["error"]["code"], "OperationNotAllowed");
     EXPECT_EQ(arm("GET", diskPath("data0")).status, 200);
-}
 
-TEST_F(DisksSnapshotsTest, DeletesCompleteAtOnceSoTheNameCanBeReused) {
     ASSERT_EQ(createSnapshot("s1", "data0").status, 202);
     EXPECT_EQ(arm("DELETE", snapshotPath("s1")).status, 200);
     EXPECT_EQ(arm("GET", snapshotPath("s1")).json()["error"]["code"], "ResourceNotFound");
@@ -184,31 +122,6 @@ TEST_F(DisksSnapshotsTest, DeleteOfAMissingResourceAnswersAsConfigured) {
     Reply r = arm("DELETE", snapshotPath("never"));
     EXPECT_EQ(r.status, 404);
     EXPECT_EQ(r.json()["error"]["code"], "ResourceNotFound");
-}
-
-TEST_F(DisksSnapshotsTest, SlowDeletesAreAsynchronous) {
-    Settings s = emu_->settings();
-    s.deleteDelayMs = 150;
-    emu_->setSettings(s);
-    Reply r = arm("DELETE", snapshotPath("data0-snap"));
-    ASSERT_EQ(r.status, 202);
-    EXPECT_FALSE(r.header("Azure-AsyncOperation").empty());
-    EXPECT_EQ(getSnapshot("data0-snap")["properties"]["provisioningState"], "Deleting");
-    EXPECT_EQ(waitForOperation(r.header("Azure-AsyncOperation"))["status"], "Succeeded");
-    EXPECT_EQ(arm("GET", snapshotPath("data0-snap")).status, 404);
-}
-
-TEST_F(DisksSnapshotsTest, PatchReplacesTags) {
-    Reply r = arm("PATCH", snapshotPath("data0-snap"), R"({"tags":{"a":"b"}})");
-    ASSERT_EQ(r.status, 200);
-    EXPECT_EQ(getSnapshot("data0-snap")["tags"], Json({{"a", "b"}}));
-}
-
-TEST_F(DisksSnapshotsTest, SnapshotOperationStatusCarriesTheResource) {
-    Reply r = createSnapshot("s1", "data0", true);
-    Json status = waitForOperation(r.header("Azure-AsyncOperation"));
-    EXPECT_EQ(status["status"], "Succeeded");
-    EXPECT_EQ(status["properties"]["output"]["name"], "s1");
 }
 
 }  // namespace

@@ -19,42 +19,6 @@ TEST_F(ImdsTest, RefusesRequestsWithoutMetadataHeaderInItsOwnErrorShape) {
     }
 }
 
-TEST_F(ImdsTest, ComputeDocumentDescribesTheVmWithStringLeaves) {
-    Reply r = imds("metadata/instance/compute?api-version=2018-02-01");
-    ASSERT_EQ(r.status, 200) << r.body;
-    Json c = r.json();
-    EXPECT_EQ(c["name"], "testvm");
-    EXPECT_EQ(c["vmId"], "11111111-2222-4333-8444-555555555555");
-    EXPECT_EQ(c["subscriptionId"], emu_->subscriptionId());
-    EXPECT_EQ(c["resourceGroupName"], "Test-RG");  // as Azure spells it, not upper-cased
-    EXPECT_EQ(c["location"], "westeurope");
-    EXPECT_EQ(c["zone"], "2");
-    EXPECT_EQ(c["osType"], "Linux");
-    EXPECT_EQ(c["tags"], "owner:tests");
-    for (const auto& item : c.items()) {
-        EXPECT_TRUE(item.value().is_string()) << item.key() << " is not a string";
-    }
-}
-
-TEST_F(ImdsTest, InstanceDocumentCarriesNetworkAndCurrentDisks) {
-    Reply r = imds("metadata/instance?api-version=2019-08-15");
-    ASSERT_EQ(r.status, 200) << r.body;
-    Json doc = r.json();
-    EXPECT_EQ(doc["network"]["interface"][0]["ipv4"]["ipAddress"][0]["privateIpAddress"],
-              "10.1.2.5");
-    EXPECT_EQ(doc["network"]["interface"][0]["ipv4"]["subnet"][0]["prefix"], "24");
-    Json disks = doc["compute"]["storageProfile"]["dataDisks"];
-    ASSERT_EQ(disks.size(), 2u);
-    EXPECT_EQ(disks[1]["lun"], "1");
-    EXPECT_EQ(disks[1]["diskSizeGB"], "200");
-    EXPECT_EQ(disks[1]["managedDisk"]["id"], emu_->diskId("data1"));
-    EXPECT_EQ(doc["compute"]["resourceId"], emu_->vmResourceId());
-
-    ASSERT_EQ(attach(2, "spare").status, 200);
-    Json after = imds("metadata/instance/compute?api-version=2019-08-15").json();
-    EXPECT_EQ(after["storageProfile"]["dataDisks"].size(), 3u);
-}
-
 TEST_F(ImdsTest, ApiVersionMissingOrUnknownIsRefused) {
     Reply missing = imds("metadata/instance/compute");
     EXPECT_EQ(missing.status, 400);
@@ -104,11 +68,6 @@ TEST_F(ImdsTest, TokenRequestNeedsResourceAndAnIdentity) {
     Reply disabled = imds("metadata/identity/oauth2/token?api-version=2018-02-01&resource=x");
     EXPECT_EQ(disabled.status, 400);
     EXPECT_EQ(disabled.json()["error_description"], "Identity not found");
-}
-
-TEST_F(ImdsTest, MetadataIsNotServedOnTheResourceManagerListener) {
-    Reply r = arm("GET", "metadata/instance/compute?api-version=2018-02-01", "", "");
-    EXPECT_NE(r.status, 200);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // Injected faults on NetApp Files requests, the state file and admin API covering the new
 // resources, the scenario's NetApp and network members and the sample scenario.
-#include <fstream>
-
 #include "NetAppTestSupport.h"
 #include "Scenario.h"
 
@@ -79,25 +77,6 @@ TEST_F(NetAppFaultsStateTest, AnswerFaultsApplyToNetAppPaths) {
     EXPECT_EQ(anf("GET", snapshotPathOf("vol1", "unlinked")).status, 200);
 }
 
-TEST_F(NetAppFaultsStateTest, StateFileKeepsSnapshotsClonesAndContents) {
-    std::string stateFile = dir_ / "state.json";
-    restart(netAppScenario(), stateFile);
-    ASSERT_EQ(finish(putSnapshot("vol1", "kept"))["status"], "Succeeded");
-    std::string guid =
-        anf("GET", snapshotPathOf("vol1", "kept")).json()["properties"]["snapshotId"];
-    ASSERT_EQ(finish(anf("PUT", volumePath("KXClone-kept"),
-                         cloneBody("KXClone-kept", guid).dump()))["status"],
-              "Succeeded");
-    ASSERT_TRUE(emu_->setVolumeContent("share1", "vol1-v9"));
-
-    restart(netAppScenario(), stateFile);
-    EXPECT_EQ(volumeView("share1")->content, "vol1-v9");
-    ASSERT_NE(volumeView("KXClone-kept"), nullptr);
-    EXPECT_EQ(volumeView("KXClone-kept")->content, "vol1-v1");
-    EXPECT_EQ(volumeView("KXClone-kept")->clonedFrom, volumeId("vol1") + "/snapshots/kept");
-    EXPECT_EQ(anf("GET", snapshotPathOf("vol1", "kept")).json()["properties"]["snapshotId"], guid);
-}
-
 TEST_F(NetAppFaultsStateTest, AdminApiShowsVolumesAndStandsInForWrites) {
     Reply written = admin("POST", "/_emulator/netapp/content",
                           Json{{"volume", "share2"}, {"content", "vol2-v2"}}.dump());
@@ -160,23 +139,6 @@ TEST(NetAppScenarioTest, BadNetAppAndNetworkMembersAreRefusedByName) {
     EXPECT_NE(refused([&](Json& s) { s["netAppAcounts"] = Json::array(); }).find("netAppAcounts"),
               std::string::npos);
     EXPECT_EQ(refused([](Json&) {}), "");
-}
-
-TEST(NetAppScenarioTest, SampleScenarioGivesTheVmTwoReachableVolumes) {
-    std::ifstream in(AZEMU_SAMPLE_ANF_SCENARIO);
-    ASSERT_TRUE(in) << AZEMU_SAMPLE_ANF_SCENARIO;
-    TempDir dir;
-    Emulator emu(Json::parse(in), dir / "root");
-    emu.start();
-    auto volumes = emu.netAppVolumes();
-    ASSERT_EQ(volumes.size(), 2u);
-    Json state = emu.state();
-    int served = 0;
-    for (const auto& nic : state["networkInterfaces"])
-        served += nic["properties"]["hostedWorkloads"].size();
-    EXPECT_EQ(served, 2);
-    for (const auto& v : volumes)
-        EXPECT_FALSE(v.mountTargetIp.empty());
 }
 
 }  // namespace

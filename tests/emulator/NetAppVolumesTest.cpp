@@ -8,29 +8,6 @@ namespace {
 
 class NetAppVolumesTest : public NetAppTest {};
 
-TEST_F(NetAppVolumesTest, VolumesShowTheirExportPathAddressQuotaAndProtocols) {
-    Reply r = anf("GET", volumePath("vol1"));
-    ASSERT_EQ(r.status, 200) << r.body;
-    Json v = r.json();
-    EXPECT_EQ(v["id"], volumeId("vol1"));
-    EXPECT_EQ(v["name"], "acct1/pool1/vol1");
-    EXPECT_EQ(v["properties"]["creationToken"], "share1");
-    EXPECT_EQ(v["properties"]["usageThreshold"], 214748364800LL);
-    EXPECT_EQ(v["properties"]["protocolTypes"], Json::array({"NFSv3"}));
-    EXPECT_EQ(v["properties"]["mountTargets"][0]["ipAddress"], "10.1.3.4");
-    EXPECT_EQ(v["properties"]["subnetId"],
-              "/subscriptions/" + emu_->subscriptionId() +
-                  "/resourceGroups/net-rg/providers/Microsoft.Network/virtualNetworks/test-vnet/"
-                  "subnets/anf");
-
-    Json list = anf("GET", poolPath() + "/volumes").json();
-    ASSERT_EQ(list["value"].size(), 2u);
-    // vol2 had no address in the scenario: the subnet's first free one after vol1's.
-    EXPECT_EQ(list["value"][1]["properties"]["mountTargets"][0]["ipAddress"], "10.1.3.5");
-    EXPECT_EQ(list["value"][1]["properties"]["protocolTypes"], Json::array({"NFSv4.1"}));
-    EXPECT_EQ(list["value"][1]["properties"]["usageThreshold"], 107374182400LL);
-}
-
 TEST_F(NetAppVolumesTest, MissingResourcesAndWrongVersionsAnswerAsResourceManagerDoes) {
     Reply volume = anf("GET", volumePath("ghost"));
     EXPECT_EQ(volume.status, 404);
@@ -51,49 +28,6 @@ TEST_F(NetAppVolumesTest, MissingResourcesAndWrongVersionsAnswerAsResourceManage
               "MissingApiVersionParameter");
 }
 
-TEST_F(NetAppVolumesTest, SnapshotIsCreatedAsAnOperationWhoseStatusNamesIt) {
-    Reply created = putSnapshot("vol1", "snap-a");
-    ASSERT_EQ(created.status, 201) << created.body;
-    EXPECT_EQ(created.json()["name"], "acct1/pool1/vol1/snap-a");
-    Json status = finish(created);
-    EXPECT_EQ(status["status"], "Succeeded");
-    EXPECT_EQ(status["percentComplete"], 100);
-    std::string resource = status["properties"]["resourceName"];
-    EXPECT_EQ(resource, volumeId("vol1") + "/snapshots/snap-a");
-
-    // The client reads the snapshot back through the status document's resource name.
-    Json snap = anf("GET", resource.substr(1)).json();
-    Json vol = anf("GET", volumePath("vol1")).json();
-    EXPECT_EQ(snap["properties"]["provisioningState"], "Succeeded");
-    EXPECT_EQ(snap["properties"]["fileSystemId"], vol["properties"]["fileSystemId"]);
-    EXPECT_EQ(snap["properties"]["snapshotId"].get<std::string>().size(), 36u);
-    EXPECT_EQ(anf("GET", volumePath("vol1") + "/snapshots").json()["value"].size(), 2u);
-    EXPECT_EQ(volumeView("share1")->snapshots.back().content, "vol1-v1");
-
-    // Asking again for a snapshot that exists changes nothing.
-    Reply again = putSnapshot("vol1", "snap-a");
-    EXPECT_EQ(again.status, 200);
-    EXPECT_EQ(again.header("Azure-AsyncOperation"), "");
-    EXPECT_EQ(again.json()["properties"]["snapshotId"], snap["properties"]["snapshotId"]);
-}
-
-TEST_F(NetAppVolumesTest, OperationsTakeTheConfiguredTime) {
-    Settings s = emu_->settings();
-    s.asyncOperationDelayMs = 400;
-    emu_->setSettings(s);
-    Reply created = putSnapshot("vol1", "slow");
-    ASSERT_EQ(created.status, 201);
-    EXPECT_EQ(created.json()["properties"]["provisioningState"], "Creating");
-    Json running = armGetUrl(created.header("Azure-AsyncOperation")).json();
-    EXPECT_EQ(running["status"], "InProgress");
-    EXPECT_LT(running["percentComplete"].get<double>(), 100.0);
-    EXPECT_FALSE(running.contains("endTime"));
-    EXPECT_EQ(running["properties"]["resourceName"], volumeId("vol1") + "/snapshots/slow");
-    EXPECT_EQ(finish(created)["status"], "Succeeded");
-    EXPECT_EQ(anf("GET", snapshotPathOf("vol1", "slow")).json()["properties"]["provisioningState"],
-              "Succeeded");
-}
-
 TEST_F(NetAppVolumesTest, SnapshotDeleteIsAnOperationAndAMissingSnapshotIsAlreadyDeleted) {
     Reply deleted = anf("DELETE", snapshotPathOf("vol1", "old-snap"));
     ASSERT_EQ(deleted.status, 202) << deleted.body;
@@ -108,43 +42,6 @@ TEST_F(NetAppVolumesTest, SnapshotDeleteIsAnOperationAndAMissingSnapshotIsAlread
     Reply missing = anf("DELETE", snapshotPathOf("vol1", "old-snap"));
     EXPECT_EQ(missing.status, 404);
     EXPECT_EQ(missing.json()["error"]["code"], "ResourceNotFound");
-}
-
-TEST_F(NetAppVolumesTest, CloneIsANewVolumeWithItsOwnAddressAndTheSnapshotsContent) {
-    ASSERT_EQ(finish(putSnapshot("vol1", "snap-b"))["status"], "Succeeded");
-    std::string guid =
-        anf("GET", snapshotPathOf("vol1", "snap-b")).json()["properties"]["snapshotId"];
-    ASSERT_TRUE(emu_->setVolumeContent("share1", "vol1-v2"));  // written after the snapshot
-
-    Reply created = anf("PUT", volumePath("KXClone-b"), cloneBody("KXClone-b", guid).dump());
-    ASSERT_EQ(created.status, 201) << created.body;
-    Json status = finish(created);
-    EXPECT_EQ(status["status"], "Succeeded");
-    EXPECT_EQ(status["properties"]["resourceName"], volumeId("KXClone-b"));
-
-    Json clone = anf("GET", volumePath("KXClone-b")).json();
-    Json source = anf("GET", volumePath("vol1")).json();
-    EXPECT_EQ(clone["properties"]["creationToken"], "KXClone-b");
-    EXPECT_EQ(clone["properties"]["provisioningState"], "Succeeded");
-    // 10.1.3.4 to .6 serve vol1, vol2 and vol3.
-    EXPECT_EQ(clone["properties"]["mountTargets"][0]["ipAddress"], "10.1.3.7");
-    EXPECT_NE(clone["properties"]["fileSystemId"], source["properties"]["fileSystemId"]);
-    EXPECT_EQ(clone["properties"]["usageThreshold"], 214748364800LL);
-    EXPECT_EQ(clone["tags"]["data-protection-vendor-kx"], "harrowind");
-    EXPECT_EQ(clone["properties"]["exportPolicy"]["rules"][0]["allowedClients"], "10.1.2.5");
-    EXPECT_EQ(volumeView("KXClone-b")->content, "vol1-v1");
-    EXPECT_EQ(volumeView("share1")->content, "vol1-v2");
-
-    // Its NIC serves it at the new address, beside the virtual network.
-    Json nics =
-        anf("GET", groupPathOf("net-rg") + "/providers/Microsoft.Network/networkInterfaces").json();
-    bool served = false;
-    for (const auto& nic : nics["value"]) {
-        std::string ip = nic["properties"]["ipConfigurations"][0]["properties"]["privateIPAddress"];
-        if (ip == "10.1.3.7")
-            served = nic["properties"]["hostedWorkloads"] == Json::array({volumeId("KXClone-b")});
-    }
-    EXPECT_TRUE(served) << nics.dump();
 }
 
 TEST_F(NetAppVolumesTest, ClonesConflictOnTakenNamesAndTokensAndNeedARealSnapshot) {

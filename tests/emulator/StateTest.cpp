@@ -50,22 +50,6 @@ TEST_F(StateTest, ALaterRunSeesTheSameAzure) {
     EXPECT_EQ(slurp(emu_->caFile()), caBefore);
 }
 
-TEST_F(StateTest, PendingWorkCarriesOverARestart) {
-    std::string stateFile = dir_ / "state.json";
-    restart(baseScenario(), stateFile);
-    Settings s = emu_->settings();
-    s.provisioningDelayMs = 200;
-    emu_->setSettings(s);
-    ASSERT_EQ(createSnapshot("slow", "data0").status, 202);
-    emu_->stop();
-    emu_ = std::make_unique<Emulator>(baseScenario(), dir_ / "root", stateFile);
-    emu_->start();
-    EXPECT_TRUE(waitUntil([&] {
-        return arm("GET", snapshotPath("slow")).json()["properties"]["provisioningState"] ==
-               "Succeeded";
-    }));
-}
-
 TEST_F(StateTest, AnUnreadableStateFileIsAnError) {
     std::string stateFile = dir_ / "broken.json";
     std::ofstream(stateFile) << "{broken";

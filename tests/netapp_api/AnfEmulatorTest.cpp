@@ -10,6 +10,7 @@
 
 #include "AnfApiTestSupport.h"
 #include "AzureEmulator.h"
+#include "support/EmulatorEnv.h"
 
 namespace anftest {
 namespace {
@@ -32,16 +33,7 @@ protected:
     void SetUp() override {
         emu_ = std::make_unique<azemu::Emulator>(SampleScenario(), dir_ / "root");
         emu_->start();
-        const std::pair<const char*, std::string> variables[] = {
-            {"KXSO_ARM_ENDPOINT", emu_->armUrl()},
-            {"KXSO_IMDS_ENDPOINT", emu_->imdsUrl()},
-            {"KXSO_CA_FILE", emu_->caFile()},
-            {"KXSO_LOG_FILE", dir_ / "kxso.log"},
-        };
-        for (const auto& variable : variables) {
-            env_.push_back(
-                std::make_unique<kxtest::ScopedEnv>(variable.first, variable.second.c_str()));
-        }
+        env_ = kxtest::PointPluginAtEmulator(*emu_, dir_ / "kxso.log");
         host_.Add(cloudtest::AnfRecord(1, kDataShare, kDataAddress));
         api_ = std::make_unique<TestableAPI>(&host_.Record(0));
         api_->SetRetries(20, 0);

