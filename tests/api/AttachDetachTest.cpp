@@ -128,24 +128,18 @@ TEST_F(AttachDetachTest, MissingSectionsFailBeforeSending) {
     EXPECT_TRUE(emu_->requestLog().empty());
 }
 
-TEST_F(AttachDetachTest, DetachRemovesTheEntryAndRereads) {
-    InitAndClearLog();
-    ASSERT_TRUE(api_->DetachAzureDisk(1, false, instance_).IsSuccess());
-    const auto puts = Sent("PUT", "/virtualMachines/kxvm");
-    ASSERT_EQ(puts.size(), 1u);
-    EXPECT_EQ(LunsOf(Body(puts[0])), (std::vector<int>{0, 3}));
-    EXPECT_EQ(instance_.disks.size(), 3u);
-    EXPECT_TRUE(record_.LoggedExactly("Remove disk entry at index [1]"));
-}
-
-TEST_F(AttachDetachTest, DetachWithCheckKeepsDisksThatAreNotOurs) {
+TEST_F(AttachDetachTest, DetachRemovesTheEntryButWithTheCheckKeepsDisksThatAreNotOurs) {
     InitAndClearLog();
     ASSERT_TRUE(api_->DetachAzureDisk(std::vector<int>{0}, true, instance_).IsSuccess());
-    const auto puts = Sent("PUT", "/virtualMachines/kxvm");
-    ASSERT_EQ(puts.size(), 1u);
-    EXPECT_EQ(LunsOf(Body(puts[0])), (std::vector<int>{0, 1, 3}));
     EXPECT_TRUE(
         record_.Logged("Checking if disk mapped at lunid [0] is created by Harrowind ... "));
+    ASSERT_TRUE(api_->DetachAzureDisk(1, false, instance_).IsSuccess());
+    const auto puts = Sent("PUT", "/virtualMachines/kxvm");
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_EQ(LunsOf(Body(puts[0])), (std::vector<int>{0, 1, 3}));
+    EXPECT_EQ(LunsOf(Body(puts[1])), (std::vector<int>{0, 3}));
+    EXPECT_EQ(instance_.disks.size(), 3u);
+    EXPECT_TRUE(record_.LoggedExactly("Remove disk entry at index [1]"));
 }
 
 TEST_F(AttachDetachTest, FailedVmUpdateLeavesTheInstanceAsItWas) {
@@ -171,7 +165,7 @@ AzureDiskSnapShotInfo VerifiedSnapshot(KxSnapAzureAPI& api, const azemu::Emulato
     return snapshot;
 }
 
-TEST_F(AttachDetachTest, MapCreatesAttachesAndFindsAnAlreadyMappedDisk) {
+TEST_F(AttachDetachTest, MapCreatesAttachesAndFindsAnAlreadyMappedDiskOneByOneOrAsAList) {
     InitAndClearLog();
     const AzureDiskSnapShotInfo snapshot = VerifiedSnapshot(*api_, *emu_, "snapA_CLONE");
     int lun = -1;
@@ -187,17 +181,15 @@ TEST_F(AttachDetachTest, MapCreatesAttachesAndFindsAnAlreadyMappedDisk) {
     EXPECT_EQ(again, 2);
     EXPECT_TRUE(Sent("PUT").empty());
     EXPECT_TRUE(record_.Logged("Found the snapshot disk mapped at [2] ["));
-}
 
-TEST_F(AttachDetachTest, MapListAttachesAllWithOnePut) {
-    InitAndClearLog();
+    // A list is attached with one PUT.
+    emu_->clearRequestLog();
     const std::vector<AzureDiskSnapShotInfo> snapshots = {
         VerifiedSnapshot(*api_, *emu_, "m1_CLONE"), VerifiedSnapshot(*api_, *emu_, "m2_CLONE")};
     ASSERT_TRUE(api_->MapAzureDiskToVM(snapshots, instance_).IsSuccess());
     EXPECT_EQ(Sent("PUT", "/virtualMachines/kxvm").size(), 1u);
-    int lun = -1;
     EXPECT_TRUE(api_->IsAzureSnapshotMappedToVM(snapshots[1], lun, instance_));
-    EXPECT_EQ(lun, 4);
+    EXPECT_EQ(lun, 5);
 }
 
 TEST_F(AttachDetachTest, UnmapByLunDetachesThenDeletes) {
@@ -213,7 +205,7 @@ TEST_F(AttachDetachTest, UnmapByLunDetachesThenDeletes) {
     EXPECT_TRUE(record_.Logged("Saved disk url ["));
 }
 
-TEST_F(AttachDetachTest, UnmapByNameNotAttachedDeletesOnlyWhatTheCheckAllows) {
+TEST_F(AttachDetachTest, UnmapByNameMatchesWithoutCaseAndDeletesOnlyWhatTheCheckAllows) {
     InitAndClearLog();
     ASSERT_TRUE(
         api_->UnMapAzureDiskFromVM(std::string("spare"), true, true, instance_).IsSuccess());
@@ -226,10 +218,9 @@ TEST_F(AttachDetachTest, UnmapByNameNotAttachedDeletesOnlyWhatTheCheckAllows) {
     ASSERT_TRUE(
         api_->UnMapAzureDiskFromVM(std::string("spare"), true, false, instance_).IsSuccess());
     EXPECT_EQ(Sent("DELETE", "/disks/spare").size(), 1u);
-}
 
-TEST_F(AttachDetachTest, UnmapByNameMatchesWithoutCase) {
-    InitAndClearLog();
+    // Names match without regard to case.
+    emu_->clearRequestLog();
     ASSERT_TRUE(
         api_->UnMapAzureDiskFromVM(std::vector<std::string>{"DATA1"}, false, false, instance_)
             .IsSuccess());

@@ -31,16 +31,6 @@ TEST_F(SendPollTest, LowerCaseSucceededEndsTheAsyncPoll) {
     EXPECT_TRUE(record_.LoggedExactly("Operation success for [" + url + "]"));
 }
 
-TEST_F(SendPollTest, FailedOperation) {
-    InitAndClearLog();
-    ScriptedServer server({R"({"status":"FAILED","error":{"code":"x"}})"});
-    std::string response;
-    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_EQ(err.Message(), "Operation failed for the resource");
-    EXPECT_TRUE(record_.Logged("Operation failed for ["));
-}
-
 TEST_F(SendPollTest, UnknownStatusIsPolledUntilTheTimeOut) {
     UseSettings(kNoWaitSettings);
     InitAndClearLog();
@@ -58,23 +48,29 @@ TEST_F(SendPollTest, UnknownStatusIsPolledUntilTheTimeOut) {
     EXPECT_FALSE(record_.Logged("Operation in progress for"));
 }
 
-TEST_F(SendPollTest, StatusDocumentThatIsNotJsonFailsTheFetch) {
+TEST_F(SendPollTest, FailedOperationsAndStatusFetchesThatFailEndThePoll) {
     InitAndClearLog();
-    ScriptedServer server({"<html>gateway</html>"});
     std::string response;
-    const std::string url = server.Url("/op");
-    const CUxError err = api_->PollForAsyncOperation(url, response);
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_EQ(err.Message(), "Failed to fetch operation status for [" + url + "]");
-}
-
-TEST_F(SendPollTest, StatusFetchRefusedByTheServer) {
-    InitAndClearLog();
-    ScriptedServer server({R"({"error":"busy"})"}, 503);
-    std::string response;
-    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_NE(err.Message().find("Failed to fetch operation status for ["), std::string::npos);
+    {
+        ScriptedServer server({R"({"status":"FAILED","error":{"code":"x"}})"});
+        const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
+        EXPECT_EQ(err.Code(), 774);
+        EXPECT_EQ(err.Message(), "Operation failed for the resource");
+        EXPECT_TRUE(record_.Logged("Operation failed for ["));
+    }
+    {
+        ScriptedServer server({"<html>gateway</html>"});
+        const std::string url = server.Url("/op");
+        const CUxError err = api_->PollForAsyncOperation(url, response);
+        EXPECT_EQ(err.Code(), 774);
+        EXPECT_EQ(err.Message(), "Failed to fetch operation status for [" + url + "]");
+    }
+    {
+        ScriptedServer server({R"({"error":"busy"})"}, 503);
+        const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
+        EXPECT_EQ(err.Code(), 774);
+        EXPECT_NE(err.Message().find("Failed to fetch operation status for ["), std::string::npos);
+    }
 }
 
 TEST_F(SendPollTest, LowerCaseProvisioningStateSucceeds) {
@@ -122,17 +118,6 @@ TEST_F(SendPollTest, ProvisioningThatNeverEndsTimesOut) {
     EXPECT_TRUE(
         record_.Logged("Maximum wait time [0 secs] for resource provisioning exceeded. "
                        "Unable to fetch provisioning state for the resource ["));
-}
-
-TEST_F(SendPollTest, PollingInputsAreTheSettingsInMilliseconds) {
-    UseSettings(
-        "[Ferrolink]\nnAzureRESTAPIReqPollIntervalSecs=3\nnAzureRESTAPIReqWaitTimeSecs=9\n");
-    InitAndClearLog();
-    uint64_t intervalMs = 0;
-    uint64_t maxWait = 0;
-    api_->GetPollingInputsForOptype(AZURE_OP_ATTACH_DISK, intervalMs, maxWait);
-    EXPECT_EQ(intervalMs, 3000u);
-    EXPECT_EQ(maxWait, 9u);
 }
 
 TEST_F(SendPollTest, DeleteOfAMissingObjectSucceedsOn404) {
