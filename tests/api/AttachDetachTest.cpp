@@ -144,11 +144,7 @@ TEST_F(AttachDetachTest, DetachRemovesTheEntryButWithTheCheckKeepsDisksThatAreNo
 
 TEST_F(AttachDetachTest, FailedVmUpdateLeavesTheInstanceAsItWas) {
     InitAndClearLog();
-    azemu::FaultSpec fault;
-    fault.method = "PUT";
-    fault.path = "/virtualMachines/kxvm";
-    fault.action = azemu::FaultAction::AsyncFail;
-    emu_->injectFault(fault);
+    InjectFault("PUT", "/virtualMachines/kxvm", azemu::FaultAction::AsyncFail);
     const AzureInstanceInfo before = instance_;
     const CUxError err = api_->DetachAzureDisk(1, false, instance_);
     EXPECT_EQ(err.Message(), "Operation failed for the resource");

@@ -149,7 +149,7 @@ TEST_F(ContextTest, NoBearerTokenReachesALogLine) {
     UseSettings(std::string(kFastSettings) + "bEnableLibCurlTrace=true\n");
     ASSERT_TRUE(Init().IsSuccess());
     const std::regex token("[0-9a-f]{64}");
-    for (const LogLine& line : record_.lines) {
+    for (const kxsnap::LogEntry& line : record_.Lines()) {
         EXPECT_FALSE(std::regex_search(line.text, token)) << line.text;
         EXPECT_EQ(line.text.find("Bearer "), std::string::npos) << line.text;
     }

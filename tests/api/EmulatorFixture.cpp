@@ -1,9 +1,6 @@
 #include "EmulatorFixture.h"
 
-#include <cstdlib>
-
 #include "platform/FXString.h"
-#include "support/EmulatorEnv.h"
 
 namespace apitest {
 
@@ -35,52 +32,27 @@ void EmulatorTest::SetUp() {
 
 void EmulatorTest::TearDown() {
     api_.reset();
-    if (emu_) {
-        emu_->stop();
-    }
-}
-
-void EmulatorTest::UseSettings(const std::string& settingsIni) {
-    settings_.reset();
-    settings_ = std::make_unique<kxtest::ScopedSettings>(settingsIni);
+    EmulatorBench::TearDown();
 }
 
 void EmulatorTest::StartEmulator(const azemu::Json& scenario, const std::string& settingsIni) {
     api_.reset();
-    env_.clear();
-    if (emu_) {
-        emu_->stop();
-    }
-    emu_ = std::make_unique<azemu::Emulator>(scenario, dir_ / "root");
-    emu_->start();
-    env_ = kxtest::PointPluginAtEmulator(*emu_, dir_ / "kxso.log");
+    EmulatorBench::StartEmulator(scenario);
     UseSettings(settingsIni);
     api_ = std::make_unique<KxSnapAzureAPI>();
     instance_ = AzureInstanceInfo();
-    record_.lines.clear();
+    record_.Clear();
 }
 
 CUxError EmulatorTest::Init(int64_t jobId) {
-    return api_->InitAzureContext(&record_, instance_, jobId);
+    return api_->InitAzureContext(record_.get(), instance_, jobId);
 }
 
 void EmulatorTest::InitAndClearLog(int64_t jobId) {
     const CUxError err = Init(jobId);
     ASSERT_TRUE(err.IsSuccess()) << err.AsString();
     emu_->clearRequestLog();
-    record_.lines.clear();
-}
-
-std::vector<azemu::RequestRecord> EmulatorTest::Sent(const std::string& method,
-                                                     const std::string& urlPart) const {
-    std::vector<azemu::RequestRecord> matching;
-    for (const azemu::RequestRecord& request : emu_->requestLog()) {
-        if ((method == "*" || request.method == method) &&
-            request.url.find(urlPart) != std::string::npos) {
-            matching.push_back(request);
-        }
-    }
-    return matching;
+    record_.Clear();
 }
 
 std::string EmulatorTest::Header(const azemu::RequestRecord& request, const std::string& name) {

@@ -9,10 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "AzureEmulator.h"
-#include "FakeSnapInfo.h"
 #include "KxSnapAzureAPI.h"
-#include "support/TestEnv.h"
+#include "LoggingRecord.h"
+#include "support/EmulatorBench.h"
 
 namespace apitest {
 
@@ -26,23 +25,19 @@ constexpr const char* kFastSettings =
 // A VM with data disks at LUNs 0, 1 and 3, a spare disk and one snapshot.
 azemu::Json DefaultScenario();
 
-class EmulatorTest : public ::testing::Test {
+class EmulatorTest : public kxtest::EmulatorBench {
 protected:
     void SetUp() override;
     void TearDown() override;
 
     // Restarts with another scenario and/or other settings text.
     void StartEmulator(const azemu::Json& scenario, const std::string& settingsIni = kFastSettings);
-    void UseSettings(const std::string& settingsIni);
 
     // InitAzureContext on the fixture's client, record and instance.
     CUxError Init(int64_t jobId = 0);
     // Init, then forget what it sent, so that a test sees only its own requests.
     void InitAndClearLog(int64_t jobId = 0);
 
-    // Requests whose method matches (or "*") and whose URL contains `urlPart`.
-    std::vector<azemu::RequestRecord> Sent(const std::string& method,
-                                           const std::string& urlPart = "") const;
     static std::string Header(const azemu::RequestRecord& request, const std::string& name);
     static azemu::Json Body(const azemu::RequestRecord& request);
 
@@ -52,11 +47,7 @@ protected:
     // Resource paths as the client forms them (resource group upper case).
     std::string OurPath(const std::string& kind, const std::string& name) const;
 
-    kxtest::TempDir dir_;
-    std::unique_ptr<azemu::Emulator> emu_;
-    std::unique_ptr<kxtest::ScopedSettings> settings_;
-    std::vector<std::unique_ptr<kxtest::ScopedEnv>> env_;
-    FakeSnapInfo record_;
+    LoggingRecord record_;
     std::unique_ptr<KxSnapAzureAPI> api_;
     AzureInstanceInfo instance_;
 };

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeSnapInfo.h"
 #include "KxSnapAzureUtils.h"
 #include "support/TestEnv.h"
+#include "support/TestHost.h"
 
 namespace {
 
@@ -112,15 +112,15 @@ TEST(RevertedDiskName, SnapshotNameUnderscoreTimeSourceNameHyphenTimeOrTheSource
 }
 
 TEST(SnapshotClone, NameWithAndWithoutCloneIndexAndTypeFromTheSku) {
-    apitest::FakeSnapInfo record;
-    record.snapName = "s1";
+    kxtest::TestHost host;
+    kxsnap::HostRecord& record = host.Add(kxtest::DiskRecord("/dev/s1"));
     std::string name = "old";
     GetSnapshotCloneName(&record, name);
-    EXPECT_EQ(name, "s1_CLONE");
-    record.options = 0x8000;
-    record.cloneIndex = 3;
+    EXPECT_EQ(name, "snap-s1_CLONE");
+    record.data().snapOptions = 0x8000;
+    record.data().cloneIndex = 3;
     GetSnapshotCloneName(&record, name);
-    EXPECT_EQ(name, "s1_3_CLONE");
+    EXPECT_EQ(name, "snap-s1_3_CLONE");
 
     AzureSnapMetadata metadata;
     std::string type = "Standard_LRS";

@@ -134,11 +134,7 @@ TEST_F(SendPollTest, DeleteOfAMissingObjectSucceedsOn404) {
 
 TEST_F(SendPollTest, FailedSendCarriesTheAnswerAndCurlText) {
     InitAndClearLog();
-    azemu::FaultSpec fault;
-    fault.method = "GET";
-    fault.path = "/snapshots/snapA";
-    fault.status = 500;
-    emu_->injectFault(fault);
+    InjectFault("GET", "/snapshots/snapA", azemu::FaultAction::Error);
     AzureDiskSnapShotInfo snapshot;
     const CUxError err = api_->VerifyAzureSnapshot(SnapshotPath("snapA"), snapshot);
     EXPECT_EQ(err.Code(), 774);
@@ -150,11 +146,7 @@ TEST_F(SendPollTest, FailedSendCarriesTheAnswerAndCurlText) {
 
 TEST_F(SendPollTest, AttachAnswerWithoutAsyncOperationHeaderFails) {
     InitAndClearLog();
-    azemu::FaultSpec fault;
-    fault.method = "PUT";
-    fault.path = "/virtualMachines/kxvm";
-    fault.action = azemu::FaultAction::NoAsyncHeader;
-    emu_->injectFault(fault);
+    InjectFault("PUT", "/virtualMachines/kxvm", azemu::FaultAction::NoAsyncHeader);
     const AzureInstanceInfo before = instance_;
     AzureDiskInfo disk = before.disks[0];
     disk.id = emu_->diskId("spare");

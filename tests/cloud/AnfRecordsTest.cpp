@@ -1,6 +1,5 @@
 // The NetApp Files records: resource ids, protocols, errors, the instance and
 // token records, their dumps (log text, exact), and hostile input.
-#include <chrono>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -48,22 +47,6 @@ TEST(AnfVolumeRecord, ParsesTheFiveCoordinatesOfAVolumeIdAndNothingElse) {
         EXPECT_FALSE(refused.parseRawPath()) << id;
     }
     EXPECT_TRUE(refused.subscriptionId.empty());
-}
-
-TEST(AnfVolumeRecord, HostileIdsAreRefusedQuickly) {
-    AzureNetAppVolumeInfo volume;
-    std::string crafted = "/subscriptions/";
-    for (int i = 0; i < 40; ++i) {
-        crafted += "/resourceGroups//providers/Microsoft.NetApp/netAppAccounts//capacityPools//";
-    }
-    crafted += "x";
-    const std::string tooLong = std::string(kVolumeId) + std::string(5000, 'v');
-    const auto start = std::chrono::steady_clock::now();
-    volume.rawPath = crafted;
-    EXPECT_FALSE(volume.parseRawPath());
-    volume.rawPath = tooLong;
-    EXPECT_FALSE(volume.parseRawPath());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST(AnfSnapshotRecord, TakesOnlyTheSnapshotNameFromItsId) {

@@ -1,6 +1,5 @@
 // The vendor utility, the cloud engine and the NetApp Files service engine's
 // set-up phases short of Azure.
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -235,37 +234,6 @@ TEST_F(NetAppEngineTest, RecordsTheHostAnswersOddlyKeepTheirArrayOrFailWithTheir
         if (c.arrayName != nullptr) {
             EXPECT_EQ(c.arrayName, host.Record(0).data().arrayName.value_or(""));
         }
-    }
-}
-
-TEST_F(NetAppEngineTest, HostileSourceDeviceNamesFailQuicklyWithTheirMessage) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
-    std::string crafted = "{idatype:";
-    while (crafted.size() < 4000) {
-        crafted += ",type:,lunuuid:,targethostname:";
-    }
-    crafted += "x";
-    const std::string names[] = {
-        crafted,
-        "{idatype:NFS,type:nfs,lunuuid:\\/" + std::string(100000, 'a') + ",targethostname:1.2.3.4}",
-        "{idatype:NFS,type:nfs,lunuuid:\\/vol 1,targethostname:10.0.0.4}",
-        "10.0.0.4:/vol1",
-        "{idatype:NFS,type:nfs,lunuuid:\\/vol1,targethostname:10.0.0.4}trailing",
-    };
-    for (const std::string& name : names) {
-        TestHost host;
-        kxsnap::RecordData data;
-        data.sourceDevicePath = name;
-        data.snapId = 1;
-        host.Add(data);
-        auto engine = Prepared(host);
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(engine->processDeviceDetails());
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-        EXPECT_TRUE(host.Logged("Failed to parse source device name [", kEngineTag));
-        EXPECT_EQ(62008, host.Record(0).data().errorCode);
-        EXPECT_EQ("Failed to parse source device name. Snap Id [1]",
-                  host.Record(0).data().errorText);
     }
 }
 

@@ -138,12 +138,7 @@ TEST_F(BackupTest, PostSnapshotStopsAtASnapshotThatFailed) {
 // (a proxy's page) passes the snapshot phase, and post-snapshot, which every
 // backup runs next, is what finds that no snapshot exists.
 TEST_F(BackupTest, PostSnapshotFailsASnapshotWhosePutWasAnsweredByAnHtmlPage) {
-    azemu::FaultSpec page;
-    page.method = "PUT";
-    page.path = "/snapshots/";
-    page.action = azemu::FaultAction::NonJson;
-    page.status = 200;
-    emu_->injectFault(page);
+    InjectFault("PUT", "/snapshots/", azemu::FaultAction::NonJson, 1, 200);
     auto host = DeviceHost({"/dev/sdc"});
     ASSERT_EQ(kxso_snapDevices(host->devices(), host->count(), host->util()), 0);
     EXPECT_FALSE(SnapshotExists("snap-sdc"));

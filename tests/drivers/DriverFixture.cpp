@@ -1,10 +1,7 @@
 #include "DriverFixture.h"
 
-#include <cstdlib>
-
 #include "kxso/kxso_exports.h"
 #include "platform/FXString.h"
-#include "support/EmulatorEnv.h"
 
 namespace drivertest {
 
@@ -30,26 +27,13 @@ void DriverTest::SetUp() {
     StartEmulator(FourDiskScenario());
 }
 
-void DriverTest::TearDown() {
-    if (emu_) {
-        emu_->stop();
-    }
-}
-
 void DriverTest::StartEmulator(const azemu::Json& scenario) {
-    env_.clear();
-    if (emu_) {
-        emu_->stop();
-    }
-    emu_ = std::make_unique<azemu::Emulator>(scenario, dir_ / "root");
-    emu_->start();
-    env_ = kxtest::PointPluginAtEmulator(*emu_, dir_ / "kxso.log");
+    EmulatorBench::StartEmulator(scenario);
     UseSettings();
 }
 
 void DriverTest::UseSettings(const std::string& extra) {
-    settings_.reset();
-    settings_ = std::make_unique<kxtest::ScopedSettings>(std::string(kFastSettings) + extra);
+    EmulatorBench::UseSettings(std::string(kFastSettings) + extra);
 }
 
 std::unique_ptr<kxtest::TestHost> DriverTest::DeviceHost(const std::vector<std::string>& devices,
@@ -101,18 +85,6 @@ std::string DriverTest::Metadata(const std::string& snapshot, const std::string&
            ";sourceDiskSku:" + sku + ";";
 }
 
-std::vector<azemu::RequestRecord> DriverTest::Sent(const std::string& method,
-                                                   const std::string& urlPart) const {
-    std::vector<azemu::RequestRecord> matching;
-    for (const azemu::RequestRecord& request : emu_->requestLog()) {
-        if ((method == "*" || request.method == method) &&
-            FXString::FindString(request.url, urlPart, true) != std::string::npos) {
-            matching.push_back(request);
-        }
-    }
-    return matching;
-}
-
 bool DriverTest::DiskExists(const std::string& name) const {
     return emu_->resource(emu_->diskId(name)).has_value();
 }
@@ -137,16 +109,6 @@ std::string DriverTest::DeviceAtLun(int lun) const {
         }
     }
     return "";
-}
-
-int DriverTest::InjectFault(const std::string& method, const std::string& path,
-                            azemu::FaultAction action, int times) {
-    azemu::FaultSpec fault;
-    fault.method = method;
-    fault.path = path;
-    fault.action = action;
-    fault.times = times;
-    return emu_->injectFault(fault);
 }
 
 int Status(kxtest::TestHost& host, size_t index) {

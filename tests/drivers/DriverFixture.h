@@ -9,8 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "AzureEmulator.h"
-#include "support/TestEnv.h"
+#include "support/EmulatorBench.h"
 #include "support/TestHost.h"
 
 namespace drivertest {
@@ -29,10 +28,9 @@ using Export = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
 
 azemu::Json FourDiskScenario();
 
-class DriverTest : public ::testing::Test {
+class DriverTest : public kxtest::EmulatorBench {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     void StartEmulator(const azemu::Json& scenario);
     // The fast settings plus `extra` lines of section Ferrolink.
@@ -55,22 +53,12 @@ protected:
     std::string Metadata(const std::string& snapshot, const std::string& sourceDisk,
                          const std::string& sourceName = "", const std::string& sku = "") const;
 
-    // Requests whose method matches (or "*") and whose URL contains `urlPart`.
-    std::vector<azemu::RequestRecord> Sent(const std::string& method,
-                                           const std::string& urlPart = "") const;
     bool DiskExists(const std::string& name) const;
     bool SnapshotExists(const std::string& name) const;
     // LUN of the attached data disk of that name, -1 when not attached.
     int AttachedLun(const std::string& name) const;
     // Name of the block device at a data-disk LUN, "" when none.
     std::string DeviceAtLun(int lun) const;
-    int InjectFault(const std::string& method, const std::string& path, azemu::FaultAction action,
-                    int times = 1);
-
-    kxtest::TempDir dir_;
-    std::unique_ptr<azemu::Emulator> emu_;
-    std::unique_ptr<kxtest::ScopedSettings> settings_;
-    std::vector<std::unique_ptr<kxtest::ScopedEnv>> env_;
 };
 
 // Record field helpers.

@@ -1,7 +1,5 @@
 #include "NetAppEngineFixture.h"
 
-#include <strings.h>
-
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
 #include "kxso/kxso_exports.h"
 
@@ -37,26 +35,7 @@ azemu::Json TwoVolumeScenario() {
 
 void NetAppEngineTest::SetUp() {
     StartEmulator(TwoVolumeScenario());
-}
-
-void NetAppEngineTest::TearDown() {
-    if (emu_) {
-        emu_->stop();
-    }
-}
-
-void NetAppEngineTest::StartEmulator(const azemu::Json& scenario) {
-    if (emu_) {
-        emu_->stop();
-    }
-    env_.clear();
-    emu_ = std::make_unique<azemu::Emulator>(scenario, dir_ / "root");
-    emu_->start();
-    env_.push_back(
-        std::make_unique<kxtest::ScopedEnv>("KXSO_ARM_ENDPOINT", emu_->armUrl().c_str()));
-    env_.push_back(
-        std::make_unique<kxtest::ScopedEnv>("KXSO_IMDS_ENDPOINT", emu_->imdsUrl().c_str()));
-    env_.push_back(std::make_unique<kxtest::ScopedEnv>("KXSO_CA_FILE", emu_->caFile().c_str()));
+    UseSettings("[Ferrolink]\n");
 }
 
 std::unique_ptr<kxtest::TestHost> NetAppEngineTest::ExportHost() {
@@ -135,31 +114,6 @@ void NetAppEngineTest::DeleteBehindOurBack(const std::string& volume, const std:
     target.snapName = snapshot;
     ASSERT_EQ(0, api.rest_deleteSnaps(target));
     ASSERT_TRUE(Resource(SnapshotId(volume, snapshot)).is_null());
-}
-
-std::vector<azemu::RequestRecord> NetAppEngineTest::Sent(const std::string& method,
-                                                         const std::string& urlPart) const {
-    std::vector<azemu::RequestRecord> matching;
-    for (const azemu::RequestRecord& request : emu_->requestLog()) {
-        if ((method == "*" || request.method == method) &&
-            request.url.find(urlPart) != std::string::npos) {
-            matching.push_back(request);
-        }
-    }
-    return matching;
-}
-
-int NetAppEngineTest::InjectFault(const std::string& method, const std::string& path,
-                                  azemu::FaultAction action, int times, int status,
-                                  const std::string& code) {
-    azemu::FaultSpec fault;
-    fault.method = method;
-    fault.path = path;
-    fault.action = action;
-    fault.times = times;
-    fault.status = status;
-    fault.code = code;
-    return emu_->injectFault(fault);
 }
 
 }  // namespace enginetest

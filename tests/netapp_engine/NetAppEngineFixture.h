@@ -9,8 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "AzureEmulator.h"
-#include "support/TestEnv.h"
+#include "support/EmulatorBench.h"
 #include "support/TestHost.h"
 
 namespace enginetest {
@@ -31,12 +30,9 @@ std::string SourceDeviceName(const std::string& share, const std::string& addres
 // and "vol2:v1".
 azemu::Json TwoVolumeScenario();
 
-class NetAppEngineTest : public ::testing::Test {
+class NetAppEngineTest : public kxtest::EmulatorBench {
 protected:
     void SetUp() override;
-    void TearDown() override;
-
-    void StartEmulator(const azemu::Json& scenario);
 
     // A job of two mounted exports (vol1, vol2), snapshot ids 1 and 2.
     std::unique_ptr<kxtest::TestHost> ExportHost();
@@ -56,17 +52,6 @@ protected:
     azemu::Json Resource(const std::string& id) const;
     // Deletes a snapshot the way someone else would: a request of its own.
     void DeleteBehindOurBack(const std::string& volume, const std::string& snapshot);
-    // Requests whose method matches (or "*") and whose URL contains `urlPart`.
-    std::vector<azemu::RequestRecord> Sent(const std::string& method,
-                                           const std::string& urlPart = "") const;
-    int InjectFault(const std::string& method, const std::string& path, azemu::FaultAction action,
-                    int times = 1, int status = 500,
-                    const std::string& code = "InternalServerError");
-
-    kxtest::TempDir dir_;
-    std::unique_ptr<azemu::Emulator> emu_;
-    kxtest::ScopedSettings settings_{"[Ferrolink]\n"};
-    std::vector<std::unique_ptr<kxtest::ScopedEnv>> env_;
 };
 
 }  // namespace enginetest

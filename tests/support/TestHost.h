@@ -25,6 +25,7 @@ public:
     void SetPointer(size_t index, KXSO::SnapInfo* record) { pointers_.at(index) = record; }
 
     std::vector<kxsnap::LogEntry> Log() const { return log_.Entries(); }
+    void ClearLog() { log_.TakeEntries(); }
     // True when some log line's text contains `text` (and, when given, its tag
     // starts with `tag`).
     bool Logged(const std::string& text, const std::string& tag = "") const;
