@@ -106,19 +106,16 @@ TEST(CloudEngine, APhaseBeforeInitializationFails) {
     EXPECT_FALSE(engine->reconSnaps());
 }
 
-TEST(CloudEngine, TheNetAppFilesEngineRunsEvenWithoutRecords) {
+TEST(CloudEngine, TheNetAppFilesEngineRunsEvenWithoutRecordsAnUnknownEngineFails) {
     cloudtest::PlatformLog platformLog;
-    TestHost host;
-    KXSnapCloudEngine engine(std::make_shared<KXSnapCloudAzureUtil>(host.util()));
-    EXPECT_TRUE(engine.initializeServiceEngines(5));
+    TestHost none;
+    KXSnapCloudEngine empty(std::make_shared<KXSnapCloudAzureUtil>(none.util()));
+    EXPECT_TRUE(empty.initializeServiceEngines(5));
     EXPECT_TRUE(platformLog.Contains("Initializing [1] service engines"));
     // Built and called: with nothing to work on it refuses the phase.
-    EXPECT_FALSE(engine.processDeviceDetails());
-    EXPECT_TRUE(engine.getArrayDetails());
-}
+    EXPECT_FALSE(empty.processDeviceDetails());
+    EXPECT_TRUE(empty.getArrayDetails());
 
-TEST(CloudEngine, AnUnknownServiceEngineFailsInitialization) {
-    cloudtest::PlatformLog platformLog;
     TestHost host;
     host.Add(AnfRecord(1));
     auto util = std::make_shared<KXSnapCloudAzureUtil>(host.util());

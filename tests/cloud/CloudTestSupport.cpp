@@ -1,12 +1,6 @@
 #include "CloudTestSupport.h"
 
-#include <chrono>
-#include <regex>
-#include <stdexcept>
-
-#include <httplib.h>
 #include <nlohmann/json.hpp>
-#include <strings.h>
 
 namespace cloudtest {
 
@@ -35,117 +29,6 @@ PlatformLog::PlatformLog() : env_("KXSO_LOG_FILE", (dir_ / "kxso.log").c_str()) 
 
 std::string PlatformLog::Text() const {
     return kxtest::ReadFile(dir_ / "kxso.log");
-}
-
-std::string SeenRequest::Header(const std::string& name) const {
-    for (const auto& header : headers) {
-        if (strcasecmp(header.first.c_str(), name.c_str()) == 0) {
-            return header.second;
-        }
-    }
-    return "";
-}
-
-bool SeenRequest::HasHeader(const std::string& name) const {
-    for (const auto& header : headers) {
-        if (strcasecmp(header.first.c_str(), name.c_str()) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) {
-    auto handler = [this](const httplib::Request& request, httplib::Response& response) {
-        Handle(request, response);
-    };
-    server_->Get(".*", handler);
-    server_->Post(".*", handler);
-    server_->Put(".*", handler);
-    server_->Delete(".*", handler);
-    server_->Patch(".*", handler);
-    port_ = server_->bind_to_any_port("127.0.0.1");
-    if (port_ <= 0) {
-        throw std::runtime_error("loopback server cannot bind");
-    }
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-    // stop() before the accept loop runs would not end it.
-    while (!server_->is_running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-LoopbackServer::~LoopbackServer() {
-    server_->stop();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
-
-void LoopbackServer::On(const std::string& method, const std::string& pathPattern, Route route) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    routes_.push_back({method, pathPattern, std::move(route)});
-}
-
-void LoopbackServer::OnFixed(const std::string& method, const std::string& pathPattern,
-                             Reply reply) {
-    On(method, pathPattern, [reply](const SeenRequest&) { return reply; });
-}
-
-std::string LoopbackServer::Url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/";
-}
-
-std::vector<SeenRequest> LoopbackServer::Requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return seen_;
-}
-
-std::vector<SeenRequest> LoopbackServer::RequestsTo(const std::string& pathPart) const {
-    std::vector<SeenRequest> matching;
-    for (const SeenRequest& request : Requests()) {
-        if (request.path.find(pathPart) != std::string::npos) {
-            matching.push_back(request);
-        }
-    }
-    return matching;
-}
-
-void LoopbackServer::Handle(const httplib::Request& request, httplib::Response& response) {
-    SeenRequest seen;
-    seen.method = request.method;
-    seen.path = request.path;
-    seen.target = request.target;
-    seen.body = request.body;
-    for (const auto& header : request.headers) {
-        seen.headers.emplace(header.first, header.second);
-    }
-    Route route;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        seen_.push_back(seen);
-        for (const RouteEntry& entry : routes_) {
-            if (entry.method == request.method &&
-                std::regex_match(request.path, std::regex(entry.pathPattern))) {
-                route = entry.route;
-                break;
-            }
-        }
-    }
-    Reply reply;
-    if (route) {
-        reply = route(seen);
-    } else {
-        reply.status = 404;
-        reply.body = R"({"error":{"code":"NotFound","message":"no route"}})";
-    }
-    response.status = reply.status;
-    for (const auto& header : reply.headers) {
-        response.set_header(header.first, header.second);
-    }
-    if (!reply.body.empty()) {
-        response.set_content(reply.body, "application/json");
-    }
 }
 
 std::string TokenDocument(const std::string& token) {

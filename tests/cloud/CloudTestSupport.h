@@ -4,22 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "LoopbackServer.h"
 #include "kxsnap/HostRecord.h"
 #include "support/TestEnv.h"
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
 
 namespace cloudtest {
 
@@ -45,57 +35,18 @@ private:
     kxtest::ScopedEnv env_;
 };
 
-// One request as the loopback server saw it.
-struct SeenRequest {
-    std::string method;
-    std::string path;    // without the query
-    std::string target;  // path and query as sent
-    std::map<std::string, std::string> headers;
-    std::string body;
-    std::string Header(const std::string& name) const;
-    bool HasHeader(const std::string& name) const;
-};
+// The loopback server of the HTTP client tests, answering 404 where no route
+// fits, as Resource Manager does.
+using SeenRequest = kxtest::RecordedRequest;
+using Reply = kxtest::CannedReply;
 
-struct Reply {
-    int status = 200;
-    std::string body;
-    std::map<std::string, std::string> headers;
-};
-
-// An HTTP server on 127.0.0.1 that answers each request from the first route
-// whose method and path (an ECMAScript expression, whole match) fit; 404
-// otherwise. Routes may be added while it runs. Every request is recorded.
-class LoopbackServer {
+class LoopbackServer : public kxtest::LoopbackServer {
 public:
-    using Route = std::function<Reply(const SeenRequest&)>;
-
-    LoopbackServer();
-    ~LoopbackServer();
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
-
-    void On(const std::string& method, const std::string& pathPattern, Route route);
-    // Answers `reply` every time.
-    void OnFixed(const std::string& method, const std::string& pathPattern, Reply reply);
+    LoopbackServer() {
+        SetDefaultReply({404, R"({"error":{"code":"NotFound","message":"no route"}})", {}});
+    }
     // "http://127.0.0.1:PORT/"
-    std::string Url() const;
-    std::vector<SeenRequest> Requests() const;
-    std::vector<SeenRequest> RequestsTo(const std::string& pathPart) const;
-
-private:
-    struct RouteEntry {
-        std::string method;
-        std::string pathPattern;
-        Route route;
-    };
-    void Handle(const httplib::Request& request, httplib::Response& response);
-
-    std::unique_ptr<httplib::Server> server_;
-    int port_ = 0;
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::vector<RouteEntry> routes_;
-    std::vector<SeenRequest> seen_;
+    std::string Url() const { return kxtest::LoopbackServer::Url("/"); }
 };
 
 // A token response of the metadata service.

@@ -65,10 +65,10 @@ TEST_F(HttpClientTest, SendsExactlyTheHeadersAppended) {
     const RecordedRequest request = OnlyRequest();
     EXPECT_EQ("GET", request.method);
     EXPECT_EQ("/metadata/instance", request.target);
-    EXPECT_EQ(std::vector<std::string>{"true"}, request.Header("Metadata"));
-    EXPECT_EQ(std::vector<std::string>{"Bearer tok.en-123"}, request.Header("Authorization"));
-    EXPECT_EQ(std::vector<std::string>{"application/json"}, request.Header("Accept"));
-    EXPECT_EQ(std::vector<std::string>{"application/json"}, request.Header("Content-Type"));
+    EXPECT_EQ(std::vector<std::string>{"true"}, request.Values("Metadata"));
+    EXPECT_EQ(std::vector<std::string>{"Bearer tok.en-123"}, request.Values("Authorization"));
+    EXPECT_EQ(std::vector<std::string>{"application/json"}, request.Values("Accept"));
+    EXPECT_EQ(std::vector<std::string>{"application/json"}, request.Values("Content-Type"));
 
     std::set<std::string> names;
     for (const auto& header : request.headers) {
@@ -83,15 +83,15 @@ TEST_F(HttpClientTest, SendsExactlyTheHeadersAppended) {
 
 TEST_F(HttpClientTest, InitStartsTheHeaderListWithTheContentTypeAndFreeingEndsIt) {
     ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/x"), nullptr, 0));
-    EXPECT_EQ(std::vector<std::string>{"application/json"}, OnlyRequest().Header("content-type"));
+    EXPECT_EQ(std::vector<std::string>{"application/json"}, OnlyRequest().Values("content-type"));
     ASSERT_TRUE(client_.KXLibCurlAppendHeader(0, "authorization: Bearer old"));
     client_.KXLibCurlFreeHttpHeaderList();
     ASSERT_TRUE(client_.KXLibCurlAppendHeader(0, "Metadata: true"));
     ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/x"), nullptr, 0));
     const RecordedRequest request = server_.Requests().back();
-    EXPECT_TRUE(request.Header("authorization").empty());
-    EXPECT_TRUE(request.Header("content-type").empty());
-    EXPECT_EQ(std::vector<std::string>{"true"}, request.Header("metadata"));
+    EXPECT_TRUE(request.Values("authorization").empty());
+    EXPECT_TRUE(request.Values("content-type").empty());
+    EXPECT_EQ(std::vector<std::string>{"true"}, request.Values("metadata"));
 }
 
 TEST_F(HttpClientTest, EachMethodSendsExactlyItsBody) {
@@ -113,10 +113,10 @@ TEST_F(HttpClientTest, EachMethodSendsExactlyItsBody) {
         EXPECT_EQ(expected[i], requests[i].method);
         EXPECT_EQ(body, requests[i].body) << expected[i];
         EXPECT_EQ(std::vector<std::string>{std::to_string(body.size())},
-                  requests[i].Header("content-length"))
+                  requests[i].Values("content-length"))
             << expected[i];
-        EXPECT_TRUE(requests[i].Header("transfer-encoding").empty()) << expected[i];
-        EXPECT_TRUE(requests[i].Header("expect").empty()) << expected[i];
+        EXPECT_TRUE(requests[i].Values("transfer-encoding").empty()) << expected[i];
+        EXPECT_TRUE(requests[i].Values("expect").empty()) << expected[i];
     }
 }
 
@@ -141,7 +141,7 @@ TEST_F(HttpClientTest, BodylessRequestsSendNoBodyOrLengthZeroAndNulBytesCount) {
     for (size_t i = 1; i < requests.size(); ++i) {
         EXPECT_EQ(methods[i], requests[i].method);
         EXPECT_EQ("", requests[i].body) << methods[i];
-        const std::vector<std::string> length = requests[i].Header("content-length");
+        const std::vector<std::string> length = requests[i].Values("content-length");
         EXPECT_EQ(i >= 5 ? std::vector<std::string>{"0"} : std::vector<std::string>{}, length)
             << methods[i];
     }
@@ -276,7 +276,7 @@ TEST_F(HttpClientTest, ProxyReceivesTheRequestAndTheCredentials) {
     EXPECT_EQ(server_.Url("/through"), proxy.Requests().front().target);
     // "proxyuser:proxy-pw" in base64
     EXPECT_EQ(std::vector<std::string>{"Basic cHJveHl1c2VyOnByb3h5LXB3"},
-              proxy.Requests().front().Header("Proxy-Authorization"));
+              proxy.Requests().front().Values("Proxy-Authorization"));
     EXPECT_TRUE(server_.Requests().empty());
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <regex>
 #include <set>
 #include <stdexcept>
 
@@ -84,13 +85,18 @@ void WritePem(X509* cert, const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> RecordedRequest::Header(const std::string& name) const {
+std::vector<std::string> RecordedRequest::Values(const std::string& name) const {
     std::vector<std::string> values;
     const auto range = headers.equal_range(Lower(name));
     for (auto it = range.first; it != range.second; ++it) {
         values.push_back(it->second);
     }
     return values;
+}
+
+std::string RecordedRequest::Header(const std::string& name) const {
+    const std::vector<std::string> values = Values(name);
+    return values.empty() ? std::string() : values.front();
 }
 
 LoopbackServer::LoopbackServer(Scheme scheme) : scheme_(scheme) {
@@ -147,9 +153,34 @@ void LoopbackServer::SetReply(const std::string& path, CannedReply reply) {
     replies_[path] = std::move(reply);
 }
 
+void LoopbackServer::SetDefaultReply(CannedReply reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    defaultReply_ = std::move(reply);
+}
+
+void LoopbackServer::On(const std::string& method, const std::string& pathPattern, Route route) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routes_.push_back({method, pathPattern, std::move(route)});
+}
+
+void LoopbackServer::OnFixed(const std::string& method, const std::string& pathPattern,
+                             CannedReply reply) {
+    On(method, pathPattern, [reply](const RecordedRequest&) { return reply; });
+}
+
 std::vector<RecordedRequest> LoopbackServer::Requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
+}
+
+std::vector<RecordedRequest> LoopbackServer::RequestsTo(const std::string& pathPart) const {
+    std::vector<RecordedRequest> matching;
+    for (const RecordedRequest& request : Requests()) {
+        if (request.path.find(pathPart) != std::string::npos) {
+            matching.push_back(request);
+        }
+    }
+    return matching;
 }
 
 size_t LoopbackServer::Connections() const {
@@ -161,19 +192,36 @@ size_t LoopbackServer::Connections() const {
     return ports.size();
 }
 
+LoopbackServer::Route LoopbackServer::RouteFor(const httplib::Request& request) const {
+    for (const RouteEntry& entry : routes_) {
+        if (entry.method == request.method &&
+            std::regex_match(request.path, std::regex(entry.pathPattern))) {
+            return entry.route;
+        }
+    }
+    const auto found = replies_.find(request.path);
+    const CannedReply reply = found == replies_.end() ? defaultReply_ : found->second;
+    return [reply](const RecordedRequest&) { return reply; };
+}
+
 void LoopbackServer::Answer(const httplib::Request& request, httplib::Response& response) {
     RecordedRequest record;
     record.method = request.method;
+    record.path = request.path;
     record.target = request.target;
     record.body = request.body;
     record.clientPort = request.remote_port;
     for (const auto& header : request.headers) {
         record.headers.emplace(Lower(header.first), header.second);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(std::move(record));
-    const auto found = replies_.find(request.path);
-    const CannedReply reply = found == replies_.end() ? CannedReply() : found->second;
+    Route route;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(record);
+        route = RouteFor(request);
+    }
+    // Outside the lock: a route may take its time or look at the requests.
+    const CannedReply reply = route(record);
     response.status = reply.status;
     for (const auto& header : reply.headers) {
         response.set_header(header.first.c_str(), header.second);

@@ -1,9 +1,11 @@
-// A real HTTP(S) server on 127.0.0.1 for the HTTP client tests. It records
-// every request it receives (method, target, headers, body, the client's port
-// as a stand-in for the connection) and answers with the reply set for the
-// path, or 200 "{}".
+// A real HTTP(S) server on 127.0.0.1 for the tests of the HTTP clients. It
+// records every request it receives (method, target, headers, body, the
+// client's port as a stand-in for the connection) and answers from the first
+// route whose method and path expression (ECMAScript, whole match) fit, else
+// with the reply set for the exact path, else with the default reply.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,13 +25,16 @@ namespace kxtest {
 
 struct RecordedRequest {
     std::string method;
-    std::string target;
+    std::string path;    // without the query
+    std::string target;  // path and query as sent
     std::string body;
     std::multimap<std::string, std::string> headers;  // names in lower case
     int clientPort = 0;
 
-    // Every value sent for a header name (any case).
-    std::vector<std::string> Header(const std::string& name) const;
+    // Every value sent for a header name (any case); the first, or "".
+    std::vector<std::string> Values(const std::string& name) const;
+    std::string Header(const std::string& name) const;
+    bool HasHeader(const std::string& name) const { return !Values(name).empty(); }
 };
 
 struct CannedReply {
@@ -41,6 +46,7 @@ struct CannedReply {
 class LoopbackServer {
 public:
     enum class Scheme { Http, Https };
+    using Route = std::function<CannedReply(const RecordedRequest&)>;
 
     // Https makes a fresh self-signed certificate for 127.0.0.1 and writes it,
     // as a PEM trust bundle, to CaFile().
@@ -55,12 +61,24 @@ public:
     const std::string& CaFile() const { return caFile_; }
 
     void SetReply(const std::string& path, CannedReply reply);
+    void SetDefaultReply(CannedReply reply);
+    // Routes may be added while the server runs.
+    void On(const std::string& method, const std::string& pathPattern, Route route);
+    void OnFixed(const std::string& method, const std::string& pathPattern, CannedReply reply);
     std::vector<RecordedRequest> Requests() const;
+    // The requests whose path contains `pathPart`.
+    std::vector<RecordedRequest> RequestsTo(const std::string& pathPart) const;
     // Distinct client-side ports seen, i.e. TCP connections that carried a request.
     size_t Connections() const;
 
 private:
+    struct RouteEntry {
+        std::string method;
+        std::string pathPattern;
+        Route route;
+    };
     void Answer(const httplib::Request& request, httplib::Response& response);
+    Route RouteFor(const httplib::Request& request) const;
 
     Scheme scheme_;
     TempDir dir_;
@@ -70,6 +88,8 @@ private:
     int port_ = 0;
     mutable std::mutex mutex_;
     std::map<std::string, CannedReply> replies_;
+    CannedReply defaultReply_;
+    std::vector<RouteEntry> routes_;
     std::vector<RecordedRequest> requests_;
 };
 
