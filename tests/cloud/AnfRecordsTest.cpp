@@ -14,7 +14,6 @@ using AzureNetApp::AzureError;
 using AzureNetApp::AzureInstanceInfo;
 using AzureNetApp::AzureNetAppSnapshotInfo;
 using AzureNetApp::AzureNetAppVolumeInfo;
-using AzureNetApp::AzureNetworkInterface;
 using AzureNetApp::ProtocolTypes;
 
 const char* const kVolumeId =
@@ -60,29 +59,6 @@ TEST(AnfSnapshotRecord, TakesOnlyTheSnapshotNameFromItsId) {
     EXPECT_FALSE(snapshot.parseRawPath());
 }
 
-TEST(AnfVolumeRecord, DumpClosesEveryValueWithOneBracket) {
-    AzureNetAppVolumeInfo volume;
-    volume.subscriptionId = "s";
-    volume.resourceGroupName = "r";
-    volume.netappAccountName = "a";
-    volume.capacityPoolName = "p";
-    volume.volumeName = "v";
-    volume.fileSystemId = "f";
-    volume.location = "l";
-    volume.rawPath = "/x";
-    volume.rawName = "a/p/v";
-    volume.sharePath = "sp";
-    volume.subnetId = "sn";
-    volume.usageThreshold = "100";
-    volume.protocolTypes.nfsv41 = true;
-    EXPECT_EQ(
-        "subscriptionId : [s] resourceGroupName : [r] netappAccountName : [a] "
-        "capacityPoolName : [p] volumeName : [v] fileSystemId : [f] location : [l] "
-        "rawPath : [/x] rawName : [a/p/v] sharePath : [sp] subnetId : [sn] "
-        "usageThreshold : [100] protocolTypes : [[NFSv3:false, NFSv4:true, SMB:false]]",
-        volume.dump());
-}
-
 TEST(AnfProtocolTypes, ParseFromArrayIgnoresLetterCase) {
     ProtocolTypes protocols;
     EXPECT_TRUE(protocols.parseFromArray(AnfJson::Value::parse(R"(["nfsv3","smb"])")));
@@ -113,22 +89,6 @@ TEST(AnfProtocolTypes, JsonArrayListsTheSetFlagsInOrder) {
     EXPECT_EQ("[NFSv3:true, NFSv4:true, SMB:true]", protocols.dump());
 }
 
-TEST(AnfAzureError, ReadsBothShapes) {
-    AzureError error;
-    EXPECT_TRUE(error.fromJsonObj(
-        AnfJson::Value::parse(R"({"code":"ResourceNotFound","message":"gone"})"), false));
-    EXPECT_EQ("ResourceNotFound", error.code);
-    EXPECT_EQ("gone", error.message);
-    EXPECT_EQ("Azure error code : \"ResourceNotFound\", Azure error message : \"gone\"",
-              error.toString());
-    EXPECT_TRUE(error.fromJsonObj(
-        AnfJson::Value::parse(
-            R"({"error":"invalid_request","error_description":"Identity not found"})"),
-        true));
-    EXPECT_EQ("invalid_request", error.code);
-    EXPECT_EQ("Identity not found", error.message);
-}
-
 TEST(AnfAzureError, WithoutTheKeysReturnsFalseAndStaysEmpty) {
     AzureError error;
     error.code = "old";
@@ -156,31 +116,6 @@ TEST(AnfInstanceRecord, UriNeedsAllThreePartsAndValidityTheFirstTwo) {
               instance.uri);
     instance.clear();
     EXPECT_FALSE(instance.validate());
-}
-
-TEST(AnfInstanceRecord, DumpIsOneExactLine) {
-    AzureInstanceInfo instance;
-    instance.subscriptionId = "sub";
-    instance.resourceGroupName = "rg";
-    instance.location = "westeurope";
-    instance.name = "vm";
-    instance.vmId = "id";
-    instance.accessibleResGroups = {{"s1", "g1"}, {"s2", "g2"}};
-    AzureNetworkInterface first;
-    first.privateIPv4 = {"10.0.0.4", "10.0.0.5"};
-    AzureNetworkInterface second;
-    second.privateIPv4 = {"10.1.0.4"};
-    second.privateIPv6 = {"fe80::1"};
-    instance.networkInfo.interfaces = {first, second};
-    instance.networkInfo.connectedVNet = "vnet";
-    instance.networkInfo.peeredVNets = {"p1", "p2"};
-    EXPECT_EQ(
-        "subscriptionId : [sub] resourceGroupName : [rg] location : [westeurope] name : [vm] "
-        "uri : [] vmId : [id] accessibleResGroups : (2)[{s1:g1}{s2:g2}] networkInfo : "
-        "[[ IP Addresses{  (Private IPV4 [ 10.0.0.4,10.0.0.5,] Private IPV6 [ ] )  "
-        "(Private IPV4 [ 10.1.0.4,] Private IPV6 [ fe80::1,] ) }, Connected VNet {vnet}, "
-        "Peered VNets {p1,p2} ]]",
-        instance.dump());
 }
 
 TEST(AnfTokenRecord, DumpShowsTheTokensLengthNeverTheToken) {

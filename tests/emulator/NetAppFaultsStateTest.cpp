@@ -1,5 +1,4 @@
-// Injected faults on NetApp Files requests, the state file and admin API covering the new
-// resources, the scenario's NetApp and network members and the sample scenario.
+// Injected faults on NetApp Files requests and the scenario's NetApp and network members.
 #include "NetAppTestSupport.h"
 #include "Scenario.h"
 
@@ -75,34 +74,6 @@ TEST_F(NetAppFaultsStateTest, AnswerFaultsApplyToNetAppPaths) {
     // The work itself was done.
     emu_->completePending();
     EXPECT_EQ(anf("GET", snapshotPathOf("vol1", "unlinked")).status, 200);
-}
-
-TEST_F(NetAppFaultsStateTest, AdminApiShowsVolumesAndStandsInForWrites) {
-    Reply written = admin("POST", "/_emulator/netapp/content",
-                          Json{{"volume", "share2"}, {"content", "vol2-v2"}}.dump());
-    ASSERT_EQ(written.status, 200) << written.body;
-    EXPECT_EQ(admin("POST", "/_emulator/netapp/content",
-                    Json{{"volume", "nothing"}, {"content", "x"}}.dump())
-                  .status,
-              404);
-    Json netApp = admin("GET", "/_emulator/netapp").json();
-    ASSERT_EQ(netApp["volumes"].size(), 3u);
-    std::map<std::string, Json> byToken;
-    for (const auto& v : netApp["volumes"])
-        byToken[v["properties"]["creationToken"]] = v;
-    EXPECT_EQ(byToken["share2"]["emulated"]["content"], "vol2-v2");
-    EXPECT_EQ(byToken["share1"]["emulated"]["snapshots"][0]["name"], "acct1/pool1/vol1/old-snap");
-    Json state = admin("GET", "/_emulator/state").json();
-    EXPECT_EQ(state["netApp"]["accounts"].size(), 2u);
-    EXPECT_EQ(state["networkInterfaces"].size(), 4u);
-    Json doc = admin("GET", "/_emulator/resource?id=" + volumeId("vol1")).json();
-    EXPECT_EQ(doc["properties"]["creationToken"], "share1");
-
-    // A snapshot deleted behind the plug-in's back is simply gone.
-    std::string snapshot = volumeId("vol1") + "/snapshots/old-snap";
-    EXPECT_EQ(admin("DELETE", "/_emulator/resource?id=" + snapshot).status, 204);
-    EXPECT_EQ(anf("GET", snapshot.substr(1)).status, 404);
-    EXPECT_EQ(admin("DELETE", "/_emulator/resource?id=" + snapshot).status, 404);
 }
 
 TEST(NetAppScenarioTest, BadNetAppAndNetworkMembersAreRefusedByName) {

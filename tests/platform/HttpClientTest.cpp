@@ -4,7 +4,6 @@
 #include <cstring>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,7 +11,6 @@
 #include "LoopbackServer.h"
 #include "TestLog.h"
 #include "platform/KXLibCurl.h"
-#include "platform/KxPlatformEnv.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -248,20 +246,6 @@ TEST_F(HttpClientTest, OptionsArePassedThroughOnlyToOptionsOfTheirKind) {
     EXPECT_NE('\0', uninitialised.GetCurlErrorBuffer()[0]);
 }
 
-TEST_F(HttpClientTest, MetadataHostBypassesAConfiguredProxy) {
-    RefusingPort deadProxy;
-    ScopedEnv imds("KXSO_IMDS_ENDPOINT", server_.Url("").c_str());
-    ASSERT_TRUE(client_.KXLibCurlSetAdditionalOptionsStringValue(
-        CURLOPT_PROXY, "127.0.0.1:" + std::to_string(deadProxy.Port())));
-    EXPECT_FALSE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/via-proxy"), nullptr, 0));
-
-    ASSERT_TRUE(client_.KXLibCurlSetAdditionalOptionsStringValue(CURLOPT_NOPROXY,
-                                                                 KxPlatformEnv::ImdsHost()));
-    EXPECT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/direct"), nullptr, 0));
-    ASSERT_EQ(1u, server_.Requests().size());
-    EXPECT_EQ("/direct", server_.Requests().front().target);
-}
-
 TEST_F(HttpClientTest, ProxyReceivesTheRequestAndTheCredentials) {
     LoopbackServer proxy;
     KXLibCurl client;  // gone before the proxy, so the proxy need not wait for it
@@ -323,29 +307,6 @@ TEST_F(HttpClientTest, TraceNeverWritesTokensOrPasswords) {
     ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/v"), nullptr, 0));
     EXPECT_NE(std::string::npos, log.Text().find("GET /v"));
     EXPECT_EQ(std::string::npos, log.Text().find("verbose-secret-token"));
-}
-
-TEST_F(HttpClientTest, ClientsOnSeveralThreadsAtOnce) {
-    std::vector<std::thread> threads;
-    std::vector<int> successes(4, 0);
-    for (size_t t = 0; t < successes.size(); ++t) {
-        threads.emplace_back([this, t, &successes] {
-            KXLibCurl client;
-            if (!client.KXLibCurlInit(kContentType)) {
-                return;
-            }
-            for (int i = 0; i < 5; ++i) {
-                successes[t] +=
-                    client.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/t"), nullptr, 0) ? 1
-                                                                                             : 0;
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(std::vector<int>(4, 5), successes);
-    EXPECT_EQ(20u, server_.Requests().size());
 }
 
 TEST(HttpsClientTest, TrustsTheServerOnlyThroughTheCaFileAndOnlyUnderItsName) {

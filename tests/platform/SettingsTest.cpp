@@ -196,34 +196,4 @@ TEST(SettingsTest, ChangesToTheFileAreSeenByTheNextRead) {
     EXPECT_EQ("second", value);
 }
 
-TEST(GlobalParamTest, ReadsTheGlobalParamSectionWithZeroForSuccess) {
-    ScopedSettings settings(
-        "[Ferrolink]\nSENDLOGS_HTTP_PROXY_SITE=wrong.section\n"
-        "[GlobalParam]\n"
-        "SENDLOGS_USE_HTTP_PROXY = 1\n"
-        "SENDLOGS_HTTP_PROXY_SITE = proxy.example\n"
-        "SENDLOGS_HTTP_PROXY_PORT = 3128\n"
-        "SENDLOGS_HTTP_PROXY_USER =\n"
-        "MARLGATE_USE_PROXY_AUTHENTICATION = yes\n");
-    int use = 0;
-    EXPECT_EQ(0, KXGlobalParam::get(SENDLOGS_USE_HTTP_PROXY, use, nullptr));
-    EXPECT_EQ(1, use);
-    std::string site;
-    EXPECT_EQ(0, KXGlobalParam::get(SENDLOGS_HTTP_PROXY_SITE, site, nullptr));
-    EXPECT_EQ("proxy.example", site);
-    int port = 0;
-    EXPECT_EQ(0, KXGlobalParam::get(SENDLOGS_HTTP_PROXY_PORT, port, nullptr));
-    EXPECT_EQ(3128, port);
-    std::string user = "preset";
-    EXPECT_EQ(0, KXGlobalParam::get(SENDLOGS_HTTP_PROXY_USER, user, nullptr));
-    EXPECT_EQ("", user);
-
-    std::string password = "preset";
-    EXPECT_NE(0, KXGlobalParam::get(SENDLOGS_HTTP_PROXY_PASSWORD, password, nullptr));
-    EXPECT_EQ("preset", password);
-    int authentication = 5;
-    EXPECT_NE(0, KXGlobalParam::get(MARLGATE_USE_PROXY_AUTHENTICATION, authentication, nullptr));
-    EXPECT_EQ(5, authentication);
-}
-
 }  // namespace

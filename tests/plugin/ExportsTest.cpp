@@ -170,33 +170,4 @@ TEST_F(ExportsTest, NothingThrownByTheHostLeavesAnExport) {
     EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_deleteSnaps(devices, 1, &util));
 }
 
-TEST_F(ExportsTest, RecordsThatRefuseEverySetterDoNotCrashAnyOperation) {
-    using Export = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
-    for (Export operation :
-         {kxso_prepareDevices, kxso_snapDevices, kxso_postSnapDevices, kxso_mapSnaps,
-          kxso_unmapSnaps, kxso_deleteSnaps, kxso_revertSnaps, kxso_reconcileSnaps}) {
-        TestHost host;
-        for (int i = 0; i < 3; ++i) {
-            RecordData data = DiskRecord("/dev/sd" + std::string(1, static_cast<char>('c' + i)));
-            data.refuse = {"setSnapName",
-                           "setArrayName",
-                           "setStatus",
-                           "setRevertedDevicePath",
-                           "setMappedDevicePath",
-                           "setSnapMetadata",
-                           "setError",
-                           "logMessage",
-                           "setSnapEngineId",
-                           "setSnapTransientMetadata",
-                           "setSnapFlags"};
-            host.Add(data);
-        }
-        EXPECT_NE(KXSO::RESULT_SUCCESS, operation(host.devices(), host.count(), host.util()));
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(0, host.Record(i).data().status);
-            EXPECT_EQ(0, host.Record(i).data().errorCode);
-        }
-    }
-}
-
 }  // namespace
