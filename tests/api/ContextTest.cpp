@@ -122,7 +122,7 @@ TEST_F(ContextTest, BrokenAnswersFailWithTheirMessageAndGoNoFurther) {
         {"/metadata/identity/oauth2/token", azemu::FaultAction::NonJson, 200, 0, msi},
         {"/metadata/instance/compute", azemu::FaultAction::NonJson, 200, 1,
          "Exception while parsing instance metadata json response"},
-        {"/virtualMachines/kxvm", azemu::FaultAction::Truncate, 200, 0, ""},
+        {"/virtualMachines/kxvm", azemu::FaultAction::Truncate, 500, 0, ""},
     };
     for (const Case& c : cases) {
         StartEmulator(DefaultScenario());

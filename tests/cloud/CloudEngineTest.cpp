@@ -210,11 +210,6 @@ TEST_F(NetAppEngineTest, RecordsTheHostAnswersOddlyKeepTheirArrayOrFailWithTheir
          {"Warning, failed to fetch array information for array num [1].",
           "Fetching configs for array []."},
          nullptr},
-        // An error the record already carries is never overwritten.
-        {[](kxsnap::RecordData& d) {
-             d.sourceDevicePath = "no device name", d.errorCode = 123, d.errorText = "first";
-         },
-         false, 123, "first", {}, nullptr},
     };
     for (const Case& c : cases) {
         TestHost host;

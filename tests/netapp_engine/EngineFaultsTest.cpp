@@ -181,7 +181,7 @@ TEST_F(EngineFaultsTest, RevertToASnapshotThatIsGoneFailsValidationWithoutAReque
     EXPECT_TRUE(host->Logged("Failed to validate snaps for revert [100]"));
 }
 
-TEST_F(EngineFaultsTest, DeleteRetiresARecordThatPrepareTaggedButNeverDescribed) {
+TEST_F(EngineFaultsTest, DeleteRetiresRecordsThatPrepareTaggedButNeverDescribed) {
     kxtest::TestHost host;
     kxsnap::RecordData tagged;
     tagged.snapId = 7;
@@ -189,10 +189,20 @@ TEST_F(EngineFaultsTest, DeleteRetiresARecordThatPrepareTaggedButNeverDescribed)
     tagged.snapFlags = 0x1000000000000ULL;
     tagged.snapEngineId = 83;
     host.Add(tagged);
+    tagged.snapId = 8;
+    tagged.metadata[6] = "";  // an empty record: prepare failed after writing it
+    host.Add(tagged);
     EXPECT_EQ(0, Run(kxso_deleteSnaps, host));
-    EXPECT_EQ(20, host.Record(0).data().status);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(20, host.Record(i).data().status);
+        EXPECT_EQ(0, host.Record(i).data().errorCode);
+    }
     EXPECT_TRUE(Sent("DELETE").empty());
     EXPECT_TRUE(host.Logged("has empty metadata - probably failed in prepare"));
+    EXPECT_TRUE(
+        host.Logged("Missing snap uuid metadata for delete operation - snap marked as deleted"));
+    EXPECT_TRUE(host.Logged("Missing cloud location metadata for delete operation - continuing"));
+    EXPECT_TRUE(host.Logged("Missing extended vol info metadata for delete operation"));
 }
 
 TEST_F(EngineFaultsTest, DeleteFailuresStayOnTheirRecordAndTheRestAreDeleted) {

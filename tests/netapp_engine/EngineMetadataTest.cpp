@@ -196,24 +196,6 @@ TEST_F(EngineMetadataTest, EmptyOrMissingRecordsFailEveryOperationButDeleteAndRe
     }
 }
 
-TEST_F(EngineMetadataTest, DeleteRetiresASnapshotThatHasNoRecordsAtAll) {
-    // Prepare failed after the cloud framework tagged the record.
-    kxsnap::RecordData tagged;
-    tagged.snapId = 40;
-    tagged.metadata[160] = "100|101";
-    tagged.snapFlags = 0x1000000000000ULL;
-    host_.Add(tagged);
-    host_.Add(SnapshotRecord(41, ""));
-    ASSERT_TRUE(Initialize(1));
-    EXPECT_EQ(20, host_.Record(0).data().status);
-    EXPECT_EQ(20, host_.Record(1).data().status);
-    EXPECT_TRUE(
-        host_.Logged("Missing snap uuid metadata for delete operation - snap marked as deleted"));
-    EXPECT_TRUE(host_.Logged("Missing cloud location metadata for delete operation - continuing"));
-    EXPECT_TRUE(host_.Logged("Missing extended vol info metadata for delete operation"));
-    EXPECT_EQ(0, host_.Record(0).data().errorCode);
-}
-
 TEST_F(EngineMetadataTest, SnapshotCreationNeedsTheTransientVolumePath) {
     struct Case {
         std::optional<std::string> transient;
@@ -242,16 +224,6 @@ TEST_F(EngineMetadataTest, SnapshotCreationNeedsTheTransientVolumePath) {
         EXPECT_TRUE(host.Logged("Getting details from snap transient metadata failed. " +
                                 std::to_string(c.code) + ":" + c.message));
     }
-}
-
-TEST_F(EngineMetadataTest, AnErrorTheRecordAlreadyCarriesIsNeverReplaced) {
-    kxsnap::RecordData data = SnapshotRecord(1, "");
-    data.errorCode = 777;
-    data.errorText = "the host's own reason";
-    host_.Add(data);
-    EXPECT_FALSE(Initialize(2));
-    EXPECT_EQ(777, host_.Record(0).data().errorCode);
-    EXPECT_EQ("the host's own reason", host_.Record(0).data().errorText);
 }
 
 TEST_F(EngineMetadataTest, PrepareWritesRecordsThatTheSnapshotCompletes) {
