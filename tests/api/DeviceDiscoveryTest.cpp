@@ -105,7 +105,9 @@ TEST_F(DeviceTreeTest, LunComesFromTheScsiAddressOfDataDisksOnly) {
     for (const auto& [device, wanted] : cases) {
         int lun = 7;
         EXPECT_EQ(wanted >= 0, GetLunidForScsiDiskName(device, lun, detail_)) << device;
-        EXPECT_EQ(wanted, lun) << device;
+        if (*device != '\0') {  // an empty name is refused before any lookup
+            EXPECT_EQ(wanted, lun) << device;
+        }
     }
 }
 

@@ -105,6 +105,7 @@ TEST(RevertedDiskName, SnapshotNameUnderscoreTimeSourceNameHyphenTimeOrTheSource
     EXPECT_EQ(info.originalDiskName, "disk1");
 
     // Reuse takes the last segment of the source disk's URL.
+    metadata = SampleMetadata();
     metadata.sourceDiskURL += "/";
     GetRevertedDiskName(metadata, true, info);
     EXPECT_EQ(info.diskName, "data1");
