@@ -218,6 +218,11 @@ bool Send(KXLibCurl& client, const Request& request, const std::string& url, con
     const auto sleep = clock.sleep ? clock.sleep : [](Millis wait) {
         std::this_thread::sleep_for(wait);
     };
+    // libcurl itself sends a request again, unasked, when a reused
+    // connection dies before any answer: a request that must go out at most
+    // once therefore gets a connection of its own.
+    const bool onceOnly = request.replay != Replay::Always;
+    client.KXLibCurlSetAdditionalOptionsIntValue(CURLOPT_FRESH_CONNECT, onceOnly ? 1L : 0L);
     const auto start = now();
     for (int retries = 0;; ++retries) {
         if (client.KXLibCurlSendHttpReq(request.method, url, body, length, false, nullptr)) {

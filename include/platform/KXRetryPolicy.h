@@ -105,7 +105,9 @@ using LogSink = std::function<void(const std::string& line)>;
 Outcome OutcomeOf(const KXLibCurl& client);
 
 // Sends through `client` (KXLibCurlSendHttpReq with the client's headers
-// as they are) until the request succeeds or the policy says stop. The
+// as they are) until the request succeeds or the policy says stop. A
+// request that is not Replay::Always goes over a new connection, so that
+// libcurl cannot silently re-send it after a reused connection broke. The
 // client then holds the last answer. Each retry, and each decision not to
 // retry a retriable failure, is told to `log`.
 bool Send(KXLibCurl& client, const Request& request, const std::string& url, const char* body,

@@ -112,6 +112,7 @@ TEST_F(ContextTest, TokenFailureIsReplacedByTheMsiMessage) {
     azemu::FaultSpec fault;
     fault.path = "/metadata/identity/oauth2/token";
     fault.status = 500;
+    fault.times = -1;  // every retry meets it too
     emu_->injectFault(fault);
     const CUxError err = Init();
     EXPECT_EQ(err.Code(), 774);
@@ -144,6 +145,7 @@ TEST_F(ContextTest, VmDescriptionThatIsTruncatedFailsWithTheParserMessage) {
     azemu::FaultSpec fault;
     fault.path = "/virtualMachines/kxvm";
     fault.action = azemu::FaultAction::Truncate;
+    fault.times = -1;  // every retry meets it too
     emu_->injectFault(fault);
     const CUxError err = Init();
     EXPECT_TRUE(err.IsError());
@@ -157,7 +159,7 @@ TEST_F(ContextTest, NoBearerTokenReachesALogLine) {
         EXPECT_FALSE(std::regex_search(line.text, token)) << line.text;
         EXPECT_EQ(line.text.find("Bearer "), std::string::npos) << line.text;
     }
-    EXPECT_TRUE(record_.Logged("\"access_token\":\"***\""));
+    EXPECT_TRUE(record_.Logged("\"access_token\":\"*****\""));
     EXPECT_TRUE(record_.Logged("libcurl tracing is enabled"));
     const std::string platformLog = kxtest::ReadFile(dir_ / "kxso.log");
     EXPECT_FALSE(std::regex_search(platformLog, token));

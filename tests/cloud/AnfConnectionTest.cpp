@@ -91,6 +91,8 @@ protected:
     LoopbackServer server_;
     cloudtest::ScopedEndpoints endpoints_{server_};
     cloudtest::PlatformLog platformLog_;
+    // Failed requests are retried at once: no test waits.
+    kxtest::ScopedSettings settings_{"[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n"};
     std::unique_ptr<TestableAPI> api_;
 };
 

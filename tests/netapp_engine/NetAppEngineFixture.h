@@ -65,7 +65,8 @@ protected:
 
     kxtest::TempDir dir_;
     std::unique_ptr<azemu::Emulator> emu_;
-    kxtest::ScopedSettings settings_{"[Ferrolink]\n"};
+    // Failed requests are retried at once: no test waits.
+    kxtest::ScopedSettings settings_{"[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n"};
     std::vector<std::unique_ptr<kxtest::ScopedEnv>> env_;
 };
 

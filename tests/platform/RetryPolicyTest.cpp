@@ -2,6 +2,7 @@
 // to wait (server hints first, then jittered backoff), where the deadline and
 // the cap stop it; then the waiting loop over a real loopback server, with
 // time and sleeping injected so that nothing waits for real.
+#include <cctype>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -249,7 +250,9 @@ TEST_F(RetryLoopTest, HugeErrorBodyIsKeptOnlyInPart) {
     server_.SetReply("/huge", CannedReply{400, std::string(size, 'x'), {}});
     EXPECT_FALSE(Send(HTTP_REQ_GET, server_.Url("/huge"), Replay::Always));
     size_t length = 0;
-    const std::string body(client_.GetHttpResponse(length), length);
+    const char* kept = client_.GetHttpResponse(length);
+    ASSERT_NE(nullptr, kept);
+    const std::string body(kept, length);
     EXPECT_EQ(std::string(KXSecretMask::kMaxErrorTextBytes, 'x') +
                   "... [truncated, 67108864 bytes in all]",
               body);
