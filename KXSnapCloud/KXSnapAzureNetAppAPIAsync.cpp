@@ -42,7 +42,12 @@ using ANF_API_CONST::ANF_RC_REST_CALL_FAILED;
 using ANF_API_CONST::ANF_RC_SUCCESS;
 
 std::string KXSnapAzureNetAppAPI::processAsyncURL(const std::string& url) {
-    const std::string link = FXString::Trim(url, " \r\n");
+    std::string link = FXString::Trim(url, " \r\n");
+    const std::string header = ANF_API_CONST::ANF_HDR_ASYNC_OPERATION;
+    if (link.size() >= header.size() &&
+        FXString::EqualsNoCase(link.substr(0, header.size()), header)) {
+        link = FXString::Trim(link.substr(header.size()), " \r\n");
+    }
     if (link.find("://") == std::string::npos) {
         return link;  // already a path on the management endpoint
     }

@@ -80,6 +80,7 @@ TEST_F(DiskSnapshotTest, IncrementalFailingWith500KeepsTheFlag) {
     fault.method = "PUT";
     fault.path = "/snapshots/";
     fault.status = 500;
+    fault.times = -1;  // every retry meets it too
     emu_->injectFault(fault);
     AzureDiskSnapShotInfo snapshot;
     snapshot.name = "snap-500";

@@ -359,9 +359,14 @@ TEST(AnfAsyncLink, TheConfiguredEndpointIsStrippedWhateverItsLength) {
         EXPECT_EQ(
             "subscriptions/s/operationResults/o",
             api.processAsyncURL(" https://127.0.0.1:8443/subscriptions/s/operationResults/o \n"));
-        // A link elsewhere is only trimmed.
-        EXPECT_EQ("https://other.example/subscriptions/s",
-                  api.processAsyncURL("\r\nhttps://other.example/subscriptions/s\r\n"));
+        // A link elsewhere is refused: grafted onto our base it would address
+        // something else, followed as it is it would take the token along.
+        EXPECT_EQ("", api.processAsyncURL("\r\nhttps://other.example/subscriptions/s\r\n"));
+        EXPECT_EQ("", api.processAsyncURL("https://127.0.0.1:9443/subscriptions/s"));
+        EXPECT_EQ("", api.processAsyncURL("http://127.0.0.1:8443/subscriptions/s"));
+        EXPECT_NE(std::string::npos,
+                  api.getErrorString().find("Refusing to follow the operation link [https://"
+                                            "other.example/subscriptions/s]"));
     }
 }
 

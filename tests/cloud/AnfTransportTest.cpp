@@ -180,6 +180,8 @@ TEST_F(AnfTransportTest, ResetReturnsToFreshButKeepsTheLogger) {
 }
 
 TEST_F(AnfTransportTest, AFailedConnectionLeavesTheTransportUnconnected) {
+    // The refused token request is retried, at once.
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     KXSnapRESTAPI_ANF closed;
     Configure(closed);
     closed.setMetaBasePath("127.0.0.1:9/metadata/");

@@ -156,7 +156,7 @@ protected:
 };
 
 TEST_F(NetAppEngineTest, DeviceDetailsFileTheRecordsUnderTheDefaultArray) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     TestHost host;
     host.Add(AnfRecord(2, "vol2", "10.0.0.5"));
     host.Add(AnfRecord(1, "data/vol1", "10.0.0.4"));
@@ -203,7 +203,7 @@ TEST_F(NetAppEngineTest, AConfiguredArrayAndTunablesAreUsed) {
 }
 
 TEST_F(NetAppEngineTest, ARecordAlreadyFiledKeepsItsArray) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     TestHost host;
     kxsnap::RecordData data = AnfRecord(1);
     data.arrayName = "Existing";
@@ -216,7 +216,7 @@ TEST_F(NetAppEngineTest, ARecordAlreadyFiledKeepsItsArray) {
 }
 
 TEST_F(NetAppEngineTest, ARefusedArrayFailsWithItsMessage) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     TestHost host;
     kxsnap::RecordData data = AnfRecord(1);
     data.refuse = {"setArrayName"};
@@ -229,7 +229,7 @@ TEST_F(NetAppEngineTest, ARefusedArrayFailsWithItsMessage) {
 }
 
 TEST_F(NetAppEngineTest, ArrayInformationMissingIsOnlyAWarning) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     TestHost host;
     kxsnap::RecordData data = AnfRecord(1);
     data.refuse = {"getArrayInfo"};
@@ -241,7 +241,7 @@ TEST_F(NetAppEngineTest, ArrayInformationMissingIsOnlyAWarning) {
 }
 
 TEST_F(NetAppEngineTest, HostileSourceDeviceNamesFailQuicklyWithTheirMessage) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     std::string crafted = "{idatype:";
     while (crafted.size() < 4000) {
         crafted += ",type:,lunuuid:,targethostname:";
@@ -285,7 +285,7 @@ TEST_F(NetAppEngineTest, SourceDeviceNameGivesShareAndServer) {
 }
 
 TEST_F(NetAppEngineTest, AnExistingErrorOnTheRecordIsNeverOverwritten) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     TestHost host;
     kxsnap::RecordData data = AnfRecord(1);
     data.sourceDevicePath = "no device name";
@@ -307,7 +307,7 @@ TEST_F(NetAppEngineTest, AnEngineWithoutRecordsIsNotInitialized) {
 }
 
 TEST_F(NetAppEngineTest, ConnectionFailureIsRecordedOnTheFirstDevice) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     TestHost host;
     host.Add(AnfRecord(2));
     host.Add(AnfRecord(1));

@@ -107,13 +107,15 @@ TEST_F(AnfPagingTest, ErrorBodiesAreCutAndNeverShowTheToken) {
     EXPECT_EQ(std::string::npos, api_->getRESTErrorString().find(kToken));
     EXPECT_EQ(std::string::npos, AllLogText().find(kToken));
 
-    const std::string huge(64 * 1024 * 1024, 'x');
+    // (The HTTP client's own test sends 64 MiB; here it is what reaches the
+    // error text that counts.)
+    const std::string huge(1024 * 1024, 'x');
     server_.OnFixed("GET", ".*/resourceGroups", {400, huge, {}});
     std::vector<std::string> groups;
     EXPECT_EQ(15, api_->rest_listResourceGroups("sub-1", groups));
     const std::string restError = api_->getRESTErrorString();
     EXPECT_LT(restError.size(), 8192u);
-    EXPECT_NE(std::string::npos, restError.find("... [truncated, 67108864 bytes in all]"));
+    EXPECT_NE(std::string::npos, restError.find("... [truncated, 1048576 bytes in all]"));
     EXPECT_EQ(std::string::npos, AllLogText().find(std::string(8192, 'x')));
 }
 
@@ -135,6 +137,7 @@ TEST_F(AnfPagingTest, ResourceManagerRequestsGoThroughTheInstallationProxy) {
     ASSERT_EQ(1u, proxied.size());
     EXPECT_NE(std::string::npos, proxied[0].target.find("localhost:9/subscriptions"));
     EXPECT_EQ(1u, server_.RequestsTo("/metadata/identity/oauth2/token").size());
+    api_.reset();  // its kept-alive connection would hold the proxy's stop
 }
 
 // --- Against the emulator ------------------------------------------------------------------
