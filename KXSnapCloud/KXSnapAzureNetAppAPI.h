@@ -73,7 +73,8 @@ public:
 
     // --- Asynchronous operations ---------------------------------------------------------------
     // An "Azure-AsyncOperation:" header line or value as a request path
-    // relative to the management endpoint in force.
+    // relative to the management endpoint in force. A link to any other
+    // origin (scheme, host, port) is refused: "" with the reason in `error`.
     std::string processAsyncURL(const std::string& url);
     // Polls asyncOp.asyncOpUrl until the operation ends or retryCount - 1
     // polls were made. 0 succeeded; 17 failed; 18 a delete (opKind 2 or 4)
@@ -214,8 +215,20 @@ protected:
     // array; 14, with `names` untouched, when the answer is not such a list.
     int processNameList(const std::string& listResponse, const char* key,
                         std::vector<std::string>& names);
-    // GET of `path` whose answer must be one JSON object.
+    // GET of `path` whose answer must be one JSON object; a list's later
+    // pages are merged into it.
     int getJsonDocument(const std::string& path, AnfJson::Value& json);
+    // GET of the list at `path`, every page of it: the answer's "nextLink"
+    // is followed verbatim while it is on the management endpoint, and the
+    // later pages' "value" elements are appended to the first page's, which
+    // ends up in `response`. 15 for a failed page, 14 for a page that is not
+    // a list, a link that repeats or more than kMaxListPages pages; the
+    // first page's own shape is left to the caller to judge.
+    int rest_listAllPages(const std::string& path);
+    // The request path of `url` when it is on the management endpoint in
+    // force (same scheme, host and port, under its base path); false otherwise.
+    static bool managementRequestPath(const std::string& url, std::string& path);
+    static constexpr int kMaxListPages = 1000;
     int populateNICCacheFromResponse(const AnfJson::Value& json, NicCache& nicCache);
     int getVolumeDetails(NicCache& nicCache, SharePathCache& sharePathCache);
     int matchVolumeFromListCPResponse(SharePathCache& sharePathCache, const AnfJson::Value& json,
@@ -223,7 +236,8 @@ protected:
 
     // --- Shared by the resource operations ------------------------------------------------------
     // The status link of the last answer as a request path; empty when the
-    // answer had none or an empty one.
+    // answer had none or an empty one, or when it was refused (then
+    // asyncLinkRefused is set and `error` says why).
     std::string asyncOperationLink();
     // The HTTP status of the last request; 0 before any.
     int64_t lastHttpStatus() const;
@@ -257,7 +271,10 @@ protected:
     // The common request pattern: sets requestPath, requestBody and response,
     // clears the REST error and sends through restClient. False when the
     // request failed or there is no client (rest_initializeClient not run).
-    bool sendRESTRequest(int type, const std::string& path, const std::string& body, bool meta);
+    // `retry` false sends once, without the retry policy (status polls).
+    bool sendRESTRequest(int type, const std::string& path, const std::string& body, bool meta,
+                         bool retry = true);
+    bool sendThroughClient(int type, bool meta, bool retry);
     // extractErrorMessage of a failed metadata-service request; without an
     // error in the answer, names the request and its status in `error`.
     void extractMetadataFailure();
@@ -276,6 +293,7 @@ protected:
     std::ostringstream restError;
     std::ostringstream error;
     AzureNetApp::AzureError azureError;
+    bool asyncLinkRefused = false;
     bool logging = false;
     int32_t retryInterval = ANF_API_CONST::ANF_CONFIG_DEFAULT_RETRY_INTERVAL;
     int32_t retryCount = ANF_API_CONST::ANF_CONFIG_DEFAULT_RETRY_COUNT;

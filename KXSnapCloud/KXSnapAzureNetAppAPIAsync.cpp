@@ -42,18 +42,31 @@ using ANF_API_CONST::ANF_RC_REST_CALL_FAILED;
 using ANF_API_CONST::ANF_RC_SUCCESS;
 
 std::string KXSnapAzureNetAppAPI::processAsyncURL(const std::string& url) {
-    std::string path = url;
-    // The link names the endpoint in force (a test base has its own length).
-    const std::string endpoint = AzureNetApp::managementEndpoint();
-    const size_t at = path.find(endpoint);
-    if (at != std::string::npos) {
-        path.erase(0, at + endpoint.size());
+    std::string link = FXString::Trim(url, " \r\n");
+    const std::string header = ANF_API_CONST::ANF_HDR_ASYNC_OPERATION;
+    if (link.size() >= header.size() &&
+        FXString::EqualsNoCase(link.substr(0, header.size()), header)) {
+        link = FXString::Trim(link.substr(header.size()), " \r\n");
     }
-    return FXString::Trim(path, " \r\n");
+    if (link.find("://") == std::string::npos) {
+        return link;  // already a path on the management endpoint
+    }
+    std::string path;
+    if (managementRequestPath(link, path)) {
+        return path;
+    }
+    // Grafted onto our base it would address something else; followed as it
+    // is it would take our token elsewhere.
+    error << "Refusing to follow the operation link [" << link
+          << "]: it is not on the management endpoint [" << AzureNetApp::managementBaseUrl()
+          << "].";
+    logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
+    return "";
 }
 
 int KXSnapAzureNetAppAPI::rest_getAsyncOpDetails(const std::string& url, std::string& opResponse) {
-    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_GET, url, "", false)) {
+    // The monitor's loop is the retry: one attempt per poll.
+    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_GET, url, "", false, false)) {
         opResponse = response;
         extractErrorMessage(opResponse, false);
         logLine(KXSO::LOG_ERROR, "%d-{%s}-url-[%s]", -1, restError.str().c_str(), url.c_str());

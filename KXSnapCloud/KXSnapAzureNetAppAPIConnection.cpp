@@ -3,6 +3,8 @@
 
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
 #include "KXSnapCloud/KXSnapAzureNetAppEndpoints.h"
+#include "platform/FXString.h"
+#include "platform/KXSecretMask.h"
 #include "src/KXSORecordLog.h"
 
 namespace {
@@ -149,7 +151,7 @@ void KXSnapAzureNetAppAPI::extractMetadataFailure() {
 }
 
 bool KXSnapAzureNetAppAPI::sendRESTRequest(int type, const std::string& path,
-                                           const std::string& body, bool meta) {
+                                           const std::string& body, bool meta, bool retry) {
     requestPath = path;
     requestBody = body;
     response.clear();
@@ -158,9 +160,18 @@ bool KXSnapAzureNetAppAPI::sendRESTRequest(int type, const std::string& path,
         restError << "The REST client is not initialized; connect to Azure first.";
         return false;
     }
+    const bool sent = sendThroughClient(type, meta, retry);
+    if (!sent) {
+        // A failed answer becomes error text: nothing of ours it may echo survives.
+        response = KXSecretMask::Mask(response, {tokenInfo.access_token});
+    }
+    return sent;
+}
+
+bool KXSnapAzureNetAppAPI::sendThroughClient(int type, bool meta, bool retry) {
     switch (type) {
         case KXSnapRESTAPI_ANF::REQ_GET:
-            return restClient->get(requestPath, requestBody, response, meta);
+            return restClient->get(requestPath, requestBody, response, meta, retry);
         case KXSnapRESTAPI_ANF::REQ_POST:
             return restClient->post(requestPath, requestBody, response, meta);
         case KXSnapRESTAPI_ANF::REQ_PUT:
@@ -178,13 +189,15 @@ bool KXSnapAzureNetAppAPI::sendRESTRequest(int type, const std::string& path,
 void KXSnapAzureNetAppAPI::logLine(int level, const char* format, ...) const {
     va_list args;
     va_start(args, format);
-    LogOnRecordV(logger, level, kTag, format, args);
+    const std::string line = FXString::FormatV(format, args);
     va_end(args);
+    LogOnRecord(logger, level, kTag, KXSecretMask::Mask(line, {tokenInfo.access_token}));
 }
 
 void KXSnapAzureNetAppAPI::logTagged(int level, const char* tag, const char* format, ...) const {
     va_list args;
     va_start(args, format);
-    LogOnRecordV(logger, level, tag, format, args);
+    const std::string line = FXString::FormatV(format, args);
     va_end(args);
+    LogOnRecord(logger, level, tag, KXSecretMask::Mask(line, {tokenInfo.access_token}));
 }

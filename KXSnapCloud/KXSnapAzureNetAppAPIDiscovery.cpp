@@ -71,8 +71,9 @@ int KXSnapAzureNetAppAPI::processListResourceGroups(const std::string& listRespo
 int KXSnapAzureNetAppAPI::rest_listSubscriptions(std::vector<std::string>& subscriptions) {
     const std::string path = FXString::Format(ANF_API_CONST::AZURE_REST_LIST_SUB_ENDPOINT,
                                               ANF_API_CONST::AZURE_ANF_REST_API_VER);
-    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_GET, path, "", false)) {
-        return failedSend(ANF_RC_REST_CALL_FAILED);
+    const int listed = rest_listAllPages(path);
+    if (listed != ANF_RC_SUCCESS) {
+        return listed;
     }
     const int result = processListSubscriptions(response, subscriptions);
     if (result != ANF_RC_SUCCESS) {
@@ -88,8 +89,9 @@ int KXSnapAzureNetAppAPI::rest_listResourceGroups(const std::string& subscriptio
     const std::string path =
         FXString::Format(ANF_API_CONST::AZURE_REST_LIST_RES_GROUP_ENDPOINT, subscription.c_str(),
                          ANF_API_CONST::AZURE_ANF_REST_API_VER);
-    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_GET, path, "", false)) {
-        return failedSend(ANF_RC_REST_CALL_FAILED);
+    const int listed = rest_listAllPages(path);
+    if (listed != ANF_RC_SUCCESS) {
+        return listed;
     }
     const size_t before = resourceGroups.size();
     const int result = processListResourceGroups(response, resourceGroups);
@@ -105,8 +107,9 @@ int KXSnapAzureNetAppAPI::rest_listResourceGroups(const std::string& subscriptio
 }
 
 int KXSnapAzureNetAppAPI::getJsonDocument(const std::string& path, AnfJson::Value& json) {
-    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_GET, path, "", false)) {
-        return failedSend(ANF_RC_REST_CALL_FAILED);
+    const int listed = rest_listAllPages(path);
+    if (listed != ANF_RC_SUCCESS) {
+        return listed;
     }
     if (!AnfJson::parse(response, json)) {
         error << "Failed to parse response to JSON object. JSON response string [" << response

@@ -23,6 +23,7 @@ bool IsNotFoundCode(const std::string& code, bool anyNotFoundCode) {
 using ANF_API_CONST::ANF_RC_SUCCESS;
 
 std::string KXSnapAzureNetAppAPI::asyncOperationLink() {
+    asyncLinkRefused = false;
     std::string line;
     if (!restClient ||
         !restClient->getResponseHeader(ANF_API_CONST::ANF_HDR_ASYNC_OPERATION, line)) {
@@ -33,7 +34,9 @@ std::string KXSnapAzureNetAppAPI::asyncOperationLink() {
     if (line.size() >= name.size() && FXString::EqualsNoCase(line.substr(0, name.size()), name)) {
         line.erase(0, name.size());
     }
-    return processAsyncURL(line);
+    const std::string link = processAsyncURL(line);
+    asyncLinkRefused = link.empty() && !FXString::Trim(line, " \r\n").empty();
+    return link;
 }
 
 int64_t KXSnapAzureNetAppAPI::lastHttpStatus() const {
@@ -117,6 +120,9 @@ std::string KXSnapAzureNetAppAPI::deviceLabel(const AzureNetApp::KxSnapANFSnapOb
 // log line differs.
 int KXSnapAzureNetAppAPI::processDeleteAnswer(int64_t code, const char* what, std::string& link) {
     link = asyncOperationLink();
+    if (asyncLinkRefused) {
+        return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+    }
     switch (code) {
         case 200:
             return ANF_API_CONST::ANF_RC_SUCCESS;
@@ -158,6 +164,9 @@ void KXSnapAzureNetAppAPI::noteRejectedAnswer(const char* api, int64_t status) {
 
 int KXSnapAzureNetAppAPI::processCreateAnswer(int64_t code, const char* what, std::string& link) {
     link = asyncOperationLink();
+    if (asyncLinkRefused) {
+        return ANF_API_CONST::ANF_RC_INVALID_RESPONSE;
+    }
     switch (code) {
         case 201:
             // Created at once, or accepted with a link to follow.

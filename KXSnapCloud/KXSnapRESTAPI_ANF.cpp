@@ -3,13 +3,17 @@
 
 #include <cstdarg>
 
+#include "platform/FXString.h"
 #include "platform/KXLibCurl.h"
+#include "platform/KXSecretMask.h"
 #include "src/KXSORecordLog.h"
+#include "src/KxSnapWebProxy.h"
 
 namespace {
 constexpr const char* kTag = "KXSnapRESTAPI_ANF";
 constexpr const char* kSchemeSeparator = "://";
 constexpr const char* kAuthorizationHeader = "Authorization:";
+constexpr const char* kSecureProtocol = "https";
 }  // namespace
 
 KXSnapRESTAPI_ANF::KXSnapRESTAPI_ANF() : curl(std::make_unique<KXLibCurl>()) {
@@ -62,12 +66,27 @@ bool KXSnapRESTAPI_ANF::connect(const std::string& path, const std::string& body
     }
     initialized = true;
     curl->toggleTrace(true);
+    configureProxy();
     const bool sent = get(path, body, response, true);
     if (sent) {
         connected = true;
     }
     connecting = false;
     return sent;
+}
+
+void KXSnapRESTAPI_ANF::configureProxy() {
+    const HttpWebProxyInfo proxy = kxproxy::QueryWebProxy([this](int level, const std::string& line) {
+        logLine(level, "%s", line.c_str());
+    });
+    logLine(KXSO::LOG_DETAIL, "UseWebProxy [%d] url [%s] username[%s]", proxy.useProxy ? 1 : 0,
+            proxy.proxy.c_str(), proxy.user.c_str());
+    // As on the managed-disk path, a proxy that cannot be set is logged and
+    // passed over: the token request tells whether Azure is reachable.
+    const char* failure = kxproxy::ApplyWebProxy(*curl, proxy);
+    if (failure != nullptr) {
+        logLine(KXSO::LOG_ERROR, "%s", failure);
+    }
 }
 
 bool KXSnapRESTAPI_ANF::disconnect() {
@@ -118,7 +137,10 @@ bool KXSnapRESTAPI_ANF::setCommonCurlHeaders(bool meta) {
                     metaFetch.c_str());
             return false;
         }
-    } else if (connected && !curl->KXLibCurlAppendHeader(0, kAuthorizationHeader + accessToken)) {
+    } else if (connected && protocolType == kSecureProtocol &&
+               !curl->KXLibCurlAppendHeader(0, kAuthorizationHeader + accessToken)) {
+        // The token travels over HTTPS only, and only to the management
+        // endpoint: every ordinary URL is built on basePath.
         // Never the header itself: it carries the bearer token.
         logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - access token");
         return false;
@@ -129,6 +151,8 @@ bool KXSnapRESTAPI_ANF::setCommonCurlHeaders(bool meta) {
 void KXSnapRESTAPI_ANF::logLine(int level, const char* format, ...) const {
     va_list args;
     va_start(args, format);
-    LogOnRecordV(logger, level, kTag, format, args);
+    std::string line = FXString::FormatV(format, args);
     va_end(args);
+    maskSensitiveDetails(line, line);
+    LogOnRecord(logger, level, kTag, line);
 }

@@ -60,8 +60,10 @@ public:
     bool connect(const std::string& path, const std::string& body, std::string& response);
     bool disconnect();
 
+    // `retry` false sends once, without the retry policy: for status polls,
+    // whose loop is the retry.
     bool get(const std::string& path, const std::string& body, std::string& response,
-             bool meta = false);
+             bool meta = false, bool retry = true);
     bool post(const std::string& path, const std::string& body, std::string& response,
               bool meta = false);
     bool put(const std::string& path, const std::string& body, std::string& response,
@@ -79,14 +81,19 @@ public:
 
     bool formUrlPath(const std::string& path, std::string& url, bool meta);
     bool setCommonCurlHeaders(bool meta);
-    // Copies `in` to `out` with secrets masked: token values of a token
-    // response, bearer tokens and passwords never reach the log.
+    // Copies `in` to `out` with secrets masked: the token in use, token
+    // values of a token response, bearer tokens, passwords and the user
+    // information of URLs never reach the log.
     void maskSensitiveDetails(const std::string& in, std::string& out) const;
 
 private:
     bool sendReq(int type, const std::string& path, const std::string& body, std::string& response,
-                 bool meta);
-    bool sendToClient(int method, const std::string& url, const std::string& body);
+                 bool meta, bool retry = true);
+    bool sendToClient(int method, const std::string& url, const std::string& body, bool meta,
+                      bool retry);
+    // The installation's proxy for Resource Manager requests; the metadata
+    // service is always reached directly.
+    void configureProxy();
     void readResponse(const std::string& url, const std::string& body, std::string& response);
     void logLine(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 

@@ -75,14 +75,15 @@ Json Settings::toJson() const {
             {"deleteDelayMs", deleteDelayMs},
             {"deleteMissingStatus", deleteMissingStatus},
             {"tokenLifetimeSec", tokenLifetimeSec},
-            {"incrementalSnapshots", incrementalSnapshots}};
+            {"incrementalSnapshots", incrementalSnapshots},
+            {"listPageSize", listPageSize}};
 }
 
 Settings Settings::fromJson(const Json& j, const Settings& base) {
     requireKnownMembers(
         j,
         {"provisioningDelayMs", "asyncOperationDelayMs", "deviceDelayMs", "deleteDelayMs",
-         "deleteMissingStatus", "tokenLifetimeSec", "incrementalSnapshots"},
+         "deleteMissingStatus", "tokenLifetimeSec", "incrementalSnapshots", "listPageSize"},
         "settings");
     Settings s = base;
     readInto(j, "provisioningDelayMs", s.provisioningDelayMs);
@@ -92,9 +93,10 @@ Settings Settings::fromJson(const Json& j, const Settings& base) {
     readInto(j, "deleteMissingStatus", s.deleteMissingStatus);
     readInto(j, "tokenLifetimeSec", s.tokenLifetimeSec);
     readInto(j, "incrementalSnapshots", s.incrementalSnapshots);
+    readInto(j, "listPageSize", s.listPageSize);
     if (s.provisioningDelayMs < 0 || s.asyncOperationDelayMs < 0 || s.deviceDelayMs < 0 ||
-        s.deleteDelayMs < 0) {
-        throw std::invalid_argument("delays must not be negative");
+        s.deleteDelayMs < 0 || s.listPageSize < 0) {
+        throw std::invalid_argument("delays and the page size must not be negative");
     }
     if (s.deleteMissingStatus != 204 && s.deleteMissingStatus != 404) {
         throw std::invalid_argument("deleteMissingStatus must be 204 or 404");
@@ -126,13 +128,14 @@ Json FaultSpec::toJson() const {
             {"code", code},
             {"message", message},
             {"delayMs", delayMs},
-            {"afterProcessing", afterProcessing}};
+            {"afterProcessing", afterProcessing},
+            {"retryAfterMs", retryAfterMs}};
 }
 
 FaultSpec FaultSpec::fromJson(const Json& j) {
     requireKnownMembers(j,
                         {"method", "path", "times", "skip", "action", "status", "code", "message",
-                         "delayMs", "afterProcessing"},
+                         "delayMs", "afterProcessing", "retryAfterMs"},
                         "fault");
     FaultSpec f;
     readInto(j, "method", f.method);
@@ -147,6 +150,7 @@ FaultSpec FaultSpec::fromJson(const Json& j) {
     readInto(j, "message", f.message);
     readInto(j, "delayMs", f.delayMs);
     readInto(j, "afterProcessing", f.afterProcessing);
+    readInto(j, "retryAfterMs", f.retryAfterMs);
     if (f.times == 0 || f.times < -1)
         throw std::invalid_argument("times must be positive or -1");
     if (f.skip < 0 || f.delayMs < 0)

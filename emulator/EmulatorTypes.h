@@ -23,6 +23,7 @@ struct Settings {
     int deleteMissingStatus = 204;     // DELETE of a resource that does not exist: 204 or 404
     int tokenLifetimeSec = 3599;       // managed-identity token lifetime
     bool incrementalSnapshots = true;  // false: Azure refuses every incremental snapshot (400)
+    int listPageSize = 0;              // > 0: lists come in pages this long, with "nextLink"
 
     Json toJson() const;
     // Members absent from `j` keep the value they have in `base` (or the default).
@@ -57,6 +58,7 @@ struct FaultSpec {
     std::string message = "The emulator was asked to fail this request.";
     int delayMs = 0;               // also applies before any other action
     bool afterProcessing = false;  // Error/Drop/NonJson: carry the request out first
+    int retryAfterMs = 0;          // Error: > 0 adds "retry-after-ms" with this value
 
     Json toJson() const;
     static FaultSpec fromJson(const Json& j);  // throws std::invalid_argument

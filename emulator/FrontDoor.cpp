@@ -5,6 +5,7 @@
 #include "ArmRouter.h"
 #include "Engine.h"
 #include "Imds.h"
+#include "ListPaging.h"
 #include "Util.h"
 
 namespace azemu {
@@ -99,11 +100,15 @@ HttpResponse FrontDoor::faultError(const HttpRequest& request, const FaultSpec& 
     if (request.listener == Listener::Imds) return imdsError(f.status, f.code, f.message);
     HttpResponse r = armError(f.status, f.code, f.message);
     if (f.status == 429 || f.status == 503) r.setHeader("Retry-After", "1");
+    if (f.retryAfterMs > 0) r.setHeader("retry-after-ms", std::to_string(f.retryAfterMs));
     return r;
 }
 
 HttpResponse FrontDoor::dispatch(const HttpRequest& request, const AsyncEnding& ending) {
-    if (request.listener == Listener::Arm) return arm_.handle(request, ending);
+    if (request.listener == Listener::Arm) {
+        return pageOfList(request, arm_.handle(request, ending), engine_.settings().listPageSize,
+                          engine_.armBaseUrl());
+    }
     if (startsWithIgnoreCase(request.path, "/metadata/")) return imds_.handle(request);
     return imdsError(404, "not_found", "No metadata at " + request.path);
 }

@@ -6,6 +6,7 @@
 
 #include "platform/EvDebug.h"
 #include "platform/KXPlatformInfo.h"
+#include "platform/KXSecretMask.h"
 #include "platform/FXString.h"
 #include "platform/KxPlatformEnv.h"
 
@@ -441,8 +442,15 @@ bool KXLibCurl::KXLibCurlSendHttpReq(int method, const std::string& url, const c
 
     const CURLcode result = curl_easy_perform(curl_);
 
+    curlResult_ = result;
     connectionsOpened_ += NewConnections(curl_);
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &httpStatus_);
+    long requestBytes = 0;
+    requestSent_ = curl_easy_getinfo(curl_, CURLINFO_REQUEST_SIZE, &requestBytes) == CURLE_OK &&
+                   requestBytes > 0;
+    if (bodyBytes_ > body_.size()) {
+        body_ = KXSecretMask::Cut(body_, bodyBytes_);
+    }
     hasBody_ = !body_.empty();
     if (result != CURLE_OK && errorBuffer_[0] == '\0') {
         snprintf(errorBuffer_, sizeof(errorBuffer_), "%s", curl_easy_strerror(result));
@@ -476,6 +484,18 @@ const char* KXLibCurl::GetHttpResponseHeader(const std::string& name) const {
 size_t KXLibCurl::OnBody(char* data, size_t size, size_t count, void* self) {
     KXLibCurl* client = static_cast<KXLibCurl*>(self);
     const size_t bytes = size * count;
+    long status = 0;
+    curl_easy_getinfo(client->curl_, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status >= 300) {
+        // An error body only ever feeds an error text: keep its start, count
+        // the rest, and let the transfer finish so the connection survives.
+        client->bodyBytes_ += bytes;
+        const size_t room = KXSecretMask::kMaxErrorTextBytes -
+                            std::min(client->body_.size(), KXSecretMask::kMaxErrorTextBytes);
+        client->body_.append(data, std::min(room, bytes));
+        return bytes;
+    }
+    client->bodyBytes_ += bytes;
     if (client->body_.size() + bytes > kMaxResponseBytes) {
         return 0;  // libcurl ends the transfer with CURLE_WRITE_ERROR
     }
@@ -522,6 +542,9 @@ void KXLibCurl::ResetAnswer() {
     httpStatus_ = 0;
     body_.clear();
     hasBody_ = false;
+    bodyBytes_ = 0;
+    curlResult_ = CURLE_OK;
+    requestSent_ = false;
     responseHeaders_.clear();
     errorBuffer_[0] = '\0';
 }

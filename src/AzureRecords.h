@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "KxSnapWebProxy.h"
+
 // Tag keys the engine writes on the resources it creates. They are stored in
 // Azure with every resource, so their texts never change.
 constexpr const char* AZURE_TAG_DISK_CREATED = "DiskCreatedByHarrowind";
@@ -73,13 +75,6 @@ struct AzureAccessTokenInfo : AzureAccessInfo {
     std::string token_type;
 };
 
-struct HttpWebProxyInfo {
-    bool useProxy = false;
-    bool useAuthentication = false;
-    std::string proxy;  // host, optionally ":" and the port
-    std::string user;
-    std::string password;  // plain once decrypted; never logged
-};
 
 // Operation codes of the REST client. The code picks the HTTP method, the
 // extra header and the follow-up poll of a request.

@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 #include "kxso/KXSOSnapInfo.h"
 
 // Nothing happens when `record` is null.
 void LogOnRecordV(KXSO::SnapInfo* record, int level, const char* tag, const char* format,
                   va_list args);
+
+// `line` as it is, through "%s". Nothing happens when `record` is null.
+void LogOnRecord(KXSO::SnapInfo* record, int level, const char* tag, const std::string& line);

@@ -88,10 +88,12 @@ public:
     CUxError FormRESTURLRequest(const AzureAPIRequest& request, std::string& url);
     CUxError SendRESTURLRequest(const AzureAPIRequest& request, const std::string& body,
                                 std::string& response);
+    // `withRetry` false sends once, without the retry policy: for status
+    // polls, whose loop is the retry.
     CUxError SendGetRequest(const std::string& url, AzureOperation operation,
-                            std::string& response);
+                            std::string& response, bool withRetry = true);
     CUxError SendRequest(int method, const std::string& url, const std::string& body,
-                         AzureOperation operation, std::string& response);
+                         AzureOperation operation, std::string& response, bool withRetry = true);
     CUxError PollForAsyncOperation(const std::string& statusUrl, std::string& response);
     CUxError PollForResourceProvisioningState(AzureOperation operation,
                                               const std::string& resourceUrl,
@@ -187,11 +189,12 @@ private:
 
     // Context helpers.
     void ReadPollingSettings();
-    void QueryInstallationProxy();
-    void QueryClientProxyOverride();
 
     // Sending helpers.
-    CUxError SetRequestHeaders(AzureOperation operation);
+    CUxError CheckRequestTarget(AzureOperation operation, const std::string& url) const;
+    CUxError SetRequestHeaders(AzureOperation operation, const std::string& url);
+    // `text` with the token, the proxy password and any credential masked.
+    std::string MaskSecrets(const std::string& text) const;
     CUxError TakeAsyncOperationUrl(std::string& response);
     std::string TextSafeToLog(AzureOperation operation, const std::string& response) const;
 

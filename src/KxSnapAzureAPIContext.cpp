@@ -10,6 +10,7 @@
 #include "platform/FXString.h"
 #include "platform/KXLibCurl.h"
 #include "platform/KXPlatformInfo.h"
+#include "platform/KXSecretMask.h"
 
 namespace {
 
@@ -39,10 +40,14 @@ KxSnapAzureAPI::KxSnapAzureAPI() : managementEndpoint(ENDPOINT_MANAGEMENT_GLOBAL
 
 KxSnapAzureAPI::~KxSnapAzureAPI() = default;
 
+std::string KxSnapAzureAPI::MaskSecrets(const std::string& text) const {
+    return KXSecretMask::Mask(text, {accessToken.access_token, proxyInfo.password});
+}
+
 void KxSnapAzureAPI::Log(int level, const char* format, ...) const {
     va_list args;
     va_start(args, format);
-    const std::string text = FXString::FormatV(format, args);
+    const std::string text = MaskSecrets(FXString::FormatV(format, args));
     va_end(args);
     if (snapInfo != nullptr) {
         snapInfo->logMessage(level, AZURE_LOG_TAG, "%s", text.c_str());

@@ -55,7 +55,7 @@ CUxError KxSnapAzureAPI::PollForAsyncOperation(const std::string& statusUrl,
     while (true) {
         std::string status;
         // A status document that cannot be read counts as a failed fetch.
-        if (SendGetRequest(statusUrl, AZURE_OP_GET_ASYNC_STATUS, response).IsError() ||
+        if (SendGetRequest(statusUrl, AZURE_OP_GET_ASYNC_STATUS, response, false).IsError() ||
             !ReadStatusText(response, nullptr, "status", status)) {
             return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL,
                                            "Failed to fetch operation status for [%s]",
@@ -91,7 +91,7 @@ CUxError KxSnapAzureAPI::PollForResourceProvisioningState(AzureOperation operati
     GetPollingInputsForOptype(operation, intervalMs, maxWait);
     const uint64_t start = NowSecs();
     while (true) {
-        if (SendGetRequest(resourceUrl, AZURE_OP_GET_RESOURCE_INFO, response).IsError()) {
+        if (SendGetRequest(resourceUrl, AZURE_OP_GET_RESOURCE_INFO, response, false).IsError()) {
             return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL,
                                            "Failed to fetch resource info for [%s]",
                                            resourceUrl.c_str());
@@ -130,7 +130,7 @@ CUxError KxSnapAzureAPI::WaitForAzureResourceDeletion(const std::string& resourc
     const uint64_t start = NowSecs();
     while (true) {
         std::string response;
-        const CUxError err = SendGetRequest(url, AZURE_OP_GET_RESOURCE_INFO, response);
+        const CUxError err = SendGetRequest(url, AZURE_OP_GET_RESOURCE_INFO, response, false);
         if (err && GetLastHttpStatus() == 404) {
             Log(0, "Resource deleted [%s]", path.c_str());
             return CUxError::Success();

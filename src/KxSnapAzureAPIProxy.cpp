@@ -1,15 +1,18 @@
-// The web proxy of the REST client: installation-wide parameters first, then
-// the client's own settings may override them. The metadata service is always
-// reached directly. The proxy password is never logged.
+// The web proxy of both REST paths (KxSnapWebProxy.h) and the managed-disk
+// client's use of it.
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "KxSnapAzureAPI.h"
+#include "KxSnapWebProxy.h"
+#include "platform/FXString.h"
 #include "platform/KXLibCurl.h"
 #include "platform/KXPassword.h"
 #include "platform/KXPlatformInfo.h"
 #include "platform/KxPlatformEnv.h"
+
+namespace kxproxy {
 
 namespace {
 
@@ -33,12 +36,10 @@ std::string DecryptPassword(const std::string& enciphered) {
     return plain;
 }
 
-}  // namespace
-
-void KxSnapAzureAPI::QueryInstallationProxy() {
+void QueryInstallationProxy(HttpWebProxyInfo& proxyInfo, const ProxyLog& log) {
     int useProxy = 0;
     if (KXGlobalParam::get(SENDLOGS_USE_HTTP_PROXY, useProxy, nullptr) == 0 && useProxy >= 1) {
-        Log(1, "%s", "Using HTTP Proxy");
+        log(1, "Using HTTP Proxy");
         proxyInfo.useProxy = true;
     }
     if (!proxyInfo.useProxy) {
@@ -47,13 +48,13 @@ void KxSnapAzureAPI::QueryInstallationProxy() {
     std::string site;
     int port = 0;
     if (KXGlobalParam::get(SENDLOGS_HTTP_PROXY_SITE, site, nullptr) != 0) {
-        Log(1, "%s", "Could not get HTTP Proxy Site. Proceeding without http proxy.");
+        log(1, "Could not get HTTP Proxy Site. Proceeding without http proxy.");
         proxyInfo.useProxy = false;
     } else if (KXGlobalParam::get(SENDLOGS_HTTP_PROXY_PORT, port, nullptr) != 0) {
-        Log(1, "%s", "Could not get HTTP Proxy port. Proceeding without hhtp proxy.");
+        log(1, "Could not get HTTP Proxy port. Proceeding without hhtp proxy.");
         proxyInfo.useProxy = false;
     } else if (site == kNoProxyAddress) {
-        Log(1, "%s", "HTTP Proxy Site is pointing to 0.0.0.0. Proceeding without hhtp proxy.");
+        log(1, "HTTP Proxy Site is pointing to 0.0.0.0. Proceeding without hhtp proxy.");
         proxyInfo.useProxy = false;
     }
     if (!proxyInfo.useProxy) {
@@ -61,7 +62,7 @@ void KxSnapAzureAPI::QueryInstallationProxy() {
     }
     int useAuthentication = 0;
     if (KXGlobalParam::get(MARLGATE_USE_PROXY_AUTHENTICATION, useAuthentication, nullptr) != 0) {
-        Log(1, "%s", "Could not get HTTP option -> Use HTTP Proxy Authentication");
+        log(1, "Could not get HTTP option -> Use HTTP Proxy Authentication");
     } else if (useAuthentication > 0) {
         proxyInfo.useAuthentication = true;
     }
@@ -72,7 +73,7 @@ void KxSnapAzureAPI::QueryInstallationProxy() {
         KXGlobalParam::get(SENDLOGS_HTTP_PROXY_PASSWORD, enciphered, nullptr);
         const std::string plain = enciphered.empty() ? "" : DecryptPassword(enciphered);
         if (user.empty() || plain.empty()) {
-            Log(1, "%s", "User name/pwd is empty. Trying without authentication");
+            log(1, "User name/pwd is empty. Trying without authentication");
             proxyInfo.useAuthentication = false;
         } else {
             proxyInfo.user = user;
@@ -82,7 +83,7 @@ void KxSnapAzureAPI::QueryInstallationProxy() {
     proxyInfo.proxy = site + ":" + std::to_string(port);
 }
 
-void KxSnapAzureAPI::QueryClientProxyOverride() {
+void QueryClientProxyOverride(HttpWebProxyInfo& proxyInfo, const ProxyLog& log) {
     std::string name;
     if (!KXPlatformInfo::getString(KX_SETTINGS_SECTION, kProxyNameKey, name)) {
         return;
@@ -99,7 +100,7 @@ void KxSnapAzureAPI::QueryClientProxyOverride() {
         proxyInfo.proxy.clear();
         proxyInfo.user.clear();
         proxyInfo.password.clear();
-        Log(1, "%s", "Registry key is set to disable HTTP proxy settings.");
+        log(1, "Registry key is set to disable HTTP proxy settings.");
         return;
     }
     if (port != 0) {
@@ -107,28 +108,62 @@ void KxSnapAzureAPI::QueryClientProxyOverride() {
     }
     const std::string plain = enciphered.empty() ? "" : DecryptPassword(enciphered);
     if (user.empty() || plain.empty()) {
-        Log(1, "%s", "User name/pwd is empty. Trying without authentication");
+        log(1, "User name/pwd is empty. Trying without authentication");
         proxyInfo.useAuthentication = false;
     } else {
         proxyInfo.user = user;
         proxyInfo.password = plain;
         proxyInfo.useAuthentication = true;
-        Log(0, "%s", "Decrypting the pwd ...");
+        log(0, "Decrypting the pwd ...");
     }
     proxyInfo.proxy = name;
     proxyInfo.useProxy = true;
-    Log(1, "Override Dornhold level setting with client level setting  proxy [%s]  user [%s]",
-        proxyInfo.proxy.c_str(), proxyInfo.user.c_str());
+    log(1, FXString::Format(
+               "Override Dornhold level setting with client level setting  proxy [%s]  user [%s]",
+               proxyInfo.proxy.c_str(), proxyInfo.user.c_str()));
 }
 
-CUxError KxSnapAzureAPI::QueryWebProxySettings() {
-    proxyInfo = HttpWebProxyInfo();
-    QueryInstallationProxy();
-    QueryClientProxyOverride();
+}  // namespace
+
+HttpWebProxyInfo QueryWebProxy(const ProxyLog& log) {
+    HttpWebProxyInfo proxyInfo;
+    QueryInstallationProxy(proxyInfo, log);
+    QueryClientProxyOverride(proxyInfo, log);
     if (proxyInfo.useProxy) {
-        Log(1, "Using proxy setting host [%s] user [%s]", proxyInfo.proxy.c_str(),
-            proxyInfo.user.c_str());
+        log(1, FXString::Format("Using proxy setting host [%s] user [%s]",
+                                proxyInfo.proxy.c_str(), proxyInfo.user.c_str()));
     }
+    return proxyInfo;
+}
+
+const char* ApplyWebProxy(KXLibCurl& curl, const HttpWebProxyInfo& proxy) {
+    if (proxy.useProxy && !curl.KXLibCurlSetAdditionalOptionsStringValue(CURLOPT_PROXY, proxy.proxy)) {
+        return "Failed to set HTTP proxy name and port.";
+    }
+    if (proxy.useProxy && proxy.useAuthentication &&
+        !curl.KXLibCurlSetAdditionalOptionsIntValue(CURLOPT_PROXYAUTH,
+                                                    static_cast<long>(CURLAUTH_ANY))) {
+        return "Failed to set HTTP authentication scheme";
+    }
+    if (proxy.useProxy && proxy.useAuthentication &&
+        !curl.KXLibCurlSetAdditionalOptionsStringValue(CURLOPT_PROXYUSERPWD,
+                                                       proxy.user + ":" + proxy.password)) {
+        return "Failed to set HTTP authentication inputs";
+    }
+    // With or without a proxy: instance metadata and token requests never
+    // go through one.
+    if (!curl.KXLibCurlSetAdditionalOptionsStringValue(CURLOPT_NOPROXY,
+                                                       KxPlatformEnv::ImdsHost())) {
+        return "Failed to set bypass HTTP proxy";
+    }
+    return nullptr;
+}
+
+}  // namespace kxproxy
+
+CUxError KxSnapAzureAPI::QueryWebProxySettings() {
+    proxyInfo = kxproxy::QueryWebProxy(
+        [this](int level, const std::string& line) { Log(level, "%s", line.c_str()); });
     return CUxError::Success();
 }
 
@@ -136,24 +171,8 @@ CUxError KxSnapAzureAPI::ConfigureWebProxySettings() {
     QueryWebProxySettings();
     Log(0, "UseWebProxy [%d] url [%s] username[%s]", proxyInfo.useProxy ? 1 : 0,
         proxyInfo.proxy.c_str(), proxyInfo.user.c_str());
-    const char* failure = nullptr;
-    if (!curl) {
-        failure = "Failed to Initialize Curl Library";
-    } else if (proxyInfo.useProxy &&
-               !curl->KXLibCurlSetAdditionalOptionsStringValue(CURLOPT_PROXY, proxyInfo.proxy)) {
-        failure = "Failed to set HTTP proxy name and port.";
-    } else if (proxyInfo.useProxy && proxyInfo.useAuthentication &&
-               !curl->KXLibCurlSetAdditionalOptionsIntValue(CURLOPT_PROXYAUTH,
-                                                            static_cast<long>(CURLAUTH_ANY))) {
-        failure = "Failed to set HTTP authentication scheme";
-    } else if (proxyInfo.useProxy && proxyInfo.useAuthentication &&
-               !curl->KXLibCurlSetAdditionalOptionsStringValue(
-                   CURLOPT_PROXYUSERPWD, proxyInfo.user + ":" + proxyInfo.password)) {
-        failure = "Failed to set HTTP authentication inputs";
-    } else if (!curl->KXLibCurlSetAdditionalOptionsStringValue(CURLOPT_NOPROXY,
-                                                               KxPlatformEnv::ImdsHost())) {
-        failure = "Failed to set bypass HTTP proxy";
-    }
+    const char* failure =
+        curl ? kxproxy::ApplyWebProxy(*curl, proxyInfo) : "Failed to Initialize Curl Library";
     if (failure == nullptr) {
         return CUxError::Success();
     }

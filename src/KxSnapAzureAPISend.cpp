@@ -5,6 +5,9 @@
 #include "KxSnapAzureAPI.h"
 #include "platform/FXString.h"
 #include "platform/KXLibCurl.h"
+#include "platform/KXRetryPolicy.h"
+#include "platform/KXSecretMask.h"
+#include "platform/KXUrl.h"
 
 namespace {
 
@@ -53,6 +56,20 @@ bool NeedsMetadataHeader(AzureOperation operation) {
 
 bool AnswersWithAsyncUrl(AzureOperation operation) {
     return operation == AZURE_OP_ATTACH_DISK || operation == AZURE_OP_DETACH_DISK;
+}
+
+// A VM update carries the whole data-disk list as read before it: sent again
+// after a lost answer it could undo a change made in between, so it goes out
+// once and its caller re-reads the VM instead.
+KXRetry::Replay ReplayOf(int method, AzureOperation operation, bool withRetry) {
+    if (!withRetry || AnswersWithAsyncUrl(operation)) {
+        return KXRetry::Replay::Never;
+    }
+    return KXRetry::DefaultReplay(method);
+}
+
+bool IsHttps(const std::string& url) {
+    return KXUrl::OriginOf(url).scheme == "https";
 }
 
 constexpr const char* kAsyncOperationHeader = "Azure-AsyncOperation:";
@@ -123,16 +140,33 @@ CUxError KxSnapAzureAPI::SendRESTURLRequest(const AzureAPIRequest& request, cons
 }
 
 CUxError KxSnapAzureAPI::SendGetRequest(const std::string& url, AzureOperation operation,
-                                        std::string& response) {
-    return SendRequest(HTTP_REQ_GET, url, "", operation, response);
+                                        std::string& response, bool withRetry) {
+    return SendRequest(HTTP_REQ_GET, url, "", operation, response, withRetry);
 }
 
-CUxError KxSnapAzureAPI::SetRequestHeaders(AzureOperation operation) {
+// The management token goes to the management endpoint in force and nowhere
+// else: a link Azure handed us (operation status, Location) that names
+// another origin is refused rather than followed with the token.
+CUxError KxSnapAzureAPI::CheckRequestTarget(AzureOperation operation, const std::string& url) const {
+    if (NeedsMetadataHeader(operation) || KXUrl::SameOrigin(url, managementEndpoint)) {
+        return CUxError::Success();
+    }
+    return FXErrorUtil::ErrorErrNo(
+        FXCODE_LOCATION(), AZURE_ERR_GENERAL,
+        "Refusing to send a Resource Manager request to [%s]: it is not on the management "
+        "endpoint [%s]",
+        KXSecretMask::Mask(url).c_str(), managementEndpoint.c_str());
+}
+
+CUxError KxSnapAzureAPI::SetRequestHeaders(AzureOperation operation, const std::string& url) {
     curl->KXLibCurlFreeHttpHeaderList();
     const char* failure = nullptr;
+    // The metadata service never needs the token, and plain HTTP never carries it.
+    const bool withToken =
+        !NeedsMetadataHeader(operation) && !accessToken.access_token.empty() && IsHttps(url);
     if (NeedsMetadataHeader(operation) && !curl->KXLibCurlAppendHeader(0, "Metadata: true")) {
         failure = "Failed to set header Metadata: true";
-    } else if (!accessToken.access_token.empty() &&
+    } else if (withToken &&
                !curl->KXLibCurlAppendHeader(0,
                                             "authorization: Bearer " + accessToken.access_token)) {
         failure = "Failed to set header authorization";
@@ -155,7 +189,16 @@ CUxError KxSnapAzureAPI::TakeAsyncOperationUrl(std::string& response) {
         return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
                                        "Failed to find async operation URL in the response");
     }
-    response = FXString::Trim(FXString::RemoveLeft(header, kAsyncOperationHeaderLength), " \r\n");
+    const std::string link =
+        FXString::Trim(FXString::RemoveLeft(header, kAsyncOperationHeaderLength), " \r\n");
+    if (!KXUrl::SameOrigin(link, managementEndpoint)) {
+        return FXErrorUtil::ErrorErrNo(
+            FXCODE_LOCATION(), AZURE_ERR_GENERAL,
+            "Refusing to follow the operation link [%s]: it is not on the management endpoint "
+            "[%s]",
+            KXSecretMask::Mask(link).c_str(), managementEndpoint.c_str());
+    }
+    response = link;
     Log(0, "Poll Azure operation on [%s]", response.c_str());
     return CUxError::Success();
 }
@@ -180,19 +223,31 @@ std::string KxSnapAzureAPI::TextSafeToLog(AzureOperation operation,
 }
 
 CUxError KxSnapAzureAPI::SendRequest(int method, const std::string& url, const std::string& body,
-                                     AzureOperation operation, std::string& response) {
+                                     AzureOperation operation, std::string& response,
+                                     bool withRetry) {
     if (!curl) {
         return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
                                        "Failed to Initialize Curl Library");
     }
-    CUxError err = SetRequestHeaders(operation);
+    CUxError err = CheckRequestTarget(operation, url);
+    if (!err) {
+        err = SetRequestHeaders(operation, url);
+    }
     if (err) {
+        Log(2, "%s", err.Message().c_str());
         return err;
     }
     const std::string methodText = ConvertHttpReqToString(method);
     Log(0, "Sending [%s] url [%s] body [%s]", methodText.c_str(), url.c_str(), body.c_str());
-    const bool sent = curl->KXLibCurlSendHttpReq(method, url, body.empty() ? nullptr : body.c_str(),
-                                                 body.size(), false, nullptr);
+    KXRetry::Request retry;
+    retry.method = method;
+    retry.replay = ReplayOf(method, operation, withRetry);
+    retry.metadataToken = operation == AZURE_OP_GET_TOKEN;
+    const bool sent = KXRetry::Send(
+        *curl, retry, url, body.empty() ? nullptr : body.c_str(), body.size(),
+        KXRetry::Policy::FromSettings(), [this](const std::string& line) {
+            Log(1, "%s", line.c_str());
+        });
     size_t length = 0;
     const char* answer = curl->GetHttpResponse(length, false);
     if (!sent) {
@@ -202,9 +257,12 @@ CUxError KxSnapAzureAPI::SendRequest(int method, const std::string& url, const s
         }
         const std::string answerText = answer ? std::string(answer, length) : std::string();
         const char* curlError = curl->GetCurlErrorBuffer();
-        response = FXString::Format("http resp: [%s] curl error: [%s]",
-                                    TextSafeToLog(operation, answerText).c_str(),
-                                    curlError ? curlError : "");
+        // The client keeps only the start of an error body; what Azure may
+        // echo of our credentials is masked before it becomes an error text.
+        response = MaskSecrets(FXString::Format(
+            "http resp: [%s] curl error: [%s]",
+            KXSecretMask::Cut(TextSafeToLog(operation, answerText)).c_str(),
+            curlError ? curlError : ""));
         return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
                                        response.c_str());
     }

@@ -61,7 +61,10 @@ public:
 
     // Sends one request. Returns false when the transfer failed or the status
     // is not 2xx; the status, body and headers of the answer stay readable
-    // until the next request, which starts from an empty answer. POST, PUT and
+    // until the next request, which starts from an empty answer. Of the body
+    // of an answer that is not 2xx only the first
+    // KXSecretMask::kMaxErrorTextBytes are kept, followed by
+    // "... [truncated, N bytes in all]" when there was more. POST, PUT and
     // PATCH send exactly `length` bytes of `body` (none: Content-Length 0);
     // DELETE sends a body only when given one; GET and HEAD never do.
     bool KXLibCurlSendHttpReq(int method, const std::string& url, const char* body,
@@ -75,6 +78,11 @@ public:
     // allowed), or nullptr.
     const char* GetHttpResponseHeader(const std::string& name) const;
     const char* GetCurlErrorBuffer() const { return errorBuffer_; }
+    // libcurl's result of the last transfer (CURLE_OK when it completed).
+    CURLcode GetCurlResult() const { return curlResult_; }
+    // Whether any byte of the last request went out: false when the
+    // connection was refused or never established.
+    bool RequestWasSent() const { return requestSent_; }
 
     // Connections libcurl opened for this object (for budgets and tests).
     long ConnectionsOpened() const { return connectionsOpened_; }
@@ -93,6 +101,9 @@ private:
     long connectionsOpened_ = 0;
     std::string body_;
     bool hasBody_ = false;
+    size_t bodyBytes_ = 0;  // all bytes of the body received, kept or not
+    CURLcode curlResult_ = CURLE_OK;
+    bool requestSent_ = false;
     std::vector<std::string> responseHeaders_;
     char errorBuffer_[CURL_ERROR_SIZE] = {0};
 };

@@ -1,6 +1,8 @@
 // A plain-HTTP server on loopback that answers GETs with scripted bodies, for
 // status documents the emulator has no reason to produce (lower-case states,
-// states that never end, broken documents).
+// states that never end, broken documents). With a `greeting` it first
+// answers that once with 200 (not counted in Served): the VM description a
+// client reads when the server stands in for its management endpoint.
 #pragma once
 
 #include <algorithm>
@@ -17,10 +19,16 @@ namespace apitest {
 class ScriptedServer {
 public:
     // Answers are given in order; the last one repeats.
-    explicit ScriptedServer(std::vector<std::string> bodies, int status = 200)
-        : bodies_(std::move(bodies)), status_(status) {
+    explicit ScriptedServer(std::vector<std::string> bodies, int status = 200,
+                            std::string greeting = "")
+        : bodies_(std::move(bodies)), status_(status), greeting_(std::move(greeting)) {
         server_.Get(".*", [this](const httplib::Request&, httplib::Response& response) {
             std::lock_guard<std::mutex> lock(mutex_);
+            if (!greeting_.empty()) {
+                response.set_content(greeting_, "application/json");
+                greeting_.clear();
+                return;
+            }
             const size_t index = std::min(served_, bodies_.size() - 1);
             ++served_;
             response.status = status_;
@@ -51,6 +59,7 @@ private:
     httplib::Server server_;
     std::vector<std::string> bodies_;
     int status_;
+    std::string greeting_;
     int port_ = 0;
     std::thread thread_;
     std::mutex mutex_;

@@ -16,11 +16,24 @@ constexpr const char* kNoWaitSettings =
     "nAzureRESTAPIReqWaitTimeSecs=0\n"
     "nAzureWaitTimeForDeviceRefresh=0\n";
 
-using SendPollTest = EmulatorTest;
+class SendPollTest : public EmulatorTest {
+protected:
+    // This VM's description, which the client reads first from its
+    // management endpoint.
+    std::string Vm() const { return emu_->vmDocument().dump(); }
+};
+
+// The scripted server as the management endpoint: the client follows links
+// only there. Init after this reads the VM from it (its greeting).
+kxtest::ScopedEnv ArmAt(const ScriptedServer& server) {
+    return kxtest::ScopedEnv("KXSO_ARM_ENDPOINT", server.Url("/").c_str());
+}
 
 TEST_F(SendPollTest, LowerCaseSucceededEndsTheAsyncPoll) {
+    ScriptedServer server({R"({"status":"inprogress"})", R"({"status":"succeeded","name":"op"})"},
+                          200, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
     InitAndClearLog();
-    ScriptedServer server({R"({"status":"inprogress"})", R"({"status":"succeeded","name":"op"})"});
     std::string response;
     const std::string url = server.Url("/operations/op1");
     const CUxError err = api_->PollForAsyncOperation(url, response);
@@ -31,10 +44,22 @@ TEST_F(SendPollTest, LowerCaseSucceededEndsTheAsyncPoll) {
     EXPECT_TRUE(record_.LoggedExactly("Operation success for [" + url + "]"));
 }
 
+TEST_F(SendPollTest, FailedOperation) {
+    ScriptedServer server({R"({"status":"FAILED","error":{"code":"x"}})"}, 200, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
+    InitAndClearLog();
+    std::string response;
+    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
+    EXPECT_EQ(err.Code(), 774);
+    EXPECT_EQ(err.Message(), "Operation failed for the resource");
+    EXPECT_TRUE(record_.Logged("Operation failed for ["));
+}
+
 TEST_F(SendPollTest, UnknownStatusIsPolledUntilTheTimeOut) {
     UseSettings(kNoWaitSettings);
+    ScriptedServer server({R"({"status":"Canceled"})"}, 200, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
     InitAndClearLog();
-    ScriptedServer server({R"({"status":"Canceled"})"});
     std::string response;
     const auto start = std::chrono::steady_clock::now();
     const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
@@ -48,35 +73,35 @@ TEST_F(SendPollTest, UnknownStatusIsPolledUntilTheTimeOut) {
     EXPECT_FALSE(record_.Logged("Operation in progress for"));
 }
 
-TEST_F(SendPollTest, FailedOperationsAndStatusFetchesThatFailEndThePoll) {
+TEST_F(SendPollTest, StatusDocumentThatIsNotJsonFailsTheFetch) {
+    ScriptedServer server({"<html>gateway</html>"}, 200, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
     InitAndClearLog();
     std::string response;
-    {
-        ScriptedServer server({R"({"status":"FAILED","error":{"code":"x"}})"});
-        const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-        EXPECT_EQ(err.Code(), 774);
-        EXPECT_EQ(err.Message(), "Operation failed for the resource");
-        EXPECT_TRUE(record_.Logged("Operation failed for ["));
-    }
-    {
-        ScriptedServer server({"<html>gateway</html>"});
-        const std::string url = server.Url("/op");
-        const CUxError err = api_->PollForAsyncOperation(url, response);
-        EXPECT_EQ(err.Code(), 774);
-        EXPECT_EQ(err.Message(), "Failed to fetch operation status for [" + url + "]");
-    }
-    {
-        ScriptedServer server({R"({"error":"busy"})"}, 503);
-        const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-        EXPECT_EQ(err.Code(), 774);
-        EXPECT_NE(err.Message().find("Failed to fetch operation status for ["), std::string::npos);
-    }
+    const std::string url = server.Url("/op");
+    const CUxError err = api_->PollForAsyncOperation(url, response);
+    EXPECT_EQ(err.Code(), 774);
+    EXPECT_EQ(err.Message(), "Failed to fetch operation status for [" + url + "]");
+}
+
+TEST_F(SendPollTest, StatusFetchRefusedByTheServer) {
+    ScriptedServer server({R"({"error":"busy"})"}, 503, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
+    InitAndClearLog();
+    std::string response;
+    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
+    EXPECT_EQ(err.Code(), 774);
+    EXPECT_NE(err.Message().find("Failed to fetch operation status for ["), std::string::npos);
+    // A poll is sent once: its loop, not the request, decides what happens next.
+    EXPECT_EQ(server.Served(), 1u);
 }
 
 TEST_F(SendPollTest, LowerCaseProvisioningStateSucceeds) {
-    InitAndClearLog();
     ScriptedServer server({R"({"properties":{"provisioningState":"Updating"}})",
-                           R"({"properties":{"provisioningState":"succeeded"}})"});
+                           R"({"properties":{"provisioningState":"succeeded"}})"},
+                          200, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
+    InitAndClearLog();
     std::string response;
     const std::string url = server.Url("/disk");
     ASSERT_TRUE(
@@ -88,17 +113,20 @@ TEST_F(SendPollTest, LowerCaseProvisioningStateSucceeds) {
 }
 
 TEST_F(SendPollTest, ProvisioningWithoutPropertiesOrFailed) {
-    InitAndClearLog();
     std::string response;
     {
-        ScriptedServer server({R"({"name":"d"})"});
+        ScriptedServer server({R"({"name":"d"})"}, 200, Vm());
+        const kxtest::ScopedEnv arm = ArmAt(server);
+        InitAndClearLog();
         const CUxError err = api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK,
                                                                     server.Url("/d"), response);
         EXPECT_EQ(err.Code(), 1);
         EXPECT_EQ(err.Message(), "Failed to find properties section in json reponse");
     }
     {
-        ScriptedServer server({R"({"properties":{"provisioningState":"Failed"}})"});
+        ScriptedServer server({R"({"properties":{"provisioningState":"Failed"}})"}, 200, Vm());
+        const kxtest::ScopedEnv arm = ArmAt(server);
+        InitAndClearLog();
         const CUxError err = api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK,
                                                                     server.Url("/d"), response);
         EXPECT_EQ(err.Code(), 774);
@@ -108,8 +136,9 @@ TEST_F(SendPollTest, ProvisioningWithoutPropertiesOrFailed) {
 
 TEST_F(SendPollTest, ProvisioningThatNeverEndsTimesOut) {
     UseSettings(kNoWaitSettings);
+    ScriptedServer server({R"({"properties":{"provisioningState":"Updating"}})"}, 200, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
     InitAndClearLog();
-    ScriptedServer server({R"({"properties":{"provisioningState":"Updating"}})"});
     std::string response;
     const CUxError err =
         api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK, server.Url("/d"), response);
@@ -134,7 +163,8 @@ TEST_F(SendPollTest, DeleteOfAMissingObjectSucceedsOn404) {
 
 TEST_F(SendPollTest, FailedSendCarriesTheAnswerAndCurlText) {
     InitAndClearLog();
-    InjectFault("GET", "/snapshots/snapA", azemu::FaultAction::Error);
+    InjectFault("GET", "/snapshots/snapA", azemu::FaultAction::Error,
+                -1);  // every retry meets it too
     AzureDiskSnapShotInfo snapshot;
     const CUxError err = api_->VerifyAzureSnapshot(SnapshotPath("snapA"), snapshot);
     EXPECT_EQ(err.Code(), 774);

@@ -31,7 +31,7 @@ protected:
     // Nothing listens on port 9: a connection attempt fails at once.
     kxtest::ScopedEnv imds_{"KXSO_IMDS_ENDPOINT", "http://127.0.0.1:9/"};
     kxtest::ScopedEnv arm_{"KXSO_ARM_ENDPOINT", "https://127.0.0.1:9/"};
-    kxtest::ScopedSettings settings_{"[Ferrolink]\n"};
+    kxtest::ScopedSettings settings_{"[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n"};
 };
 
 TEST_F(CloudControllerTest, PrepareOfANetAppFilesDeviceReachesTheControllerAndTagsTheRecord) {

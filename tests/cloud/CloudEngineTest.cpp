@@ -145,7 +145,7 @@ protected:
 };
 
 TEST_F(NetAppEngineTest, DeviceDetailsFileTheRecordsUnderTheDefaultArray) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     TestHost host;
     host.Add(AnfRecord(2, "vol2", "10.0.0.5"));
     host.Add(AnfRecord(1, "data/vol1", "10.0.0.4"));
@@ -192,7 +192,7 @@ TEST_F(NetAppEngineTest, AConfiguredArrayAndTunablesAreUsed) {
 }
 
 TEST_F(NetAppEngineTest, RecordsTheHostAnswersOddlyKeepTheirArrayOrFailWithTheirMessage) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     struct Case {
         void (*change)(kxsnap::RecordData&);
         bool success;
@@ -251,7 +251,7 @@ TEST_F(NetAppEngineTest, AnEngineWithoutRecordsIsNotInitialized) {
 }
 
 TEST_F(NetAppEngineTest, ConnectionFailureIsRecordedOnTheFirstDevice) {
-    kxtest::ScopedSettings settings("[Ferrolink]\n");
+    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
     TestHost host;
     host.Add(AnfRecord(2));
     host.Add(AnfRecord(1));

@@ -79,10 +79,13 @@ TEST_F(BackupTest, IncrementalRefusedWith400IsRetriedAsFull) {
 }
 
 TEST_F(BackupTest, OtherFailuresAndDisabledIncrementalAreNotRetried) {
-    InjectFault("PUT", "snapshots/", azemu::FaultAction::Error);
+    // Every retry of the request meets the failure too.
+    InjectFault("PUT", "snapshots/", azemu::FaultAction::Error, -1);
     auto host = DeviceHost({"/dev/sdc", "/dev/sdd"});
     EXPECT_EQ(kxso_snapDevices(host->devices(), host->count(), host->util()), 1);
-    EXPECT_EQ(Sent("PUT", "/snapshots/").size(), 1u);
+    // One request and its retries, never a full snapshot after them.
+    EXPECT_EQ(Sent("PUT", "/snapshots/").size(), 5u);
+    emu_->clearFaults();
     EXPECT_EQ(ErrorCode(*host, 0), 60001);
     EXPECT_EQ(
         ErrorText(*host, 0).rfind(

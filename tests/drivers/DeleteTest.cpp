@@ -82,7 +82,8 @@ TEST_F(DeleteTest, MetadataNamingAnythingButOurSnapshotsDeletesNothing) {
 TEST_F(DeleteTest, DeleteErrorIsRecordedAndReconcileDoesNothing) {
     auto backup = Backup({"/dev/sdc"});
     auto host = SnapshotHost(*backup);
-    InjectFault("DELETE", "snapshots/", azemu::FaultAction::Error);
+    // Every retry of the request meets the failure too.
+    InjectFault("DELETE", "snapshots/", azemu::FaultAction::Error, -1);
     EXPECT_EQ(kxso_deleteSnaps(host->devices(), host->count(), host->util()), 1);
     EXPECT_EQ(ErrorCode(*host, 0), 60004);
     EXPECT_EQ(ErrorText(*host, 0).rfind("Failed to delete Azure snapshot subscriptions/", 0), 0u);

@@ -16,7 +16,8 @@ constexpr const char* kFastSettings =
     "[Ferrolink]\n"
     "nAzureRESTAPIReqPollIntervalSecs=0\n"
     "nAzureRESTAPIReqWaitTimeSecs=5\n"
-    "nAzureWaitTimeForDeviceRefresh=0\n";
+    "nAzureWaitTimeForDeviceRefresh=0\n"
+    "nAzureRESTAPIMaxRetryDelaySecs=0\n";
 
 }  // namespace
 

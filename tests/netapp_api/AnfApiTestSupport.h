@@ -104,7 +104,8 @@ protected:
     cloudtest::LoopbackServer server_;
     cloudtest::ScopedEndpoints endpoints_{server_};
     cloudtest::PlatformLog platformLog_;
-    kxtest::ScopedSettings settings_{"[Ferrolink]\n"};
+    // Failed requests are retried at once: no test waits.
+    kxtest::ScopedSettings settings_{"[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n"};
     std::unique_ptr<TestableAPI> api_;
 };
 

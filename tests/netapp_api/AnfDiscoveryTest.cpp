@@ -59,9 +59,12 @@ protected:
 };
 
 TEST_F(AnfDiscoveryTest, SubscriptionsAndResourceGroupsComeFromTheirLists) {
-    server_.OnFixed(
-        "GET", "/subscriptions",
-        {200, ExampleBody("resources-2019-11-01-Subscriptions_List.json", "200").dump(), {}});
+    // The example's "nextLink" is the placeholder "...", which is no link to
+    // follow (a list with an unusable link fails); this list has one page.
+    nlohmann::json subscriptionList =
+        ExampleBody("resources-2019-11-01-Subscriptions_List.json", "200");
+    subscriptionList.erase("nextLink");
+    server_.OnFixed("GET", "/subscriptions", {200, subscriptionList.dump(), {}});
     server_.OnFixed(
         "GET", "/subscriptions/sub-1/resourceGroups",
         {200,

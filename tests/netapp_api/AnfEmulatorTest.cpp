@@ -90,7 +90,7 @@ protected:
     kxtest::TempDir dir_;
     std::unique_ptr<azemu::Emulator> emu_;
     std::vector<std::unique_ptr<kxtest::ScopedEnv>> env_;
-    kxtest::ScopedSettings settings_{"[Ferrolink]\n"};
+    kxtest::ScopedSettings settings_{"[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n"};
     kxtest::TestHost host_;
     std::unique_ptr<TestableAPI> api_;
     AzureNetApp::AzureInstanceInfo instance_;

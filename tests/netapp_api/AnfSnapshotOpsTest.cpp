@@ -43,7 +43,8 @@ TEST_F(AnfSnapshotOpsTest, CreateSendsLocationAndFileSystemToTheVolumesSnapshot)
     ASSERT_EQ(2u, puts.size());
     for (const cloudtest::SeenRequest& put : puts) {
         EXPECT_EQ(SnapshotPath() + "?api-version=2019-11-01", put.target);
-        EXPECT_EQ("Bearer " + std::string(kToken), put.Header("Authorization"));
+        // Plain HTTP to the loopback endpoint: the token stays home.
+        EXPECT_FALSE(put.HasHeader("Authorization"));
         EXPECT_EQ((nlohmann::json{
                       {"location", "eastus"},
                       {"properties", {{"fileSystemId", "9760acf5-4638-11e7-9bdb-020073ca7778"}}}}),

@@ -35,7 +35,8 @@ azemu::Json TwoVolumeScenario() {
 
 void NetAppEngineTest::SetUp() {
     StartEmulator(TwoVolumeScenario());
-    UseSettings("[Ferrolink]\n");
+    // Failed requests are retried at once: no test waits.
+    UseSettings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
 }
 
 std::unique_ptr<kxtest::TestHost> NetAppEngineTest::ExportHost() {
