@@ -65,17 +65,20 @@ select_patches() {
 }
 
 suite_binary() {
-  find "$build_dir/tests" -type f -name "$1" -perm -u+x 2>/dev/null | head -n 1
+  find "$build_dir" -maxdepth 3 -type f -name "$1" -perm -u+x 2>/dev/null | head -n 1
+}
+
+all_built() {
+  local suite
+  for suite in "$@"; do
+    [ -n "$(suite_binary "$suite")" ] || return 1
+  done
 }
 
 # Runs one suite; prints what caught the mutant, nothing when every test passed.
 run_suite() {
   local suite="$1" filter="$2" log="$3" binary status failed
   binary=$(suite_binary "$suite")
-  if [ -z "$binary" ]; then
-    echo "$suite (not built)"
-    return
-  fi
   local args=(--gtest_brief=1 --gtest_fail_fast)
   if [ -n "$filter" ]; then
     args+=("--gtest_filter=$filter")
@@ -117,7 +120,8 @@ check_mutant() {
   fi
   applied="$patch"
   # shellcheck disable=SC2086 # the suites are a word list
-  if ! scripts/build.sh mutants $suites >"$log_dir/$name.build.log" 2>&1; then
+  if ! scripts/build.sh mutants $suites >"$log_dir/$name.build.log" 2>&1 ||
+    ! all_built $suites; then
     revert_applied
     echo "$name: BUILD FAILED"
     not_applied=$((not_applied + 1))
