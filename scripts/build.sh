@@ -3,6 +3,8 @@
 #   scripts/build.sh            -> build/       (RelWithDebInfo)
 #   scripts/build.sh asan       -> build-asan/  (AddressSanitizer + UBSan)
 #   scripts/build.sh tsan TARGET...  -> build-tsan/ (ThreadSanitizer), only the targets named
+#   scripts/build.sh mutants TARGET... -> build-mutants/ (release settings, kept apart for
+#                                         tests/mutants/run.sh so a mutant never lands in build/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,9 +16,10 @@ for target in "$@"; do
 done
 case "$kind" in
   release) dir=build; flags=() ;;
+  mutants) dir=build-mutants; flags=() ;;
   asan) dir=build-asan; flags=(-DKXSO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug) ;;
   tsan) dir=build-tsan; flags=(-DKXSO_SANITIZE_THREAD=ON -DKXSO_BUILD_BENCHMARKS=OFF) ;;
-  *) echo "usage: $0 [release|asan|tsan] [TARGET...]" >&2; exit 64 ;;
+  *) echo "usage: $0 [release|asan|tsan|mutants] [TARGET...]" >&2; exit 64 ;;
 esac
 
 generator=()
