@@ -148,18 +148,29 @@ TEST_F(AttachDetachTest, DetachWithCheckKeepsDisksThatAreNotOurs) {
         record_.Logged("Checking if disk mapped at lunid [0] is created by Harrowind ... "));
 }
 
-TEST_F(AttachDetachTest, FailedVmUpdateLeavesTheInstanceAsItWas) {
+// A detach whose update fails leaves the disk on a VM that ended Failed: it is
+// applied once more on the VM as it now is, and only then reported; the
+// instance shows the VM as it settled.
+TEST_F(AttachDetachTest, AFailedDetachIsAppliedOnceMoreThenReported) {
     InitAndClearLog();
     azemu::FaultSpec fault;
     fault.method = "PUT";
     fault.path = "/virtualMachines/kxvm";
     fault.action = azemu::FaultAction::AsyncFail;
+    fault.times = -1;
     emu_->injectFault(fault);
     const AzureInstanceInfo before = instance_;
     const CUxError err = api_->DetachAzureDisk(1, false, instance_);
     EXPECT_EQ(err.Message(), "Operation failed for the resource");
-    EXPECT_EQ(instance_.propertiesJson, before.propertiesJson);
+    EXPECT_EQ(Sent("PUT", "/virtualMachines/kxvm").size(), 2u);
     EXPECT_EQ(instance_.disks.size(), before.disks.size());
+    EXPECT_NE(instance_.propertiesJson.find("\"provisioningState\":\"Failed\""), std::string::npos);
+
+    emu_->clearFaults();
+    fault.times = 1;
+    emu_->injectFault(fault);
+    ASSERT_TRUE(api_->DetachAzureDisk(1, false, instance_).IsSuccess());
+    EXPECT_EQ(instance_.disks.size(), before.disks.size() - 1);
 }
 
 AzureDiskSnapShotInfo VerifiedSnapshot(KxSnapAzureAPI& api, const azemu::Emulator& emu,

@@ -403,11 +403,35 @@ TEST_F(AnfConnectionTest, AtMostRetryCountMinusOnePolls) {
     EXPECT_TRUE(Logged("Azure async operation monitoring - End (exhausted retry) Status [25]"));
 }
 
-TEST_F(AnfConnectionTest, StatusComparisonsAreExact) {
+TEST_F(AnfConnectionTest, StatusWordsAreReadWithoutRegardToCase) {
     Connect();
     api_->SetRetries(2, 0);
     AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(25, Monitor({Status("succeeded")}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    EXPECT_EQ(0, Monitor({Status("succeeded")}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+}
+
+// A cancelled operation never ends otherwise: it fails at once with Azure's
+// reason, where the monitor used to poll it for hours.
+TEST_F(AnfConnectionTest, ACancelledOperationFailsAtOnceWithItsReason) {
+    Connect();
+    api_->SetRetries(1440, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(17, Monitor({Status("Cancelled", R"(,"error":{"code":"OperationPreempted",)"
+                                               R"("message":"overtaken"})")},
+                          ANF_API_CONST::ANF_OP_REVERT_VOL, op));
+    EXPECT_EQ(1u, Polls());
+    EXPECT_TRUE(Logged("Azure async operation canceled."));
+    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("OperationPreempted"));
+    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("overtaken"));
+}
+
+TEST_F(AnfConnectionTest, ACancelledOperationWithoutAnErrorGetsAFixedText) {
+    Connect();
+    api_->SetRetries(1440, 0);
+    AzureNetApp::AzureAsyncOpInfo bare;
+    EXPECT_EQ(17, Monitor({Status("Canceled")}, ANF_API_CONST::ANF_OP_CREATE_CLONE, bare));
+    EXPECT_EQ("The operation was canceled without an error code or message",
+              api_->getRESTErrorString());
 }
 
 TEST_F(AnfConnectionTest, AFailedDeleteOfAResourceNotFoundIsEighteen) {
@@ -466,18 +490,27 @@ TEST_F(AnfConnectionTest, AFailedOperationWithoutErrorObjectNeverCountsAsGone) {
                     ANF_API_CONST::ANF_OP_DELETE_SNAP, op));
 }
 
-TEST_F(AnfConnectionTest, AStatusDocumentWithoutStatusIsRetriedAtOnce) {
+// A poll that fails says nothing about the operation: it waits like one
+// still running, longer after each failure in a row, and never less than the
+// server's Retry-After.
+TEST_F(AnfConnectionTest, AFailedPollWaitsLikeARunningOperation) {
     Connect();
-    api_->SetRetries(5, 30);  // a sleep here would take half a minute
+    api_->SetRetries(6, 0);
     AzureNetApp::AzureAsyncOpInfo op;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(0, Monitor({{200, R"({"percentComplete":10})", {}},
-                          {200, "<html/>", {}},
-                          {500, R"({"error":{"code":"Internal","message":"x"}})", {}},
-                          Status("Succeeded")},
-                         ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    EXPECT_EQ(
+        0,
+        Monitor(
+            {{200, R"({"percentComplete":10})", {}},
+             {200, "<html/>", {}},
+             {500, R"({"error":{"code":"Internal","message":"x"}})", {}},
+             {429, R"({"error":{"code":"TooManyRequests","message":"x"}})", {{"Retry-After", "1"}}},
+             Status("Succeeded")},
+            ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    // Back-off 0.1 + 0.2 + 0.4 s, then the server's second.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1700));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_EQ(4u, Polls());
+    EXPECT_EQ(5u, Polls());
     EXPECT_TRUE(Logged("Failure when trying to parse async operation details - retrying"));
     EXPECT_TRUE(Logged("Failure when trying to get async operation details - retrying"));
     EXPECT_TRUE(Logged("-1-{Azure error code : \"Internal\""));
@@ -497,7 +530,7 @@ TEST_F(AnfConnectionTest, AStatusDocumentWithoutPropertiesIsAccepted) {
 
 TEST_F(AnfConnectionTest, ExhaustedFailuresReturnTheLastFailureCode) {
     Connect();
-    api_->SetRetries(3, 30);
+    api_->SetRetries(3, 0);
     AzureNetApp::AzureAsyncOpInfo op;
     EXPECT_EQ(15, Monitor({{503, "", {}}}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
     EXPECT_EQ(2u, Polls());
