@@ -164,13 +164,17 @@ TEST_F(VirtualMachineTest, ADiskIsAttachedToOneVmAtATime) {
     EXPECT_EQ(putVm(updateWith(getVm(), sameTwice)).status, 400);
 }
 
-TEST_F(VirtualMachineTest, AttachingADiskBeingAttachedElsewhereIsRefused) {
+// As in Azure, a disk an update is still attaching can be deleted; the
+// update then fails and the VM keeps the disks it had.
+TEST_F(VirtualMachineTest, ADiskBeingAttachedCanBeDeletedAndTheAttachThenFails) {
     setAsyncDelay(500);
     ASSERT_EQ(attachRaw(attachEntry(2, "spare")).status, 200);
     Reply del = arm("DELETE", diskPath("spare"));
-    EXPECT_EQ(del.status, 409);
+    EXPECT_EQ(del.status, 200);
     emu_->completePending();
-    EXPECT_EQ(arm("GET", diskPath("spare")).json()["managedBy"], emu_->vmResourceId());
+    EXPECT_EQ(arm("GET", diskPath("spare")).status, 404);
+    EXPECT_EQ(getVm()["properties"]["provisioningState"], "Failed");
+    EXPECT_EQ(dataDisksOf(getVm()).size(), 2u);
 }
 
 TEST_F(VirtualMachineTest, MissingDisksAndWrongZonesAreRefused) {
