@@ -114,6 +114,15 @@ std::vector<KnownViolation> KnownDiskViolations() {
               "next, fails the record (BackupTest covers the pair)",
               true),
     };
+    // Found when the invariant began to ask each created disk's own record
+    // to account for it; left for the owners of creation and revert.
+    known.push_back(Known("*", "disk create", "answer lost after the work, twice, Azure busy",
+                          "behind",
+                          "a disk creation whose answer is lost twice fails the call "
+                          "before the attach; the disk Azure made is not named on its record"));
+    known.push_back(Known("*", "-", "device never appears", "behind",
+                          "revert: the new disks are attached and the metadata rewritten, but "
+                          "the record that fails for want of a device does not name its disk"));
     for (const char* mode : {" bulk", " per device"}) {
         const std::string map = std::string("map") + mode;
         const std::string unmap = std::string("unmap") + mode;
