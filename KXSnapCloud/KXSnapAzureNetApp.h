@@ -99,6 +99,10 @@ public:
     // coordinates into cloneVolumeInfo (map also reads the volume's quota and subnet).
     bool generateCloneVolDetails(AzureNetApp::KxSnapANFSnapObj& snapObj);
     bool processCloneDetails();
+    // What a clone that already exists under the map's name is good for,
+    // once it has settled (see KXSnapAzureNetAppCloneState.cpp).
+    enum class ExistingClone { kReady, kAbsent, kUnusable };
+    ExistingClone settleExistingClone(AzureNetApp::KxSnapANFSnapObj& snapObj);
     bool processRevertedVolumeDetails();
     bool setSnapFlags(uint64_t flags);
 

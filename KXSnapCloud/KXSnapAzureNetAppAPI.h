@@ -234,6 +234,28 @@ protected:
     int matchVolumeFromListCPResponse(SharePathCache& sharePathCache, const AnfJson::Value& json,
                                       size_t& remaining);
 
+public:
+    // Reads the volume until its provisioning state is final (0, `state` set)
+    // or it is gone (18), with the monitor's interval and count; 25 when it
+    // never settled, 15 when it cannot be read.
+    int rest_waitForVolumeState(const AzureNetApp::AzureNetAppVolumeInfo& volume,
+                                std::string& state);
+
+protected:
+    // --- Revert -------------------------------------------------------------------------------
+    bool sendRevertRequest(const std::string& path, const std::string& body);
+    // Waits (interval and count of the monitor) until the volume whose revert
+    // path is given shows no operation running; false when it never does or
+    // cannot be read.
+    bool waitForVolumeIdle(const std::string& revertPath);
+
+    // --- Monitoring -----------------------------------------------------------------------------
+    // Azure's error of a cancelled operation into azureError and restError;
+    // returns ANF_RC_ASYNC_OP_FAILED.
+    int canceledOperation(const std::string& opResponse);
+    // The Retry-After of the last answer in milliseconds, or -1.
+    int64_t lastRetryAfterMs();
+
     // --- Shared by the resource operations ------------------------------------------------------
     // The status link of the last answer as a request path; empty when the
     // answer had none or an empty one, or when it was refused (then

@@ -8,12 +8,11 @@
 #include "KXSnapCloud/KXSnapAzureNetAppEndpoints.h"
 #include "platform/FXString.h"
 #include "platform/UXSleep.h"
+#include "src/AzureOperationStatus.h"
 
 namespace {
 
 constexpr const char* kMonitorTag = "KXSnapAzureNetAppAPI";
-constexpr const char* kStatusSucceeded = "Succeeded";
-constexpr const char* kStatusFailed = "Failed";
 
 bool IsDeleteOperation(int opKind) {
     return opKind == ANF_API_CONST::ANF_OP_DELETE_SNAP ||
@@ -104,48 +103,62 @@ int KXSnapAzureNetAppAPI::monitorSnapOpProgress(AzureNetApp::AzureAsyncOpInfo& a
             "Azure async operation monitoring - Configs : Max Retry [%d], Sleep Interval in sec "
             "[%d]",
             maxRetry, interval);
+    const uint64_t intervalMs = interval > 0 ? static_cast<uint64_t>(interval) * 1000 : 0;
     int rc = -1;
     std::string opResponse;
-    bool failed = false;
+    azureops::OperationState state = azureops::OperationState::kUnknown;
+    int failures = 0;
     // At most maxRetry - 1 polls: the first try counts as the one that
-    // started the operation.
+    // started the operation. A poll that fails says nothing about the
+    // operation: it is waited for like one still running, longer after each
+    // failure in a row, and never sooner than the server asked.
     for (int attempt = 1; attempt < maxRetry; ++attempt) {
+        if (attempt > 1) {
+            UXSLEEP_InTeRnAl(azureops::NextPollDelayMs(intervalMs, failures, lastRetryAfterMs()),
+                             __FILE__, __LINE__);
+        }
         logTagged(KXSO::LOG_DETAIL, kMonitorTag, "Monitoring Azure async operation - try [%d/%d]",
                   attempt, maxRetry);
         rc = rest_getAsyncOpDetails(asyncOp.asyncOpUrl, opResponse);
         if (rc != ANF_RC_SUCCESS) {
+            ++failures;
             logLine(KXSO::LOG_ERROR,
                     "Failure when trying to get async operation details - retrying");
             continue;
         }
         rc = processGetAsyncOpDetailsResp(opResponse, asyncOp);
         if (rc != ANF_RC_SUCCESS || asyncOp.status.empty()) {
+            ++failures;
             rc = rc != ANF_RC_SUCCESS ? rc : ANF_RC_INVALID_RESPONSE;
             logLine(KXSO::LOG_ERROR,
                     "Failure when trying to parse async operation details - retrying");
             continue;
         }
-        if (asyncOp.status == kStatusSucceeded) {
+        failures = 0;
+        state = azureops::ClassifyStatus(asyncOp.status);
+        if (state == azureops::OperationState::kSucceeded) {
             logLine(KXSO::LOG_INFO, "Azure async operation succeeded.");
             return ANF_RC_SUCCESS;
         }
-        if (asyncOp.status == kStatusFailed) {
-            failed = true;
+        if (state == azureops::OperationState::kFailed ||
+            state == azureops::OperationState::kCanceled) {
             break;
         }
         logLine(KXSO::LOG_INFO, "Azure async operation status [%s] , progress [%f]",
                 asyncOp.status.c_str(), static_cast<double>(asyncOp.percentComplete));
         rc = ANF_RC_ASYNC_OP_TIMED_OUT;
-        const uint64_t seconds = interval > 0 ? static_cast<uint64_t>(interval) : 0;
-        UXSLEEP_InTeRnAl(seconds * 1000, __FILE__, __LINE__);
     }
-    if (!failed) {
+    if (!azureops::IsTerminal(state)) {
         error << "Azure async operation did not complete in time. Last Status [" << asyncOp.status
               << "]";
         logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
         logLine(KXSO::LOG_DETAIL,
                 "Azure async operation monitoring - End (exhausted retry) Status [%d]", rc);
         return rc;
+    }
+    if (state == azureops::OperationState::kCanceled) {
+        logLine(KXSO::LOG_ERROR, "Azure async operation canceled.");
+        return canceledOperation(opResponse);
     }
     logLine(KXSO::LOG_ERROR, "Azure async operation failed.");
     // Fills azureError (and restError) from the operation's "error" object.
@@ -155,4 +168,39 @@ int KXSnapAzureNetAppAPI::monitorSnapOpProgress(AzureNetApp::AzureAsyncOpInfo& a
         return ANF_RC_RESOURCE_NOT_FOUND;
     }
     return ANF_RC_ASYNC_OP_FAILED;
+}
+
+// A cancelled operation ended without doing its work: it fails like a failed
+// one, with Azure's code and message, or a fixed text when it gave neither.
+int KXSnapAzureNetAppAPI::canceledOperation(const std::string& opResponse) {
+    AnfJson::Value document;
+    const AnfJson::Value* errorObject = nullptr;
+    if (AnfJson::parse(opResponse, document) && AnfJson::has<AnfJson::Object>(document, "error")) {
+        errorObject = AnfJson::member(document, "error");
+    }
+    azureError.code.clear();
+    azureError.message.clear();
+    if (errorObject != nullptr) {
+        azureError.code = AnfJson::get<AnfJson::String>(*errorObject, "code", "");
+        azureError.message = AnfJson::get<AnfJson::String>(*errorObject, "message", "");
+    }
+    restError.str("");
+    restError.clear();
+    if (azureError.code.empty() && azureError.message.empty()) {
+        restError << "The operation was canceled without an error code or message";
+    } else {
+        restError << azureError.toString();
+    }
+    return ANF_RC_ASYNC_OP_FAILED;
+}
+
+int64_t KXSnapAzureNetAppAPI::lastRetryAfterMs() {
+    if (!restClient) {
+        return -1;
+    }
+    return azureops::RetryAfterMs([this](const char* name) {
+        std::string line;
+        restClient->getResponseHeader(name, line);
+        return line;
+    });
 }

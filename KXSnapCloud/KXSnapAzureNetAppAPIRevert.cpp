@@ -3,6 +3,8 @@
 
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
 #include "platform/FXString.h"
+#include "platform/UXSleep.h"
+#include "src/AzureOperationStatus.h"
 
 using ANF_API_CONST::ANF_RC_ASYNC_OP_ACCEPTED;
 using ANF_API_CONST::ANF_RC_REST_CALL_FAILED;
@@ -44,7 +46,20 @@ int KXSnapAzureNetAppAPI::rest_revertVolume(KxSnapANFSnapObj& snapObj, AzureInst
                          volume.netappAccountName.c_str(), volume.capacityPoolName.c_str(),
                          volume.volumeName.c_str(), ANF_API_CONST::AZURE_ANF_REST_API_VER);
 
-    if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_POST, path, body, false)) {
+    bool sent = sendRevertRequest(path, body);
+    if (!sent && azureops::IsTransientStatus(lastHttpStatus())) {
+        // The answer is lost: the revert may have started. Once the volume
+        // is idle it is sent again, deliberately, and that operation is the
+        // one followed. Reverting to the same snapshot again, with nothing
+        // written in between, changes nothing.
+        logLine(KXSO::LOG_INFO,
+                "No answer to the revert of volume [%s]; sending it again once the volume is idle",
+                volume.volumeName.c_str());
+        if (waitForVolumeIdle(path)) {
+            sent = sendRevertRequest(path, body);
+        }
+    }
+    if (!sent) {
         extractErrorMessage(response, false);
         error << "Reverting volume failed for ANF snapshot [" << snapObj.snapName << "] "
               << "volume name [" << volume.volumeName << "]. "
@@ -72,4 +87,55 @@ int KXSnapAzureNetAppAPI::rest_revertVolume(KxSnapANFSnapObj& snapObj, AzureInst
             response.c_str(), static_cast<int>(status));
     noteRejectedAnswer("revert volume", status);
     return ANF_RC_REST_CALL_FAILED;
+}
+
+bool KXSnapAzureNetAppAPI::sendRevertRequest(const std::string& path, const std::string& body) {
+    // Alone on a connection of its own: libcurl re-sends a request whose
+    // answer is lost on a reused connection, and a re-sent revert meets the
+    // first one still running (409) while the volume is rolled back.
+    if (restClient) {
+        restClient->useFreshConnectionForNextRequest();
+    }
+    return sendRESTRequest(KXSnapRESTAPI_ANF::REQ_POST, path, body, false);
+}
+
+bool KXSnapAzureNetAppAPI::waitForVolumeIdle(const std::string& revertPath) {
+    // The volume's own path: the revert path without "/revert".
+    const size_t at = revertPath.find("/revert?");
+    if (at == std::string::npos) {
+        return false;
+    }
+    const std::string volumePath = revertPath.substr(0, at) + revertPath.substr(at + 7);
+    const uint64_t intervalMs = retryInterval > 0 ? static_cast<uint64_t>(retryInterval) * 1000 : 0;
+    int failures = 0;
+    for (int attempt = 1; attempt < retryCount; ++attempt) {
+        if (attempt > 1) {
+            UXSLEEP_InTeRnAl(azureops::NextPollDelayMs(intervalMs, failures, lastRetryAfterMs()),
+                             __FILE__, __LINE__);
+        }
+        if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_GET, volumePath, "", false)) {
+            if (!azureops::IsTransientStatus(lastHttpStatus())) {
+                return false;
+            }
+            ++failures;
+            continue;
+        }
+        failures = 0;
+        AnfJson::Value document;
+        std::string state;
+        if (AnfJson::parse(response, document) &&
+            AnfJson::has<AnfJson::Object>(document, "properties")) {
+            state = AnfJson::get<AnfJson::String>(*AnfJson::member(document, "properties"),
+                                                  "provisioningState", "");
+        }
+        const azureops::OperationState parsed = azureops::ClassifyStatus(state);
+        if (parsed == azureops::OperationState::kSucceeded) {
+            return true;
+        }
+        if (azureops::IsTerminal(parsed)) {
+            return false;  // a volume that failed is not reverted
+        }
+        logLine(KXSO::LOG_DETAIL, "Volume state [%s], waiting for it to be idle", state.c_str());
+    }
+    return false;
 }

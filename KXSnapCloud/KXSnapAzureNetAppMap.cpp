@@ -76,9 +76,17 @@ bool KXSnapAzureNetApp::validateForMap() {
         AzureNetApp::AzureNetAppVolumeInfo existing = snapObj.cloneVolumeInfo;
         int result = api->rest_getCloneInfo(existing);
         if (result == ANF_API_CONST::ANF_RC_SUCCESS) {
-            logLine(KXSO::LOG_INFO, "Clone [%s] already exists - marking as mapped",
-                    snapObj.cloneVolumeInfo.volumeName.c_str());
-            snapObj.snapInfo->setStatus(KXSO::SNAP_STATUS_ATTACHED_NO_DEVICE);
+            const ExistingClone settled = settleExistingClone(snapObj);
+            if (settled == ExistingClone::kUnusable) {
+                logLine(KXSO::LOG_ERROR, "%d:%s", lastError, error.str().c_str());
+                setErrorDetailsForSnapObj(snapObj);
+                return false;
+            }
+            if (settled == ExistingClone::kReady) {
+                logLine(KXSO::LOG_INFO, "Clone [%s] already exists - marking as mapped",
+                        snapObj.cloneVolumeInfo.volumeName.c_str());
+                snapObj.snapInfo->setStatus(KXSO::SNAP_STATUS_ATTACHED_NO_DEVICE);
+            }
         } else if (result == ANF_API_CONST::ANF_RC_REST_CALL_FAILED) {
             logLine(KXSO::LOG_INFO,
                     "Warning - Failed to check if clone volume with same name exists [%s] - "

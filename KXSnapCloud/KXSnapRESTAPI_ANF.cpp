@@ -95,6 +95,12 @@ bool KXSnapRESTAPI_ANF::disconnect() {
     return true;
 }
 
+void KXSnapRESTAPI_ANF::useFreshConnectionForNextRequest() {
+    if (curl) {
+        curl->UseFreshConnectionForNextRequest();
+    }
+}
+
 bool KXSnapRESTAPI_ANF::getResponseHeader(const std::string& name, std::string& value) {
     value.clear();
     const char* line = curl->GetHttpResponseHeader(name);

@@ -78,6 +78,9 @@ public:
     // The whole header line `name` of the last response as the client gives
     // it; false, with `value` empty, when there is none.
     bool getResponseHeader(const std::string& name, std::string& value);
+    // The next request goes alone on a new connection that is not reused
+    // (see KXLibCurl::UseFreshConnectionForNextRequest).
+    void useFreshConnectionForNextRequest();
 
     bool formUrlPath(const std::string& path, std::string& url, bool meta);
     bool setCommonCurlHeaders(bool meta);

@@ -22,12 +22,16 @@ const char* const kDiskSkus[] = {"Standard_LRS", "Premium_LRS", "StandardSSD_LRS
 const char* const kSnapshotSkus[] = {"Standard_LRS", "Premium_LRS", "Standard_ZRS"};
 
 std::string skuTier(const std::string& sku) {
-    if (startsWithIgnoreCase(sku, "Premium")) return "Premium";
-    if (startsWithIgnoreCase(sku, "Ultra")) return "Ultra";
+    if (startsWithIgnoreCase(sku, "Premium"))
+        return "Premium";
+    if (startsWithIgnoreCase(sku, "Ultra"))
+        return "Ultra";
     return "Standard";
 }
 
-std::string typeName(const std::string& kind) { return "Microsoft.Compute/" + kind; }
+std::string typeName(const std::string& kind) {
+    return "Microsoft.Compute/" + kind;
+}
 
 // What a PUT asks for, read and checked before anything changes.
 struct DiskRequest {
@@ -49,15 +53,20 @@ std::optional<HttpResponse> readDiskRequest(const Json& body, const std::string&
         return armError(400, "LocationRequired",
                         "The location property is required for this definition.");
     }
-    if (!body["location"].is_string()) return invalidRequestContent("location must be a string");
+    if (!body["location"].is_string())
+        return invalidRequestContent("location must be a string");
     r.location = body["location"].get<std::string>();
 
     Json props = body.value("properties", Json::object());
-    if (!props.is_object()) return invalidRequestContent("properties must be an object");
-    if (!props.contains("creationData")) return missingParameter("creationData");
+    if (!props.is_object())
+        return invalidRequestContent("properties must be an object");
+    if (!props.contains("creationData"))
+        return missingParameter("creationData");
     const Json& creation = props["creationData"];
-    if (!creation.is_object()) return invalidRequestContent("creationData must be an object");
-    if (!creation.contains("createOption")) return missingParameter("createOption");
+    if (!creation.is_object())
+        return invalidRequestContent("creationData must be an object");
+    if (!creation.contains("createOption"))
+        return missingParameter("createOption");
     if (!creation["createOption"].is_string()) {
         return invalidRequestContent("createOption must be a string");
     }
@@ -78,7 +87,8 @@ std::optional<HttpResponse> readDiskRequest(const Json& body, const std::string&
             break;
         }
     }
-    if (r.createOption == "Copy" && r.source.empty()) return missingParameter("sourceResourceId");
+    if (r.createOption == "Copy" && r.source.empty())
+        return missingParameter("sourceResourceId");
 
     if (props.contains("incremental") && kind == "snapshots") {
         if (!props["incremental"].is_boolean()) {
@@ -102,7 +112,8 @@ std::optional<HttpResponse> readDiskRequest(const Json& body, const std::string&
         }
         r.sizeGB = props["diskSizeGB"].get<int64_t>();
     }
-    if (r.createOption == "Empty" && !r.sizeGB) return missingParameter("diskSizeGB");
+    if (r.createOption == "Empty" && !r.sizeGB)
+        return missingParameter("diskSizeGB");
 
     std::string skuName = "Standard_LRS";
     if (body.contains("sku")) {
@@ -118,16 +129,19 @@ std::optional<HttpResponse> readDiskRequest(const Json& body, const std::string&
             "The value '" + skuName + "' of sku.name is not valid for " + kind + ".", "sku.name");
     }
     if (body.contains("zones")) {
-        if (!body["zones"].is_array()) return invalidRequestContent("zones must be an array");
+        if (!body["zones"].is_array())
+            return invalidRequestContent("zones must be an array");
         std::vector<std::string> zones;
         for (const auto& z : body["zones"]) {
-            if (!z.is_string()) return invalidRequestContent("zones must hold strings");
+            if (!z.is_string())
+                return invalidRequestContent("zones must hold strings");
             zones.push_back(z.get<std::string>());
         }
         r.zones = zones;
     }
     if (body.contains("tags")) {
-        if (!body["tags"].is_object()) return invalidRequestContent("tags must be an object");
+        if (!body["tags"].is_object())
+            return invalidRequestContent("tags must be an object");
         r.tags = body["tags"];
     }
     return std::nullopt;
@@ -137,7 +151,8 @@ std::optional<HttpResponse> readDiskRequest(const Json& body, const std::string&
 std::optional<HttpResponse> findSource(const AzureState& state, const DiskRequest& r,
                                        const DiskRecord*& source) {
     source = nullptr;
-    if (r.createOption != "Copy") return std::nullopt;
+    if (r.createOption != "Copy")
+        return std::nullopt;
     std::string type = resourceTypeOf(r.source);
     if (!iequals(type, "Microsoft.Compute/disks") &&
         !iequals(type, "Microsoft.Compute/snapshots")) {
@@ -186,8 +201,10 @@ std::optional<HttpResponse> checkUpdate(const DiskRecord& d, const DiskRequest& 
     if (idKey(d.sourceResourceId) != idKey(r.source) && r.createOption == "Copy") {
         return propertyChange("sourceResourceId");
     }
-    if (d.incremental != r.incremental) return propertyChange("incremental");
-    if (r.zones && *r.zones != d.zones) return propertyChange("zones");
+    if (d.incremental != r.incremental)
+        return propertyChange("incremental");
+    if (r.zones && *r.zones != d.zones)
+        return propertyChange("zones");
     if (!d.managedBy.empty() && (d.sku != r.sku || (r.sizeGB && *r.sizeGB != d.sizeGB))) {
         return armError(409, "OperationNotAllowed",
                         "Disk '" + d.name + "' is attached to VM '" + d.managedBy +
@@ -200,7 +217,8 @@ HttpResponse putDisk(Engine& engine, const ArmCall& call, const std::string& kin
                      const std::string& name) {
     HttpResponse error;
     auto body = parseBodyObject(call.http, error);
-    if (!body) return error;
+    if (!body)
+        return error;
     if (!isValidComputeName(name)) {
         return armError(400, "InvalidResourceName",
                         "Resource name " + name +
@@ -215,13 +233,15 @@ HttpResponse putDisk(Engine& engine, const ArmCall& call, const std::string& kin
     }
     AzureState& state = engine.state();
     const DiskRecord* source = nullptr;
-    if (auto bad = findSource(state, r, source)) return *bad;
+    if (auto bad = findSource(state, r, source))
+        return *bad;
 
     std::string id =
         computeResourceId(engine.machine().subscriptionId, call.path.resourceGroup, kind, name);
     DiskRecord* existing = findDisk(state, id);
     if (existing) {
-        if (auto bad = checkUpdate(*existing, r)) return *bad;
+        if (auto bad = checkUpdate(*existing, r))
+            return *bad;
     }
     int status = existing ? 200 : 202;
     DiskRecord& d = existing ? *existing : state.disks[idKey(id)];
@@ -243,7 +263,8 @@ HttpResponse putDisk(Engine& engine, const ArmCall& call, const std::string& kin
         }
     }
     d.sku = r.sku;
-    if (r.sizeGB) d.sizeGB = *r.sizeGB;
+    if (r.sizeGB)
+        d.sizeGB = *r.sizeGB;
     d.tags = r.tags;
     d.provisioningState = "Updating";
     AsyncOperation& op = engine.startOperationLocked(
@@ -251,7 +272,8 @@ HttpResponse putDisk(Engine& engine, const ArmCall& call, const std::string& kin
     d.operationId = op.id;
     Json doc = renderDisk(d, call.apiVersion);
     // The accepted request is echoed as it was phrased; later reads show sourceResourceId.
-    if (r.sourceAsUri) doc["properties"]["creationData"]["sourceUri"] = r.source;
+    if (r.sourceAsUri)
+        doc["properties"]["creationData"]["sourceUri"] = r.source;
     HttpResponse response = HttpResponse::json(status, doc);
     addAsyncHeader(response, engine, op, call.apiVersion);
     return response;
@@ -274,11 +296,9 @@ HttpResponse deleteDisk(Engine& engine, const ArmCall& call, const std::string& 
         return armError(409, "OperationNotAllowed",
                         "Disk " + d->name + " is attached to VM " + d->managedBy + ".");
     }
-    std::string reservedBy = vmAttachingDisk(state, d->id, "");
-    if (!reservedBy.empty()) {
-        return armError(409, "OperationNotAllowed",
-                        "Disk " + d->name + " is being attached to VM " + reservedBy + ".");
-    }
+    // Azure accepts the deletion of a disk that a VM update is still
+    // attaching; that update then fails (recheckAttachments). A client that
+    // deletes while its own update is unsettled loses the disk either way.
     if (d->deleting) {
         HttpResponse again = HttpResponse::empty(202);
         auto op = state.operations.find(toLower(d->operationId));
@@ -305,25 +325,30 @@ HttpResponse patchDisk(Engine& engine, const ArmCall& call, const std::string& k
                        const std::string& name) {
     HttpResponse error;
     auto body = parseBodyObject(call.http, error);
-    if (!body) return error;
+    if (!body)
+        return error;
     std::string id =
         computeResourceId(engine.machine().subscriptionId, call.path.resourceGroup, kind, name);
     DiskRecord* d = findDisk(engine.state(), id);
-    if (!d) return resourceNotFound(typeName(kind), name, call.path.resourceGroup);
+    if (!d)
+        return resourceNotFound(typeName(kind), name, call.path.resourceGroup);
     if (body->contains("tags")) {
-        if (!(*body)["tags"].is_object()) return invalidRequestContent("tags must be an object");
+        if (!(*body)["tags"].is_object())
+            return invalidRequestContent("tags must be an object");
         d->tags = (*body)["tags"];
     }
     return HttpResponse::json(200, renderDisk(*d, call.apiVersion));
 }
 
 HttpResponse listDisks(Engine& engine, const ArmCall& call, const std::string& kind) {
-    if (call.http.method != "GET") return methodNotAllowed(call.http.method);
+    if (call.http.method != "GET")
+        return methodNotAllowed(call.http.method);
     Json value = Json::array();
     for (const auto& [key, d] : engine.state().disks) {
         bool inGroup = !call.path.hasResourceGroup ||
                        iequals(parseArmPath(d.id).resourceGroup, call.path.resourceGroup);
-        if (d.kind == kind && inGroup) value.push_back(renderDisk(d, call.apiVersion));
+        if (d.kind == kind && inGroup)
+            value.push_back(renderDisk(d, call.apiVersion));
     }
     return HttpResponse::json(200, {{"value", value}});
 }
@@ -333,7 +358,8 @@ HttpResponse listDisks(Engine& engine, const ArmCall& call, const std::string& k
 std::string canonicalSku(const std::string& sku, bool snapshot) {
     auto pick = [&](const auto& list) -> std::string {
         for (const char* s : list) {
-            if (iequals(sku, s)) return s;
+            if (iequals(sku, s))
+                return s;
         }
         return "";
     };
@@ -341,10 +367,12 @@ std::string canonicalSku(const std::string& sku, bool snapshot) {
 }
 
 bool isValidComputeName(const std::string& name) {
-    if (name.empty() || name.size() > 80) return false;
+    if (name.empty() || name.size() > 80)
+        return false;
     auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
     for (char c : name) {
-        if (!word(c) && c != '.' && c != '-') return false;
+        if (!word(c) && c != '.' && c != '-')
+            return false;
     }
     return std::isalnum(static_cast<unsigned char>(name.front())) && word(name.back());
 }
@@ -352,43 +380,54 @@ bool isValidComputeName(const std::string& name) {
 Json renderDisk(const DiskRecord& d, const std::string& apiVersion) {
     bool modern = apiAtLeast(apiVersion, kComputeIncrementalSince);
     Json creation = {{"createOption", d.createOption}};
-    if (!d.sourceResourceId.empty()) creation["sourceResourceId"] = d.sourceResourceId;
-    if (modern && !d.sourceUniqueId.empty()) creation["sourceUniqueId"] = d.sourceUniqueId;
+    if (!d.sourceResourceId.empty())
+        creation["sourceResourceId"] = d.sourceResourceId;
+    if (modern && !d.sourceUniqueId.empty())
+        creation["sourceUniqueId"] = d.sourceUniqueId;
     Json props = {{"creationData", creation},
                   {"diskSizeGB", d.sizeGB},
                   {"timeCreated", d.timeCreated},
                   {"provisioningState", d.provisioningState}};
-    if (!d.osType.empty()) props["osType"] = d.osType;
+    if (!d.osType.empty())
+        props["osType"] = d.osType;
     if (modern) {
         props["diskSizeBytes"] = d.sizeGB * 1024 * 1024 * 1024;
         props["uniqueId"] = d.uniqueId;
         props["diskState"] = d.managedBy.empty() ? "Unattached" : "Attached";
         props["encryption"] = {{"type", "EncryptionAtRestWithPlatformKey"}};
-        if (d.kind == "snapshots") props["incremental"] = d.incremental;
+        if (d.kind == "snapshots")
+            props["incremental"] = d.incremental;
     }
     Json doc = {{"name", d.name},           {"id", d.id},
                 {"type", typeName(d.kind)}, {"location", d.location},
                 {"tags", d.tags},           {"sku", {{"name", d.sku}, {"tier", skuTier(d.sku)}}},
                 {"properties", props}};
-    if (!d.managedBy.empty()) doc["managedBy"] = d.managedBy;
-    if (!d.zones.empty()) doc["zones"] = d.zones;
+    if (!d.managedBy.empty())
+        doc["managedBy"] = d.managedBy;
+    if (!d.zones.empty())
+        doc["zones"] = d.zones;
     return doc;
 }
 
 HttpResponse handleDiskRequest(Engine& engine, const ArmCall& call, const std::string& kind,
                                const std::string& name) {
-    if (name.empty()) return listDisks(engine, call, kind);
+    if (name.empty())
+        return listDisks(engine, call, kind);
     const std::string& method = call.http.method;
     if (method == "GET") {
         std::string id =
             computeResourceId(engine.machine().subscriptionId, call.path.resourceGroup, kind, name);
         const DiskRecord* d = findDisk(engine.state(), id);
-        if (!d) return resourceNotFound(typeName(kind), name, call.path.resourceGroup);
+        if (!d)
+            return resourceNotFound(typeName(kind), name, call.path.resourceGroup);
         return HttpResponse::json(200, renderDisk(*d, call.apiVersion));
     }
-    if (method == "PUT") return putDisk(engine, call, kind, name);
-    if (method == "DELETE") return deleteDisk(engine, call, kind, name);
-    if (method == "PATCH") return patchDisk(engine, call, kind, name);
+    if (method == "PUT")
+        return putDisk(engine, call, kind, name);
+    if (method == "DELETE")
+        return deleteDisk(engine, call, kind, name);
+    if (method == "PATCH")
+        return patchDisk(engine, call, kind, name);
     return methodNotAllowed(method);
 }
 

@@ -93,7 +93,10 @@ Json renderVolume(const NetAppVolumeRecord& v, const std::vector<SubnetInfo>& su
                   {"creationToken", v.creationToken},
                   {"usageThreshold", v.usageThreshold},
                   {"serviceLevel", v.serviceLevel},
-                  {"provisioningState", v.provisioningState},
+                  // A revert running on the volume shows, as in Azure, as an update.
+                  {"provisioningState", !v.operationId.empty() && v.provisioningState == "Succeeded"
+                                            ? std::string("Updating")
+                                            : v.provisioningState},
                   {"subnetId", v.subnetId},
                   {"exportPolicy", {{"rules", v.exportRules}}},
                   {"protocolTypes", v.protocolTypes},

@@ -8,6 +8,7 @@
 #include "platform/KXPlatformInfo.h"
 #include "platform/KXSecretMask.h"
 #include "platform/FXString.h"
+#include "platform/KXPlatformInfo.h"
 #include "platform/KxPlatformEnv.h"
 
 namespace {
@@ -439,6 +440,11 @@ bool KXLibCurl::KXLibCurlSendHttpReq(int method, const std::string& url, const c
     if (trace_ && SendsBody(method, body, length) && body != nullptr) {
         TraceBody("> body: ", std::string(body, length), secrets);
     }
+
+    const long fresh = freshConnectionNext_ ? 1L : 0L;
+    freshConnectionNext_ = false;
+    curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, fresh);
+    curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, fresh);
 
     const CURLcode result = curl_easy_perform(curl_);
 

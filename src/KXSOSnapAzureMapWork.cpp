@@ -74,6 +74,10 @@ bool MapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
     if (err) {
         call.message() << "Failed to map Azure disk snapshot with url " << metadata.snapURL
                        << "error: " << ErrorText(err);
+        if (call.api().GetLastVMUpdateOutcome() == VMUpdateOutcome::kUnsettled) {
+            // The disk is kept and may still become attached.
+            call.message() << " [" << snapshot.diskName << "]";
+        }
         call.RecordFailure(record);
         return false;
     }
@@ -94,6 +98,24 @@ bool MapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
         return false;
     }
     return ReportMapped(call, record, lun, snapshot.diskName, deviceName);
+}
+
+// The attach update of the bulk map failed. Its disks were deleted again,
+// unless the VM did not settle: then each record whose disk is not attached
+// names its disk, which may still appear on the VM.
+void RecordBulkAttachFailure(ManagedDiskCall& call,
+                             const std::map<KXSO::SnapInfo*, AzureDiskSnapShotInfo>& byRecord,
+                             const std::string& errorText) {
+    const std::string text = "Failed to map Azure disk snapshots. error: " + errorText;
+    if (call.api().GetLastVMUpdateOutcome() != VMUpdateOutcome::kUnsettled) {
+        call.RecordFailure(call.devices()[call.count() - 1], text);
+        return;
+    }
+    for (const auto& entry : byRecord) {
+        if (FindDataDiskByName(call.instance(), entry.second.diskName) == nullptr) {
+            call.RecordFailure(entry.first, text + " [" + entry.second.diskName + "]");
+        }
+    }
 }
 
 }  // namespace
@@ -125,19 +147,19 @@ KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) {
         }
         byRecord[record] = snapshot;
     }
+    bool recordFailed = false;
     if (!toAttach.empty()) {
         const CUxError err = call.api().MapAzureDiskToVM(toAttach, call.instance());
         if (err) {
-            call.message() << "Failed to map Azure disk snapshots. error: " << ErrorText(err);
-            call.RecordFailure(call.devices()[call.count() - 1]);
-            return KXSO::RESULT_FAILURE;
+            RecordBulkAttachFailure(call, byRecord, ErrorText(err));
+            recordFailed = true;
         }
     }
-    // Every disk is attached by now: each record learns its device, or that
-    // its disk is attached without one, even when an earlier record's device
-    // was not found, so that no attached disk goes unreported.
+    // Each record whose disk is attached learns its device, or that its disk
+    // is attached without one, even when an earlier record's device was not
+    // found or the VM update reported a failure after attaching the disks,
+    // so that no attached disk goes unreported.
     int mapped = 0;
-    bool recordFailed = false;
     for (const auto& entry : byRecord) {
         KXSO::SnapInfo* record = entry.first;
         const AzureDiskInfo* disk = FindDataDiskByName(call.instance(), entry.second.diskName);

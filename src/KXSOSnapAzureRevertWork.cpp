@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "KXSOSnapAzureDriverBodies.h"
+#include "KXSOSnapAzureRevertRecovery.h"
 #include "KXSOSnapAzureWorkSupport.h"
 #include "KxSnapAzureUtils.h"
 #include "platform/FXString.h"
@@ -19,8 +20,7 @@ constexpr const char* kDeleteSourceKey = "bAzureDeleteOriginalDiskOnRevert";
 constexpr const char* kDefaultDiskType = "Standard_LRS";
 
 std::string RevertedOutcome(const std::string& newDiskId, const std::string& deviceName) {
-    return "The source disk is replaced by disk [" + newDiskId + "] as device [" + deviceName +
-           "]";
+    return "The source disk is replaced by disk [" + newDiskId + "] as device [" + deviceName + "]";
 }
 
 bool ReadDeleteFlag(ManagedDiskCall& call) {
@@ -222,6 +222,10 @@ AttachOutcome AttachNewDisk(ManagedDiskCall& call, KXSO::SnapInfo* record, bool 
     if (err || disk.lun < 0) {
         call.message() << "Failed to attach Azure disk snapshot with url " << metadata.snapURL
                        << "error: " << ErrorText(err);
+        if (deleteSource || call.api().GetLastVMUpdateOutcome() == VMUpdateOutcome::kUnsettled) {
+            // The disk made from the snapshot is kept; the record names it.
+            call.message() << " [" << snapshot.diskName << "]";
+        }
         call.RecordFailure(record);
         return AttachOutcome::kFailed;
     }
@@ -332,14 +336,26 @@ bool DetachSourceDisks(ManagedDiskCall& call, bool deleteSource,
     return true;
 }
 
+// A per-device revert that stops part-way gives the VM back the source disks
+// of the records it did not complete.
+KXSO::ResultCode AbandonPerDeviceRevert(ManagedDiskCall& call,
+                                        const std::vector<AzureDiskInfo>& attachedBefore,
+                                        bool deleteSource) {
+    RestoreAfterFailedRevert(call, attachedBefore, RevertRecordsFromMetadata(call), deleteSource,
+                             "Failed to revert all the devices.");
+    return CloseRevert(call, -1);
+}
+
 }  // namespace
 
 KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) {
     const bool deleteSource = ReadDeleteFlag(call);
+    call.api().KeepCreatedDisksOnFailure(deleteSource);
+    const std::vector<AzureDiskInfo> attachedBefore = AttachedDataDisks(call.instance());
     std::vector<AzureDiskSnapShotInfo> snapshots;
     for (int16_t i = 0; i < call.count(); ++i) {
         if (!DetachSourceDisk(call, call.devices()[i], deleteSource, snapshots)) {
-            return KXSO::RESULT_FAILURE;
+            return AbandonPerDeviceRevert(call, attachedBefore, deleteSource);
         }
     }
     int reverted = 0;
@@ -347,10 +363,10 @@ KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) {
         const AttachOutcome outcome =
             AttachNewDisk(call, call.devices()[i], deleteSource, snapshots);
         if (outcome == AttachOutcome::kStop) {
-            return KXSO::RESULT_FAILURE;
+            return AbandonPerDeviceRevert(call, attachedBefore, deleteSource);
         }
         if (outcome == AttachOutcome::kFailed) {
-            break;
+            return AbandonPerDeviceRevert(call, attachedBefore, deleteSource);
         }
         ++reverted;
     }
@@ -359,6 +375,7 @@ KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) {
 
 KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
     const bool deleteSource = ReadDeleteFlag(call);
+    call.api().KeepCreatedDisksOnFailure(deleteSource);
     std::vector<AzureDiskSnapShotInfo> snapshots;
     std::vector<int> sourceLuns;
     // Ordered by the record's address, as the last pass walks them.
@@ -372,8 +389,16 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
         byRecord[call.devices()[i]] = entry;
     }
     KXSO::SnapInfo* lastRecord = call.devices()[call.count() - 1];
+    std::vector<RevertRecordDisks> records;
+    for (const auto& item : byRecord) {
+        records.push_back(
+            {item.first, item.second.metadata.sourceDiskURL, item.second.snapshot.diskName});
+    }
+    const std::vector<AzureDiskInfo> attachedBefore = AttachedDataDisks(call.instance());
     if (!DetachSourceDisks(call, deleteSource, sourceLuns)) {
+        const std::string text = call.message().str();
         call.RecordFailure(lastRecord);
+        RestoreAfterFailedRevert(call, attachedBefore, records, deleteSource, text);
         return KXSO::RESULT_FAILURE;
     }
     std::vector<std::string> before;
@@ -383,9 +408,10 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
     }
     const CUxError err = call.api().MapAzureDiskToVM(snapshots, call.instance());
     if (err) {
-        call.message() << "Failed to attach Azure disks created from snapshots. "
-                       << "error: " << ErrorText(err);
-        call.RecordFailure(lastRecord);
+        const std::string text =
+            "Failed to attach Azure disks created from snapshots. error: " + ErrorText(err);
+        call.RecordFailure(lastRecord, text);
+        RestoreAfterFailedRevert(call, attachedBefore, records, deleteSource, text);
         return KXSO::RESULT_FAILURE;
     }
     // The new disks are attached from here on. When no new device shows up

@@ -16,6 +16,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,28 @@ constexpr const char* AZURE_LOG_TAG = "AZUREAPI >>>>>";
 constexpr int32_t AZURE_ERR_GENERAL = 774;
 constexpr int32_t AZURE_ERR_PARSE = 1;
 constexpr int32_t AZURE_ERR_TIMEOUT = 1627;
+
+// Azure's error of the last operation that ended without success.
+struct AzureOperationError {
+    std::string code;
+    std::string message;
+    bool canceled = false;
+    // " [code] [message]", or a fixed text when Azure gave neither.
+    std::string Describe() const;
+};
+
+// What became of the last VM update that failed.
+enum class VMUpdateOutcome {
+    kNotSent,    // refused before or when it was sent: the VM is as it was
+    kSettled,    // the VM settled afterwards; the instance record shows how
+    kUnsettled,  // the VM did not settle within the wait limit: disks named in
+                 // the update may still change, so none of them may be deleted
+};
+
+// The data disk of the instance that is the disk `id` (or, without an id, the
+// disk called `name`); the OS disk never. Null when it is not attached.
+const AzureDiskInfo* FindAttachedDisk(const AzureInstanceInfo& instance, const std::string& id,
+                                      const std::string& name);
 
 class KxSnapAzureAPI {
 public:
@@ -106,6 +129,9 @@ public:
     void GetPollingInputsForOptype(AzureOperation operation, uint64_t& pollIntervalMs,
                                    uint64_t& maxWaitSeconds);
     static std::string ConvertHttpReqToString(int method);
+    const AzureOperationError& GetLastOperationError() const { return lastOperationError; }
+    // Valid after a VM update (attach or detach) returned an error.
+    VMUpdateOutcome GetLastVMUpdateOutcome() const { return lastVMUpdateOutcome; }
 
     // --- Records and parsers ---
     CUxError ParseVMMetaDataFromJSONReponse(const std::string& json, AzureInstanceInfo& instance);
@@ -156,6 +182,10 @@ public:
     CUxError AttachAzureDiskToVM(AzureDiskInfo& disk, AzureInstanceInfo& instance, int& lun);
     CUxError AttachAzureDiskToVM(const std::vector<AzureDiskInfo>& disks,
                                  AzureInstanceInfo& instance);
+    // Attaches existing disks again as they were described (at their own
+    // LUN, or the first free one when that is taken now), in one update.
+    CUxError ReattachAzureDisksToVM(const std::vector<AzureDiskInfo>& disks,
+                                    AzureInstanceInfo& instance);
     CUxError DetachAzureDisk(const std::vector<int>& luns, bool checkCreatedByKX,
                              AzureInstanceInfo& instance);
     CUxError DetachAzureDisk(int lun, bool checkCreatedByKX, AzureInstanceInfo& instance);
@@ -173,8 +203,13 @@ public:
                               AzureDiskInfo& disk);
     CUxError MapAzureDiskToVM(const AzureDiskSnapShotInfo& snapshot, AzureInstanceInfo& instance,
                               int& lun);
+    // On failure the disks created are detached and deleted again, unless
+    // the VM update did not settle or KeepCreatedDisksOnFailure is set.
     CUxError MapAzureDiskToVM(const std::vector<AzureDiskSnapShotInfo>& snapshots,
                               AzureInstanceInfo& instance);
+    // A revert that deleted the source disks keeps the disks it made even
+    // when it cannot attach them: they are all that is left of the data.
+    void KeepCreatedDisksOnFailure(bool keep) { keepCreatedDisks = keep; }
     bool IsAzureSnapshotMappedToVM(const AzureDiskSnapShotInfo& snapshot, int& lun,
                                    const AzureInstanceInfo& instance);
     CUxError CleanupAzureSnapshotDisk(const AzureDiskSnapShotInfo& snapshot,
@@ -201,20 +236,38 @@ private:
     // Disk and VM helpers.
     std::string ComputeResourcePath(const AzureInstanceInfo& instance, const char* kind) const;
     const AzureDiskInfo* FindDiskAtLun(const AzureInstanceInfo& instance, int lun) const;
+    // Edits the data-disk array of the VM's properties; an error stops the
+    // update before anything is sent.
+    using DataDiskEdit = std::function<CUxError(KxJson::Value& dataDisks)>;
+    // Whether the instance record shows the update's work done.
+    using UpdateDone = std::function<bool(const AzureInstanceInfo& instance)>;
+    CUxError UpdateVMDataDisks(AzureOperation operation, AzureInstanceInfo& instance,
+                               const DataDiskEdit& edit, const UpdateDone& done);
     CUxError SendVMUpdate(AzureOperation operation, AzureInstanceInfo& instance,
                           const KxJson::Value& properties);
+    CUxError RecoverFailedVMUpdate(AzureOperation operation, AzureInstanceInfo& instance,
+                                   const UpdateDone& done, bool& reapply);
+    CUxError WaitForVMToSettle(AzureInstanceInfo& instance);
+    void ReadOperationError(const std::string& statusDocument, AzureOperationError& error);
+    int64_t RetryAfterMs() const;
     CUxError ReadVMDataDisks(const AzureInstanceInfo& instance, KxJson::Value& properties,
                              KxJson::Value*& dataDisks);
     CUxError RereadVM(AzureInstanceInfo& instance);
     CUxError LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
                           const AzureInstanceInfo& instance, std::vector<int>& taken);
     void DeleteDisksByPath(const std::vector<std::string>& diskPaths);
+    std::vector<std::string> DisksSafeToDelete(const std::vector<std::string>& diskPaths,
+                                               const CUxError& detachErr,
+                                               const AzureInstanceInfo& instance);
 
     std::unique_ptr<KXLibCurl> curl;
     bool curlReady = false;
     // Whether Azure accepted the last PUT, whatever became of it afterwards:
     // a resource it accepted exists and is ours to clean up.
     bool lastPutAccepted = false;
+    AzureOperationError lastOperationError;
+    bool keepCreatedDisks = false;
+    VMUpdateOutcome lastVMUpdateOutcome = VMUpdateOutcome::kNotSent;
     KXSO::SnapInfo* snapInfo = nullptr;  // not owned
     int64_t jobId = 0;
     std::string managementEndpoint;

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "KxSnapAzureAPI.h"
+#include "KxSnapAzureAPIInternal.h"
 #include "KxSnapAzureUtils.h"
+#include "platform/FXString.h"
 
 namespace {
 
@@ -19,6 +21,24 @@ bool Contains(const std::vector<int>& values, int value) {
 }
 
 }  // namespace
+
+const AzureDiskInfo* FindAttachedDisk(const AzureInstanceInfo& instance, const std::string& id,
+                                      const std::string& name) {
+    const std::string wanted = kxazure::LastIdComponent(id.empty() ? name : id);
+    for (const AzureDiskInfo& disk : instance.disks) {
+        if (disk.lun < 0) {
+            continue;  // the OS disk
+        }
+        if (!id.empty() &&
+            FXString::EqualsNoCase(FXString::Trim(disk.id, "/"), FXString::Trim(id, "/"))) {
+            return &disk;
+        }
+        if (!wanted.empty() && FXString::EqualsNoCase(kxazure::LastIdComponent(disk.id), wanted)) {
+            return &disk;
+        }
+    }
+    return nullptr;
+}
 
 bool KxSnapAzureAPI::FindFirstFreeLUNIdForVM(const std::vector<AzureDiskInfo>& disks, int& lun,
                                              int firstLun) {
@@ -110,48 +130,96 @@ CUxError KxSnapAzureAPI::AttachAzureDiskToVM(AzureDiskInfo& disk, AzureInstanceI
                                              int& lun) {
     disk.createOption = "Attach";
     disk.caching = "None";
-    KxJson::Value properties;
-    KxJson::Value* dataDisks = nullptr;
-    CUxError err = ReadVMDataDisks(instance, properties, dataDisks);
-    if (err) {
-        return err.Push(FXCODE_LOCATION());
-    }
-    if (!FindFirstFreeLUNIdForVM(instance.disks, disk.lun, 0)) {
-        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
-                                       "Failed to find free lun id to attach the snapshot disk");
-    }
-    lun = disk.lun;
-    KxJson::Value entry;
-    ConvertDiskInfoToJsonObj(disk, entry);
-    dataDisks->push_back(entry);
-    err = SendVMUpdate(AZURE_OP_ATTACH_DISK, instance, properties);
+    // The LUN is chosen on the VM as last read, again when the update has
+    // to be applied once more.
+    const DataDiskEdit edit = [&](KxJson::Value& dataDisks) {
+        if (!FindFirstFreeLUNIdForVM(instance.disks, disk.lun, 0)) {
+            return FXErrorUtil::ErrorErrNo(
+                FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+                "Failed to find free lun id to attach the snapshot disk");
+        }
+        lun = disk.lun;
+        KxJson::Value entry;
+        ConvertDiskInfoToJsonObj(disk, entry);
+        dataDisks.push_back(entry);
+        return CUxError::Success();
+    };
+    const UpdateDone done = [&](const AzureInstanceInfo& now) {
+        const AzureDiskInfo* attached = FindAttachedDisk(now, disk.id, disk.name);
+        if (attached != nullptr) {
+            disk.lun = attached->lun;
+            lun = attached->lun;
+        }
+        return attached != nullptr;
+    };
+    CUxError err = UpdateVMDataDisks(AZURE_OP_ATTACH_DISK, instance, edit, done);
     return err ? err.Push(FXCODE_LOCATION()) : err;
 }
 
 CUxError KxSnapAzureAPI::AttachAzureDiskToVM(const std::vector<AzureDiskInfo>& disks,
                                              AzureInstanceInfo& instance) {
-    KxJson::Value properties;
-    KxJson::Value* dataDisks = nullptr;
-    CUxError err = ReadVMDataDisks(instance, properties, dataDisks);
-    if (err) {
-        return err.Push(FXCODE_LOCATION());
-    }
-    int nextLun = 0;
-    for (const AzureDiskInfo& disk : disks) {
-        AzureDiskInfo attached = disk;
-        attached.createOption = "Attach";
-        attached.caching = "None";
-        if (!FindFirstFreeLUNIdForVM(instance.disks, attached.lun, nextLun)) {
-            return FXErrorUtil::ErrorErrNo(
-                FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
-                "Failed to find free lun id to attach the snapshot disk");
+    const DataDiskEdit edit = [&](KxJson::Value& dataDisks) {
+        int nextLun = 0;
+        for (const AzureDiskInfo& disk : disks) {
+            AzureDiskInfo attached = disk;
+            attached.createOption = "Attach";
+            attached.caching = "None";
+            if (!FindFirstFreeLUNIdForVM(instance.disks, attached.lun, nextLun)) {
+                return FXErrorUtil::ErrorErrNo(
+                    FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+                    "Failed to find free lun id to attach the snapshot disk");
+            }
+            nextLun = attached.lun + 1;
+            KxJson::Value entry;
+            ConvertDiskInfoToJsonObj(attached, entry);
+            dataDisks.push_back(entry);
         }
-        nextLun = attached.lun + 1;
-        KxJson::Value entry;
-        ConvertDiskInfoToJsonObj(attached, entry);
-        dataDisks->push_back(entry);
-    }
-    err = SendVMUpdate(AZURE_OP_ATTACH_DISK, instance, properties);
+        return CUxError::Success();
+    };
+    const UpdateDone done = [&](const AzureInstanceInfo& now) {
+        for (const AzureDiskInfo& disk : disks) {
+            if (FindAttachedDisk(now, disk.id, disk.name) == nullptr) {
+                return false;
+            }
+        }
+        return true;
+    };
+    CUxError err = UpdateVMDataDisks(AZURE_OP_ATTACH_DISK, instance, edit, done);
+    return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+CUxError KxSnapAzureAPI::ReattachAzureDisksToVM(const std::vector<AzureDiskInfo>& disks,
+                                                AzureInstanceInfo& instance) {
+    const DataDiskEdit edit = [&](KxJson::Value& dataDisks) {
+        std::vector<AzureDiskInfo> taken = instance.disks;
+        for (const AzureDiskInfo& disk : disks) {
+            if (FindAttachedDisk(instance, disk.id, disk.name) != nullptr) {
+                continue;
+            }
+            AzureDiskInfo attached = disk;
+            attached.createOption = "Attach";
+            // Back where it was; another LUN only when that one is taken now.
+            const bool free = std::none_of(taken.begin(), taken.end(), [&](const AzureDiskInfo& d) {
+                return d.lun == disk.lun;
+            });
+            if (!free && !FindFirstFreeLUNIdForVM(taken, attached.lun, 0)) {
+                return FXErrorUtil::ErrorErrNo(
+                    FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+                    "Failed to find free lun id to attach the snapshot disk");
+            }
+            taken.push_back(attached);
+            KxJson::Value entry;
+            ConvertDiskInfoToJsonObj(attached, entry);
+            dataDisks.push_back(entry);
+        }
+        return CUxError::Success();
+    };
+    const UpdateDone done = [&](const AzureInstanceInfo& now) {
+        return std::all_of(disks.begin(), disks.end(), [&](const AzureDiskInfo& disk) {
+            return FindAttachedDisk(now, disk.id, disk.name) != nullptr;
+        });
+    };
+    CUxError err = UpdateVMDataDisks(AZURE_OP_ATTACH_DISK, instance, edit, done);
     return err ? err.Push(FXCODE_LOCATION()) : err;
 }
 
@@ -186,25 +254,41 @@ CUxError KxSnapAzureAPI::DetachAzureDisk(const std::vector<int>& luns, bool chec
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }
-    KxJson::Value properties;
-    KxJson::Value* dataDisks = nullptr;
-    err = ReadVMDataDisks(instance, properties, dataDisks);
-    if (err) {
-        return err.Push(FXCODE_LOCATION());
-    }
+    // The disks are named by id: should the update have to be applied once
+    // more, it removes the same disks from the VM as it then is.
+    std::vector<AzureDiskInfo> leaving;
     for (int lun : taken) {
-        for (size_t index = 0; index < dataDisks->size(); ++index) {
-            const int entryLun = KxJson::GetIntValue((*dataDisks)[index], "lun", -1);
-            Log(0, "Disk lunid [%d] snapLunid [%d] index [%d]", entryLun, lun,
-                static_cast<int>(index));
-            if (entryLun == lun) {
-                Log(0, "Remove disk entry at index [%d]", static_cast<int>(index));
-                dataDisks->erase(index);
-                break;
-            }
+        const AzureDiskInfo* disk = FindDiskAtLun(instance, lun);
+        if (disk != nullptr) {
+            leaving.push_back(*disk);
         }
     }
-    err = SendVMUpdate(AZURE_OP_DETACH_DISK, instance, properties);
+    const DataDiskEdit edit = [&](KxJson::Value& dataDisks) {
+        for (const AzureDiskInfo& disk : leaving) {
+            const AzureDiskInfo* now = FindAttachedDisk(instance, disk.id, disk.name);
+            const int lun = now != nullptr ? now->lun : -1;
+            for (size_t index = 0; lun >= 0 && index < dataDisks.size(); ++index) {
+                const int entryLun = KxJson::GetIntValue(dataDisks[index], "lun", -1);
+                Log(0, "Disk lunid [%d] snapLunid [%d] index [%d]", entryLun, lun,
+                    static_cast<int>(index));
+                if (entryLun == lun) {
+                    Log(0, "Remove disk entry at index [%d]", static_cast<int>(index));
+                    dataDisks.erase(index);
+                    break;
+                }
+            }
+        }
+        return CUxError::Success();
+    };
+    const UpdateDone done = [&](const AzureInstanceInfo& now) {
+        for (const AzureDiskInfo& disk : leaving) {
+            if (FindAttachedDisk(now, disk.id, disk.name) != nullptr) {
+                return false;
+            }
+        }
+        return true;
+    };
+    err = UpdateVMDataDisks(AZURE_OP_DETACH_DISK, instance, edit, done);
     return err ? err.Push(FXCODE_LOCATION()) : err;
 }
 

@@ -41,9 +41,32 @@ CUxError KxSnapAzureAPI::UnMapAzureDiskFromVM(const std::vector<int>& luns, bool
     }
     err = DetachAzureDisk(taken, false, instance);
     if (deleteDisks) {
-        DeleteDisksByPath(saved);
+        DeleteDisksByPath(DisksSafeToDelete(saved, err, instance));
     }
     return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+std::vector<std::string> KxSnapAzureAPI::DisksSafeToDelete(
+    const std::vector<std::string>& diskPaths, const CUxError& detachErr,
+    const AzureInstanceInfo& instance) {
+    if (!detachErr) {
+        return diskPaths;
+    }
+    // After a failed detach only disks the settled VM no longer lists can
+    // go; while the update is unsettled none can.
+    std::vector<std::string> safe;
+    if (lastVMUpdateOutcome == VMUpdateOutcome::kUnsettled) {
+        Log(1, "%s", "The VM has not settled: no disk is deleted");
+        return safe;
+    }
+    for (const std::string& path : diskPaths) {
+        if (FindAttachedDisk(instance, path, "") == nullptr) {
+            safe.push_back(path);
+        } else {
+            Log(1, "Disk [%s] is still attached and is not deleted", path.c_str());
+        }
+    }
+    return safe;
 }
 
 CUxError KxSnapAzureAPI::UnMapAzureDiskFromVM(int lun, bool deleteDisks, bool checkCreatedByKX,
@@ -111,6 +134,7 @@ bool KxSnapAzureAPI::IsAzureSnapshotMappedToVM(const AzureDiskSnapShotInfo& snap
 
 CUxError KxSnapAzureAPI::MapAzureDiskToVM(const AzureDiskSnapShotInfo& snapshot,
                                           AzureInstanceInfo& instance, AzureDiskInfo& disk) {
+    lastVMUpdateOutcome = VMUpdateOutcome::kNotSent;
     int mappedLun = -1;
     if (IsAzureSnapshotMappedToVM(snapshot, mappedLun, instance)) {
         disk.lun = mappedLun;
@@ -126,8 +150,13 @@ CUxError KxSnapAzureAPI::MapAzureDiskToVM(const AzureDiskSnapShotInfo& snapshot,
     if (!err) {
         return CUxError::Success();
     }
-    // A disk we cannot attach is of no use; do not leave it behind.
-    CUxError deleteErr = DeleteAzureDisk(disk.id);
+    // A disk we cannot attach is of no use; do not leave it behind. While
+    // the update naming it is unsettled it may still become attached, and
+    // stays.
+    if (keepCreatedDisks || lastVMUpdateOutcome == VMUpdateOutcome::kUnsettled) {
+        return err.Push(FXCODE_LOCATION());
+    }
+    CUxError deleteErr = UnMapAzureDiskFromVM(disk.name, true, false, instance);
     if (deleteErr) {
         return deleteErr.Push(FXCODE_LOCATION());
     }
@@ -144,6 +173,7 @@ CUxError KxSnapAzureAPI::MapAzureDiskToVM(const AzureDiskSnapShotInfo& snapshot,
 
 CUxError KxSnapAzureAPI::MapAzureDiskToVM(const std::vector<AzureDiskSnapShotInfo>& snapshots,
                                           AzureInstanceInfo& instance) {
+    lastVMUpdateOutcome = VMUpdateOutcome::kNotSent;
     std::vector<AzureDiskInfo> created;
     CUxError err = CreateAzureDiskFromSnapshot(instance, snapshots, created);
     if (!err) {
@@ -153,6 +183,10 @@ CUxError KxSnapAzureAPI::MapAzureDiskToVM(const std::vector<AzureDiskSnapShotInf
         return CUxError::Success();
     }
     Log(1, "%s", "Failed to map snapshot disks to vm. Cleaning up ...");
+    if (keepCreatedDisks || lastVMUpdateOutcome == VMUpdateOutcome::kUnsettled) {
+        Log(1, "%s", "The disks created are kept");
+        return err.Push(FXCODE_LOCATION());
+    }
     for (const AzureDiskInfo& disk : created) {
         Log(1, "Cleaning up snapshot disk [%s]", disk.name.c_str());
         UnMapAzureDiskFromVM(disk.name, true, false, instance);

@@ -4,8 +4,10 @@
 #include <ctime>
 #include <string>
 
+#include "AzureOperationStatus.h"
 #include "KxSnapAzureAPI.h"
 #include "platform/FXString.h"
+#include "platform/KXLibCurl.h"
 #include "platform/UXSleep.h"
 
 namespace {
@@ -51,25 +53,47 @@ void KxSnapAzureAPI::GetPollingInputsForOptype(AzureOperation /*operation*/,
 
 CUxError KxSnapAzureAPI::PollForAsyncOperation(const std::string& statusUrl,
                                                std::string& response) {
+    lastOperationError = AzureOperationError();
     const uint64_t start = NowSecs();
+    int failures = 0;
     while (true) {
+        // A poll is never retried inside the request: this loop is the retry.
+        const CUxError fetchErr =
+            SendGetRequest(statusUrl, AZURE_OP_GET_ASYNC_STATUS, response, false);
         std::string status;
-        // A status document that cannot be read counts as a failed fetch.
-        if (SendGetRequest(statusUrl, AZURE_OP_GET_ASYNC_STATUS, response, false).IsError() ||
-            !ReadStatusText(response, nullptr, "status", status)) {
+        if (fetchErr && azureops::IsTransientStatus(GetLastHttpStatus())) {
+            // Says nothing about the operation: it is still running for all
+            // we know, and is asked about again after a wait.
+            ++failures;
+            Log(1, "Operation status not available for [%s], asking again", statusUrl.c_str());
+        } else if (fetchErr || !ReadStatusText(response, nullptr, "status", status)) {
+            // A status document that cannot be read counts as a failed fetch.
             return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL,
                                            "Failed to fetch operation status for [%s]",
                                            statusUrl.c_str());
-        }
-        if (FXString::EqualsNoCase(status, "InProgress")) {
-            Log(0, "Operation in progress for [%s]", statusUrl.c_str());
-        } else if (FXString::EqualsNoCase(status, "Failed")) {
-            Log(0, "Operation failed for [%s]", statusUrl.c_str());
-            return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
-                                           "Operation failed for the resource");
-        } else if (FXString::EqualsNoCase(status, "Succeeded")) {
-            Log(0, "Operation success for [%s]", statusUrl.c_str());
-            return CUxError::Success();
+        } else {
+            failures = 0;
+            const azureops::OperationState state = azureops::ClassifyStatus(status);
+            if (state == azureops::OperationState::kInProgress) {
+                Log(0, "Operation in progress for [%s]", statusUrl.c_str());
+            } else if (state == azureops::OperationState::kSucceeded) {
+                Log(0, "Operation success for [%s]", statusUrl.c_str());
+                return CUxError::Success();
+            } else if (state == azureops::OperationState::kFailed) {
+                ReadOperationError(response, lastOperationError);
+                Log(0, "Operation failed for [%s]", statusUrl.c_str());
+                return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
+                                               "Operation failed for the resource");
+            } else if (state == azureops::OperationState::kCanceled) {
+                // A cancelled operation never ends otherwise: waiting for it
+                // would only run into the time-out.
+                ReadOperationError(response, lastOperationError);
+                lastOperationError.canceled = true;
+                Log(1, "Operation canceled for [%s]", statusUrl.c_str());
+                return FXErrorUtil::ErrorErrNo(
+                    FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
+                    ("Operation failed for the resource" + lastOperationError.Describe()).c_str());
+            }
         }
         if (ElapsedSecs(start) > maxWaitSecs) {
             Log(1,
@@ -79,7 +103,7 @@ CUxError KxSnapAzureAPI::PollForAsyncOperation(const std::string& statusUrl,
             return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_TIMEOUT, "%s",
                                            "Timed out while fetching operation status");
         }
-        UXSLEEP(pollIntervalSecs * 1000);
+        UXSLEEP(azureops::NextPollDelayMs(pollIntervalSecs * 1000, failures, RetryAfterMs()));
     }
 }
 
@@ -90,27 +114,37 @@ CUxError KxSnapAzureAPI::PollForResourceProvisioningState(AzureOperation operati
     uint64_t maxWait = 0;
     GetPollingInputsForOptype(operation, intervalMs, maxWait);
     const uint64_t start = NowSecs();
+    int failures = 0;
     while (true) {
-        if (SendGetRequest(resourceUrl, AZURE_OP_GET_RESOURCE_INFO, response, false).IsError()) {
+        const CUxError fetchErr = SendGetRequest(resourceUrl, AZURE_OP_GET_RESOURCE_INFO, response,
+                                                  false);
+        if (fetchErr && azureops::IsTransientStatus(GetLastHttpStatus())) {
+            ++failures;
+            Log(1, "Resource state not available for [%s], asking again", resourceUrl.c_str());
+        } else if (fetchErr) {
             return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL,
                                            "Failed to fetch resource info for [%s]",
                                            resourceUrl.c_str());
+        } else {
+            failures = 0;
+            std::string state;
+            if (!ReadStatusText(response, "properties", "provisioningState", state)) {
+                return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+                                               "Failed to find properties section in json reponse");
+            }
+            const azureops::OperationState parsed = azureops::ClassifyStatus(state);
+            if (parsed == azureops::OperationState::kSucceeded) {
+                Log(0, "Resource provisioning succeeded for [%s]", resourceUrl.c_str());
+                return CUxError::Success();
+            }
+            if (parsed == azureops::OperationState::kFailed ||
+                parsed == azureops::OperationState::kCanceled) {
+                Log(1, "Resource provisioning failed for [%s]", resourceUrl.c_str());
+                return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
+                                               "Provisioning failed for the resource");
+            }
+            Log(0, "Resource provisioning in progress for [%s]", resourceUrl.c_str());
         }
-        std::string state;
-        if (!ReadStatusText(response, "properties", "provisioningState", state)) {
-            return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
-                                           "Failed to find properties section in json reponse");
-        }
-        if (FXString::EqualsNoCase(state, "Succeeded")) {
-            Log(0, "Resource provisioning succeeded for [%s]", resourceUrl.c_str());
-            return CUxError::Success();
-        }
-        if (FXString::EqualsNoCase(state, "Failed")) {
-            Log(1, "Resource provisioning failed for [%s]", resourceUrl.c_str());
-            return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
-                                           "Provisioning failed for the resource");
-        }
-        Log(0, "Resource provisioning in progress for [%s]", resourceUrl.c_str());
         if (ElapsedSecs(start) > maxWait) {
             Log(1,
                 "Maximum wait time [%lu secs] for resource provisioning exceeded. Unable to "
@@ -119,7 +153,7 @@ CUxError KxSnapAzureAPI::PollForResourceProvisioningState(AzureOperation operati
             return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_TIMEOUT, "%s",
                                            "Timed out while fetching operation status");
         }
-        UXSLEEP(intervalMs);
+        UXSLEEP(azureops::NextPollDelayMs(intervalMs, failures, RetryAfterMs()));
     }
 }
 
@@ -150,4 +184,36 @@ CUxError KxSnapAzureAPI::WaitForAzureResourceDeletion(const std::string& resourc
         Log(0, "Resource deletion in progress for [%s]", path.c_str());
         UXSLEEP(pollIntervalSecs * 1000);
     }
+}
+
+void KxSnapAzureAPI::ReadOperationError(const std::string& statusDocument,
+                                        AzureOperationError& error) {
+    KxJson::Value document;
+    KxJson::Value inner;
+    if (!KxJson::TryUnserialize(statusDocument, document) || !document.is_object() ||
+        !KxJson::FindObjectValue(document, "error", inner)) {
+        return;
+    }
+    try {
+        error.code = KxJson::GetStringValue(inner, "code");
+    } catch (const std::exception&) {
+    }
+    try {
+        error.message = KxJson::GetStringValue(inner, "message");
+    } catch (const std::exception&) {
+    }
+}
+
+int64_t KxSnapAzureAPI::RetryAfterMs() const {
+    return azureops::RetryAfterMs([this](const char* name) {
+        const char* line = curl ? curl->GetHttpResponseHeader(name) : nullptr;
+        return line == nullptr ? std::string() : std::string(line);
+    });
+}
+
+std::string AzureOperationError::Describe() const {
+    if (code.empty() && message.empty()) {
+        return " [the operation was canceled without an error code or message]";
+    }
+    return " [" + code + "] [" + message + "]";
 }

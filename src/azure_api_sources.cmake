@@ -5,9 +5,11 @@ target_sources(kxso_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIProxy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPISend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIPoll.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AzureOperationStatus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIParse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIDisks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIAttach.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIVMUpdate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIMap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureUtilsMetadata.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureUtilsNames.cpp

@@ -13,13 +13,13 @@
 // Only http and https URLs are accepted.
 #pragma once
 
-#include <curl/curl.h>
-
 #include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <curl/curl.h>
 
 // Method codes of KXLibCurlSendHttpReq.
 enum _http_req_type_ : int {
@@ -67,8 +67,14 @@ public:
     // "... [truncated, N bytes in all]" when there was more. POST, PUT and
     // PATCH send exactly `length` bytes of `body` (none: Content-Length 0);
     // DELETE sends a body only when given one; GET and HEAD never do.
-    bool KXLibCurlSendHttpReq(int method, const std::string& url, const char* body,
-                              size_t length, bool unused = false, void* unused2 = nullptr);
+    bool KXLibCurlSendHttpReq(int method, const std::string& url, const char* body, size_t length,
+                              bool unused = false, void* unused2 = nullptr);
+
+    // The next request only goes out on a connection of its own that is
+    // closed after it: libcurl then has no reused connection on which to
+    // re-send it silently when its answer is lost. For requests that must
+    // not be carried out twice (a revert).
+    void UseFreshConnectionForNextRequest() { freshConnectionNext_ = true; }
 
     long GetHttpErrorCode() const { return httpStatus_; }
     // The body of the last answer, or nullptr when it had none.
@@ -96,6 +102,7 @@ private:
     CURL* curl_ = nullptr;
     curl_slist* headers_ = nullptr;
     bool trace_ = false;
+    bool freshConnectionNext_ = false;
     std::string proxyPassword_;  // only to mask it in traces
     long httpStatus_ = 0;
     long connectionsOpened_ = 0;

@@ -142,14 +142,24 @@ TEST_F(AttachDetachTest, DetachRemovesTheEntryButWithTheCheckKeepsDisksThatAreNo
     EXPECT_TRUE(record_.LoggedExactly("Remove disk entry at index [1]"));
 }
 
-TEST_F(AttachDetachTest, FailedVmUpdateLeavesTheInstanceAsItWas) {
+// A detach whose update fails leaves the disk on a VM that ended Failed: it is
+// applied once more on the VM as it now is, and only then reported; the
+// instance shows the VM as it settled.
+TEST_F(AttachDetachTest, AFailedDetachIsAppliedOnceMoreThenReported) {
     InitAndClearLog();
-    InjectFault("PUT", "/virtualMachines/kxvm", azemu::FaultAction::AsyncFail);
+    InjectFault("PUT", "/virtualMachines/kxvm", azemu::FaultAction::AsyncFail, -1);
     const AzureInstanceInfo before = instance_;
     const CUxError err = api_->DetachAzureDisk(1, false, instance_);
     EXPECT_EQ(err.Message(), "Operation failed for the resource");
-    EXPECT_EQ(instance_.propertiesJson, before.propertiesJson);
+    EXPECT_EQ(Sent("PUT", "/virtualMachines/kxvm").size(), 2u);
     EXPECT_EQ(instance_.disks.size(), before.disks.size());
+    EXPECT_NE(instance_.propertiesJson.find("\"provisioningState\":\"Failed\""), std::string::npos);
+
+    emu_->clearFaults();
+    fault.times = 1;
+    emu_->injectFault(fault);
+    ASSERT_TRUE(api_->DetachAzureDisk(1, false, instance_).IsSuccess());
+    EXPECT_EQ(instance_.disks.size(), before.disks.size() - 1);
 }
 
 AzureDiskSnapShotInfo VerifiedSnapshot(KxSnapAzureAPI& api, const azemu::Emulator& emu,

@@ -370,118 +370,141 @@ TEST(AnfAsyncLink, TheConfiguredEndpointIsStrippedWhateverItsLength) {
     }
 }
 
-// One monitoring run: the retry policy, the status answers in turn, the
-// operation's kind; what it returns, how often it polled, what it logged.
-struct MonitorCase {
-    const char* name;
-    int retries;
-    std::vector<Reply> replies;
-    int opKind;
-    int result;
-    size_t polls;
-    std::vector<std::string> logged;
-    std::vector<std::string> notLogged;
-    std::string error = "";
-};
-
-std::vector<MonitorCase> MonitorCases() {
-    const std::string failedGone =
-        R"(,"properties":{"resourceName":"snap-1"},"error":{"code":"resourcenotfound","message":"gone"})";
-    return {
-        {"retry count one makes no poll", 1, {Status("Succeeded")},
-         ANF_API_CONST::ANF_OP_CREATE_SNAP, -1, 0,
-         {"Azure async operation did not complete in time. Last Status []",
-          "Azure async operation monitoring - End (exhausted retry) Status [-1]",
-          "Azure async operation monitoring - Configs : Max Retry [1], Sleep Interval in sec [30]"},
-         {}, "Azure async operation did not complete in time. Last Status []"},
-        {"running operations are polled until they succeed", 10,
-         {Status("InProgress", R"(,"percentComplete":50)"), Status("Creating"),
-          Status("Creating", R"(,"percentComplete":1e308)"),
-          Status("Succeeded", R"(,"properties":{"resourceName":"acc/pool/vol"})")},
-         ANF_API_CONST::ANF_OP_CREATE_CLONE, 0, 4,
-         {"Azure async operation status [InProgress] , progress [50.000000]",
-          "Azure async operation status [Creating] , progress [-1.000000]",
-          "Azure async operation succeeded."},
-         {}},
-        {"at most retry count minus one polls", 4, {Status("InProgress")},
-         ANF_API_CONST::ANF_OP_REVERT_VOL, 25, 3,
-         {"Azure async operation monitoring - End (exhausted retry) Status [25]"}, {},
-         "Azure async operation did not complete in time. Last Status [InProgress]"},
-        {"status comparisons are exact", 2, {Status("succeeded")},
-         ANF_API_CONST::ANF_OP_CREATE_SNAP, 25, 1, {}, {}},
-        {"a failed delete of a missing resource is eighteen", 5, {Status("Failed", failedGone)},
-         ANF_API_CONST::ANF_OP_DELETE_SNAP, 18, 1,
-         {"Azure async operation failed.", "The resource [snap-1] doesn't exist."}, {}},
-        {"the same failure of a clone is seventeen", 5,
-         {Status("Failed", R"(,"error":{"code":"resourcenotfound","message":"gone"})")},
-         ANF_API_CONST::ANF_OP_CREATE_CLONE, 17, 1, {}, {"doesn't exist"}},
-        {"a clone delete not found is eighteen", 5,
-         {Status("Failed", R"(,"error":{"code":"NotFound"})")},
-         ANF_API_CONST::ANF_OP_DELETE_CLONE, 18, 1, {}, {}},
-        {"other codes of a delete are seventeen", 5,
-         {Status("Failed", R"(,"error":{"code":"Conflict"})")},
-         ANF_API_CONST::ANF_OP_DELETE_SNAP, 17, 1, {}, {}},
-        // The first poll fails with a "NotFound" error; the operation then ends
-        // "Failed" without saying why: that is a failure, not "already deleted".
-        {"a failure without error object never counts as gone", 5,
-         {{404, R"({"error":{"code":"NotFound","message":"x"}})", {}}, Status("Failed")},
-         ANF_API_CONST::ANF_OP_DELETE_SNAP, 17, 2, {}, {}},
-        {"exhausted failures return the last failure code", 3, {{503, "", {}}},
-         ANF_API_CONST::ANF_OP_CREATE_SNAP, 15, 2,
-         {"Azure async operation monitoring - End (exhausted retry) Status [15]"}, {}},
-    };
-}
-
-TEST_F(AnfConnectionTest, MonitoringFollowsTheRetryArithmeticAndTheOperationsKind) {
-    for (const MonitorCase& c : MonitorCases()) {
-        SCOPED_TRACE(c.name);
-        LoopbackServer server;
-        cloudtest::ScopedEndpoints endpoints(server);
-        server.OnFixed("GET", "/metadata/identity/oauth2/token",
-                       {200, cloudtest::TokenDocument(kToken), {}});
-        server.On("GET", kOperationPath, Sequence(c.replies));
-        kxtest::TestHost host;
-        host.Add(cloudtest::AnfRecord(1));
-        TestableAPI api(&host.Record(0));
-        AzureNetApp::AzureInstanceInfo instance;
-        ASSERT_EQ(0, api.rest_connectToArray(instance));
-        api.SetRetries(c.retries, c.retries == 1 ? 30 : 0);
-        AzureNetApp::AzureAsyncOpInfo op;
-        op.asyncOpUrl = kOperationLink;
-        EXPECT_EQ(c.result, api.monitorSnapOpProgress(op, c.opKind));
-        EXPECT_EQ(c.polls, server.RequestsTo("/operationResults/").size());
-        for (const std::string& line : c.logged) {
-            EXPECT_TRUE(host.Logged(line, kApiTag)) << line;
-        }
-        for (const std::string& line : c.notLogged) {
-            EXPECT_FALSE(host.Logged(line)) << line;
-        }
-        if (c.opKind == ANF_API_CONST::ANF_OP_CREATE_CLONE && c.result == 0) {
-            EXPECT_EQ("acc/pool/vol", op.resourceName);
-            EXPECT_TRUE(host.Logged("Monitoring Azure async operation - try [4/10]",
-                                    "KXSnapAzureNetAppAPI"));
-        }
-        if (!c.error.empty()) {
-            EXPECT_EQ(c.error, api.getErrorString());
-        }
-        if (c.result == 17 && c.opKind == ANF_API_CONST::ANF_OP_CREATE_CLONE) {
-            EXPECT_NE(std::string::npos, api.getRESTErrorString().find("resourcenotfound"));
-        }
-    }
-}
-
-TEST_F(AnfConnectionTest, AStatusDocumentWithoutStatusIsRetriedAtOnce) {
+TEST_F(AnfConnectionTest, RunningOperationsArePolledUntilTheySucceed) {
     Connect();
-    api_->SetRetries(5, 30);  // a sleep here would take half a minute
+    api_->SetRetries(10, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(0, Monitor({Status("InProgress", R"(,"percentComplete":50)"), Status("Creating"),
+                          Status("Creating", R"(,"percentComplete":1e308)"),
+                          Status("Succeeded", R"(,"properties":{"resourceName":"acc/pool/vol"})")},
+                         ANF_API_CONST::ANF_OP_CREATE_CLONE, op));
+    EXPECT_EQ(4u, Polls());
+    EXPECT_EQ("acc/pool/vol", op.resourceName);
+    EXPECT_TRUE(Logged("Azure async operation status [InProgress] , progress [50.000000]"));
+    EXPECT_TRUE(Logged("Azure async operation status [Creating] , progress [-1.000000]"));
+    EXPECT_TRUE(Logged("Azure async operation succeeded."));
+    EXPECT_TRUE(Logged("Monitoring Azure async operation - try [4/10]", "KXSnapAzureNetAppAPI"));
+}
+
+TEST_F(AnfConnectionTest, AtMostRetryCountMinusOnePolls) {
+    Connect();
+    api_->SetRetries(4, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(25, Monitor({Status("InProgress")}, ANF_API_CONST::ANF_OP_REVERT_VOL, op));
+    EXPECT_EQ(3u, Polls());
+    EXPECT_EQ("Azure async operation did not complete in time. Last Status [InProgress]",
+              api_->getErrorString());
+    EXPECT_TRUE(Logged("Azure async operation monitoring - End (exhausted retry) Status [25]"));
+}
+
+TEST_F(AnfConnectionTest, StatusWordsAreReadWithoutRegardToCase) {
+    Connect();
+    api_->SetRetries(2, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(0, Monitor({Status("succeeded")}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+}
+
+// A cancelled operation never ends otherwise: it fails at once with Azure's
+// reason, where the monitor used to poll it for hours.
+TEST_F(AnfConnectionTest, ACancelledOperationFailsAtOnceWithItsReason) {
+    Connect();
+    api_->SetRetries(1440, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(17, Monitor({Status("Cancelled", R"(,"error":{"code":"OperationPreempted",)"
+                                               R"("message":"overtaken"})")},
+                          ANF_API_CONST::ANF_OP_REVERT_VOL, op));
+    EXPECT_EQ(1u, Polls());
+    EXPECT_TRUE(Logged("Azure async operation canceled."));
+    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("OperationPreempted"));
+    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("overtaken"));
+}
+
+TEST_F(AnfConnectionTest, ACancelledOperationWithoutAnErrorGetsAFixedText) {
+    Connect();
+    api_->SetRetries(1440, 0);
+    AzureNetApp::AzureAsyncOpInfo bare;
+    EXPECT_EQ(17, Monitor({Status("Canceled")}, ANF_API_CONST::ANF_OP_CREATE_CLONE, bare));
+    EXPECT_EQ("The operation was canceled without an error code or message",
+              api_->getRESTErrorString());
+}
+
+TEST_F(AnfConnectionTest, AFailedDeleteOfAResourceNotFoundIsEighteen) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(18,
+              Monitor({Status("Failed", R"(,"properties":{"resourceName":"snap-1"},)"
+                                        R"("error":{"code":"resourcenotfound","message":"gone"})")},
+                      ANF_API_CONST::ANF_OP_DELETE_SNAP, op));
+    EXPECT_TRUE(Logged("Azure async operation failed."));
+    EXPECT_TRUE(Logged("The resource [snap-1] doesn't exist."));
+    EXPECT_EQ(1u, Polls());
+}
+
+TEST_F(AnfConnectionTest, TheSameFailureOfACreateCloneIsSeventeen) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(
+        17, Monitor({Status("Failed", R"(,"error":{"code":"resourcenotfound","message":"gone"})")},
+                    ANF_API_CONST::ANF_OP_CREATE_CLONE, op));
+    EXPECT_FALSE(Logged("doesn't exist"));
+    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("resourcenotfound"));
+}
+
+TEST_F(AnfConnectionTest, DeleteCloneNotFoundIsEighteenAndOtherCodesSeventeen) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(18, Monitor({Status("Failed", R"(,"error":{"code":"NotFound"})")},
+                          ANF_API_CONST::ANF_OP_DELETE_CLONE, op));
+    LoopbackServer other;
+    cloudtest::ScopedEndpoints endpoints(other);
+    other.OnFixed("GET", "/metadata/identity/oauth2/token",
+                  {200, cloudtest::TokenDocument(kToken), {}});
+    other.On("GET", kOperationPath,
+             Sequence({Status("Failed", R"(,"error":{"code":"Conflict"})")}));
+    TestableAPI api(&host_.Record(0));
+    api.SetRetries(5, 0);
+    AzureNetApp::AzureInstanceInfo instance;
+    ASSERT_EQ(0, api.rest_connectToArray(instance));
+    AzureNetApp::AzureAsyncOpInfo second;
+    second.asyncOpUrl = kOperationLink;
+    EXPECT_EQ(17, api.monitorSnapOpProgress(second, ANF_API_CONST::ANF_OP_DELETE_SNAP));
+}
+
+TEST_F(AnfConnectionTest, AFailedOperationWithoutErrorObjectNeverCountsAsGone) {
+    Connect();
+    api_->SetRetries(5, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    // The first poll fails with a "NotFound" error; the operation then ends
+    // "Failed" without saying why: that is a failure, not "already deleted".
+    EXPECT_EQ(
+        17, Monitor({{404, R"({"error":{"code":"NotFound","message":"x"}})", {}}, Status("Failed")},
+                    ANF_API_CONST::ANF_OP_DELETE_SNAP, op));
+}
+
+// A poll that fails says nothing about the operation: it waits like one
+// still running, longer after each failure in a row, and never less than the
+// server's Retry-After.
+TEST_F(AnfConnectionTest, AFailedPollWaitsLikeARunningOperation) {
+    Connect();
+    api_->SetRetries(6, 0);
     AzureNetApp::AzureAsyncOpInfo op;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(0, Monitor({{200, R"({"percentComplete":10})", {}},
-                          {200, "<html/>", {}},
-                          {500, R"({"error":{"code":"Internal","message":"x"}})", {}},
-                          Status("Succeeded")},
-                         ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    EXPECT_EQ(
+        0,
+        Monitor(
+            {{200, R"({"percentComplete":10})", {}},
+             {200, "<html/>", {}},
+             {500, R"({"error":{"code":"Internal","message":"x"}})", {}},
+             {429, R"({"error":{"code":"TooManyRequests","message":"x"}})", {{"Retry-After", "1"}}},
+             Status("Succeeded")},
+            ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    // Back-off 0.1 + 0.2 + 0.4 s, then the server's second.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1700));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_EQ(4u, Polls());
+    EXPECT_EQ(5u, Polls());
     EXPECT_TRUE(Logged("Failure when trying to parse async operation details - retrying"));
     EXPECT_TRUE(Logged("Failure when trying to get async operation details - retrying"));
     EXPECT_TRUE(Logged("-1-{Azure error code : \"Internal\""));
@@ -497,6 +520,15 @@ TEST_F(AnfConnectionTest, AStatusDocumentWithoutPropertiesIsAccepted) {
     EXPECT_EQ("kept", op.resourceName);
     EXPECT_EQ("t0", op.startTime);
     EXPECT_EQ("t1", op.endTime);
+}
+
+TEST_F(AnfConnectionTest, ExhaustedFailuresReturnTheLastFailureCode) {
+    Connect();
+    api_->SetRetries(3, 0);
+    AzureNetApp::AzureAsyncOpInfo op;
+    EXPECT_EQ(15, Monitor({{503, "", {}}}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+    EXPECT_EQ(2u, Polls());
+    EXPECT_TRUE(Logged("Azure async operation monitoring - End (exhausted retry) Status [15]"));
 }
 
 }  // namespace

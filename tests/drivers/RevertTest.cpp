@@ -230,6 +230,8 @@ TEST_F(RevertTest, HostRefusingTheRevertedStatusFailsTheRecordAndNamesTheNewDisk
     }
 }
 
+// The new disks are removed and the source disks come back at their LUNs, so
+// that the VM is not left without either.
 TEST_F(RevertTest, FailedAttachInTheBulkRevertRemovesTheNewDisks) {
     auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
     // The detach passes; the attach fails.
@@ -244,8 +246,8 @@ TEST_F(RevertTest, FailedAttachInTheBulkRevertRemovesTheNewDisks) {
                   "Failed to attach Azure disks created from snapshots. error: ", 0),
               0u);
     EXPECT_TRUE(AttachedDiskStartingWith("data0-").empty());
-    EXPECT_EQ(emu_->dataDisks().size(), 2u);
-    EXPECT_TRUE(DiskExists("data0"));
+    EXPECT_EQ(emu_->dataDisks().size(), 4u);
+    EXPECT_EQ(AttachedLun("data0"), 0);
 }
 
 }  // namespace

@@ -131,14 +131,20 @@ void CheckCreated(const DiskRules& rules, const RunOutcome& run, Problems& probl
             continue;
         }
         const RecordView& record = run.records[owner];
-        // A whole-call failure of a bulk driver lands on the last record.
-        const bool callFailed = rules.bulk && run.records.back().errorCode != 0;
-        if (!Accounts(rules, record) && !callFailed) {
+        // Its own record accounts for it: done, attached without a device
+        // (map), or an error that names it. A whole-call failure on another
+        // record does not: the host would never learn the disk is there.
+        const bool named = record.errorText.find(name) != std::string::npos;
+        const bool attachedNoDevice =
+            rules.creates == DiskCreates::CloneDisks && record.status == 9;
+        if (record.status != rules.success && !attachedNoDevice && !named) {
             problems.push_back("left " + key + " behind for " + RecordName(owner) + " (status " +
-                               std::to_string(record.status) + ", no error)");
+                               std::to_string(record.status) + ", its error does not name it)");
         }
-        // A disk whose attach failed is deleted again; only attached ones stay.
-        if (kind == "disk" && run.after.count("attach:" + name) == 0) {
+        // A disk whose attach failed is deleted again, unless its record
+        // names it (kept while the update was unsettled, or as the data left
+        // after the source disks were deleted); only attached ones stay.
+        if (kind == "disk" && run.after.count("attach:" + name) == 0 && !named) {
             problems.push_back("left unattached disk " + name + " behind (" + RecordName(owner) +
                                " status " + std::to_string(record.status) + ")");
         }

@@ -223,7 +223,7 @@ azemu::FaultSpec FaultFor(const FaultClass& fault, const RequestKind& kind) {
     azemu::FaultSpec spec;
     spec.method = kind.method;
     spec.path = kind.pathRegex;
-    spec.times = 1;
+    spec.times = fault.times;
     spec.action = fault.action;
     spec.afterProcessing = fault.afterProcessing;
     if (fault.status != 0) {
@@ -234,6 +234,21 @@ azemu::FaultSpec FaultFor(const FaultClass& fault, const RequestKind& kind) {
     }
     spec.message = "Injected " + fault.name + " on " + kind.name + ".";
     return spec;
+}
+
+std::vector<FaultClass> RepeatedWhileBusy(const FaultClass& fault, const RequestKind& kind) {
+    const bool transient =
+        fault.afterProcessing || fault.action == azemu::FaultAction::Drop ||
+        (fault.action == azemu::FaultAction::Error && (fault.status == 429 || fault.status == 503));
+    const bool aimed = kind.startsOperation || kind.name == "async status" || fault.afterProcessing;
+    if (!transient || !aimed || !Applies(fault, kind)) {
+        return {};
+    }
+    FaultClass repeated = fault;
+    repeated.name = fault.name + ", twice, Azure busy";
+    repeated.times = 2;
+    repeated.operationDelayMs = kBusyOperationDelayMs;
+    return {repeated};
 }
 
 namespace {

@@ -46,7 +46,17 @@ struct FaultClass {
     int status = 500;
     std::string code;
     bool afterProcessing = false;
+    int times = 1;             // how often it fires
+    int operationDelayMs = 0;  // how long Azure's operations take meanwhile
 };
+
+// The faults Resource Manager produces daily, fired twice (libcurl re-sends
+// a request whose answer is lost once on its own) while Azure's operations
+// take a while: for requests that start an operation, status polls, and
+// answers lost after the work. Empty for a fault and kind it adds nothing to.
+std::vector<FaultClass> RepeatedWhileBusy(const FaultClass& fault, const RequestKind& kind);
+// The longest operation delay the repeated rows use.
+constexpr int kBusyOperationDelayMs = 500;
 
 // Every fault class, once.
 const std::vector<FaultClass>& FaultClasses();

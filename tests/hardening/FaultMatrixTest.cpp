@@ -25,6 +25,14 @@ constexpr const char* kMatrixSettings =
     "nAzureRESTAPIReqWaitTimeSecs=0\n"
     "nAzureWaitTimeForDeviceRefresh=0\n";
 
+// Rows whose operations take a while (Azure still working when an answer is
+// lost) need a wait that outlasts them.
+constexpr const char* kBusyMatrixSettings =
+    "[Ferrolink]\n"
+    "nAzureRESTAPIReqPollIntervalSecs=0\n"
+    "nAzureRESTAPIReqWaitTimeSecs=5\n"
+    "nAzureWaitTimeForDeviceRefresh=0\n";
+
 // Long enough that a device never shows up while the operation looks for it.
 constexpr int kDeviceNeverMs = 10 * 60 * 1000;
 
@@ -106,6 +114,15 @@ std::vector<KnownViolation> KnownDiskViolations() {
               "next, fails the record (BackupTest covers the pair)",
               true),
     };
+    // Found when the invariant began to ask each created disk's own record
+    // to account for it; left for the owners of creation and revert.
+    known.push_back(Known("*", "disk create", "answer lost after the work, twice, Azure busy",
+                          "behind",
+                          "a disk creation whose answer is lost twice fails the call "
+                          "before the attach; the disk Azure made is not named on its record"));
+    known.push_back(Known("*", "-", "device never appears", "behind",
+                          "revert: the new disks are attached and the metadata rewritten, but "
+                          "the record that fails for want of a device does not name its disk"));
     for (const char* mode : {" bulk", " per device"}) {
         const std::string map = std::string("map") + mode;
         const std::string unmap = std::string("unmap") + mode;
@@ -141,19 +158,29 @@ protected:
         emu_->reset();
         emu_->setSettings(azemu::Settings{});
         settings_.reset();
+        const bool busy = fault != nullptr && fault->operationDelayMs > 0;
         settings_ = std::make_unique<kxtest::ScopedSettings>(
-            std::string(kMatrixSettings) + (operation.perDevice ? drivertest::kPerDevice : ""));
+            std::string(busy ? kBusyMatrixSettings : kMatrixSettings) +
+            (operation.perDevice ? drivertest::kPerDevice : ""));
         std::unique_ptr<kxtest::TestHost> host = SetUpFor(operation.before);
         RunOutcome outcome;
         outcome.before = TakeInventory(emu_->state());
         emu_->clearRequestLog();
         Inject(fault, kind, *host, outcome);
+        if (busy) {
+            azemu::Settings slow;
+            slow.asyncOperationDelayMs = fault->operationDelayMs;
+            emu_->setSettings(slow);
+        }
         outcome.result = operation.run(host->devices(), host->count(), host->util());
         for (const azemu::FaultInfo& info : emu_->faults()) {
             outcome.faultFired = outcome.faultFired || info.fired > 0;
         }
         log_ = emu_->requestLog();
         emu_->clearFaults();
+        // Judged once every operation Azure took has ended: an update still
+        // running when the call returned changes the VM afterwards.
+        emu_->completePending();
         outcome.after = TakeInventory(emu_->state());
         for (int16_t i = 0; i < host->count(); ++i) {
             outcome.records.push_back(View(host->Record(i).data()));
@@ -267,6 +294,12 @@ TEST_P(DiskFaultMatrixSlice, EveryFailureLeavesRecordsAndResourcesConsistent) {
         for (const FaultClass& fault : FaultClasses()) {
             if (InHalf(fault, half) && Applies(fault, kind)) {
                 Check(operation, kind.name, fault.name, Run(operation, &fault, &kind), report);
+            }
+            for (const FaultClass& repeated : RepeatedWhileBusy(fault, kind)) {
+                if (InHalf(fault, half)) {
+                    Check(operation, kind.name, repeated.name, Run(operation, &repeated, &kind),
+                          report);
+                }
             }
         }
     }

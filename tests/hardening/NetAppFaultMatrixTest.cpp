@@ -91,6 +91,15 @@ bool Accounts(const NetAppOperation& operation, const RecordView& record) {
     return operation.doneStatuses.count(record.status) != 0 || record.errorCode != 0;
 }
 
+// A resource the operation created is accounted for by its own device: done,
+// or an error that names it.
+bool AccountsFor(const NetAppOperation& operation, const RecordView& record,
+                 const std::string& key) {
+    const std::string name = key.substr(key.find_last_of(":/") + 1);
+    return operation.doneStatuses.count(record.status) != 0 ||
+           (record.errorCode != 0 && record.errorText.find(name) != std::string::npos);
+}
+
 std::vector<std::string> CheckNetAppRun(const NetAppOperation& operation, const RunOutcome& run) {
     std::vector<std::string> problems;
     const bool anyError = std::any_of(run.records.begin(), run.records.end(),
@@ -128,7 +137,7 @@ std::vector<std::string> CheckNetAppRun(const NetAppOperation& operation, const 
         const int owner = Owner(run, key);
         if (Kind(key) != operation.creates || owner < 0) {
             problems.push_back("created " + key + " that the operation does not own");
-        } else if (!Accounts(operation, run.records[owner]) && !run.hostRefused) {
+        } else if (!AccountsFor(operation, run.records[owner], key) && !run.hostRefused) {
             problems.push_back("left " + key + " behind for device " + std::to_string(owner) +
                                " (status " + std::to_string(run.records[owner].status) +
                                ", no error)");
@@ -171,9 +180,16 @@ protected:
         } else if (fault != nullptr) {
             // One poll and then give up, so that an operation that never ends
             // costs one poll interval (the least the array settings allow).
+            // Rows whose operations take a while poll a few times more.
+            const bool busy = fault->operationDelayMs > 0;
             for (int16_t i = 0; i < host->count(); ++i) {
-                host->Record(i).data().config["SMCONFIG_ANF_OP_PROGRESS_COUNT_KEY"] = 2;
+                host->Record(i).data().config["SMCONFIG_ANF_OP_PROGRESS_COUNT_KEY"] = busy ? 8 : 2;
                 host->Record(i).data().config["SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY"] = 1;
+            }
+            if (busy) {
+                azemu::Settings slow;
+                slow.asyncOperationDelayMs = fault->operationDelayMs;
+                emu_->setSettings(slow);
             }
             emu_->injectFault(FaultFor(*fault, *kind));
         }
@@ -184,6 +200,8 @@ protected:
         outcome.faultFired = outcome.faultFired || outcome.hostRefused;
         log_ = emu_->requestLog();
         emu_->clearFaults();
+        // Judged once every operation Azure took has ended.
+        emu_->completePending();
         outcome.after = TakeInventory(emu_->state());
         for (int16_t i = 0; i < host->count(); ++i) {
             const kxsnap::RecordData& data = host->Record(i).data();
@@ -246,6 +264,10 @@ TEST_P(NetAppFaultMatrix, EveryFailureLeavesDevicesAndVolumesConsistent) {
         for (const FaultClass& fault : FaultClasses()) {
             if (Applies(fault, kind)) {
                 Check(operation, kind.name, fault.name, RunCase(operation, &fault, &kind), report);
+            }
+            for (const FaultClass& repeated : RepeatedWhileBusy(fault, kind)) {
+                Check(operation, kind.name, repeated.name, RunCase(operation, &repeated, &kind),
+                      report);
             }
         }
     }
