@@ -45,6 +45,13 @@ TEST_F(FaultsTest, ErrorFiresExactlyAsOftenAsAsked) {
     EXPECT_EQ(arm("GET", diskPath("data0")).status, 200);
     EXPECT_EQ(arm("GET", diskPath("data1")).status, 200);
     EXPECT_EQ(firedCount(id), 2);
+
+    // The metadata service's errors have its own shape.
+    inject({{"path", "oauth2/token"}, {"status", 500}, {"code", "unknown"}, {"message", "boom"}});
+    Reply r = imds("metadata/identity/oauth2/token?api-version=2018-02-01&resource=x");
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.json()["error"], "unknown");
+    EXPECT_EQ(r.json()["error_description"], "boom");
 }
 
 TEST_F(FaultsTest, SkipMethodAndPathNarrowWhatIsHit) {
@@ -150,14 +157,6 @@ TEST_F(FaultsTest, CanceledAndNeverEndingOperations) {
     ASSERT_EQ(createSnapshot("broken", "data0").status, 202);
     EXPECT_EQ(arm("GET", snapshotPath("broken")).json()["properties"]["provisioningState"],
               "Failed");
-}
-
-TEST_F(FaultsTest, MetadataServiceFaultsUseItsErrorShape) {
-    inject({{"path", "oauth2/token"}, {"status", 500}, {"code", "unknown"}, {"message", "boom"}});
-    Reply r = imds("metadata/identity/oauth2/token?api-version=2018-02-01&resource=x");
-    EXPECT_EQ(r.status, 500);
-    EXPECT_EQ(r.json()["error"], "unknown");
-    EXPECT_EQ(r.json()["error_description"], "boom");
 }
 
 TEST_F(FaultsTest, RequestLogRecordsRequestsButNeverTheToken) {

@@ -28,31 +28,6 @@ TEST_F(ImdsTest, ApiVersionMissingOrUnknownIsRefused) {
     EXPECT_NE(unknown.json()["error"].get<std::string>().find("api-version"), std::string::npos);
 }
 
-TEST_F(ImdsTest, TokenHasStringFieldsAndIsAcceptedByResourceManager) {
-    for (const char* version : {"2018-02-01", "2019-08-15"}) {
-        std::string resource = emu_->armUrl();
-        Reply r = imds(std::string("metadata/identity/oauth2/token?resource=") + resource +
-                       "&api-version=" + version);
-        ASSERT_EQ(r.status, 200) << r.body;
-        Json t = r.json();
-        for (const char* key :
-             {"access_token", "expires_in", "expires_on", "not_before", "resource", "token_type"}) {
-            ASSERT_TRUE(t.contains(key)) << key;
-            EXPECT_TRUE(t[key].is_string()) << key;
-        }
-        EXPECT_EQ(t["token_type"], "Bearer");
-        EXPECT_EQ(t["resource"], resource);
-        EXPECT_EQ(t["expires_in"], "3599");
-        long long now = std::chrono::duration_cast<std::chrono::seconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
-        EXPECT_NEAR(std::stoll(t["expires_on"].get<std::string>()), now + 3599, 5);
-
-        token_ = t["access_token"];
-        EXPECT_EQ(arm("GET", vmPath()).status, 200);
-    }
-}
-
 TEST_F(ImdsTest, TokenRequestNeedsResourceAndAnIdentity) {
     Reply noResource = imds("metadata/identity/oauth2/token?api-version=2018-02-01");
     EXPECT_EQ(noResource.status, 400);

@@ -98,6 +98,8 @@ TEST_F(EngineLifecycleTest, MapUnmapRevertReconcileAndDeleteInLaterJobs) {
         ASSERT_NE(nullptr, clone) << cloneName;
         EXPECT_EQ(std::string(volumes[i]) + ":v1", clone->content);
         EXPECT_EQ("harrowind", clone->tags.value("data-protection-vendor-kx", ""));
+        EXPECT_EQ("quillfast", clone->tags.value("data-protection-feature-kx", ""));
+        EXPECT_EQ(SnapshotId(volumes[i], uuids[i]), clone->clonedFrom);
         const kxsnap::RecordData& record = host->Record(i).data();
         EXPECT_EQ(12, record.status);
         EXPECT_EQ(clone->mountTargetIp + ":/" + cloneName, record.mappedDevicePath);
@@ -127,6 +129,7 @@ TEST_F(EngineLifecycleTest, MapUnmapRevertReconcileAndDeleteInLaterJobs) {
         const azemu::NetAppVolumeView* volume = FindVolume(state, volumes[i]);
         ASSERT_NE(nullptr, volume);
         EXPECT_EQ(std::string(volumes[i]) + ":v1", volume->content);
+        EXPECT_EQ(SnapshotId(volumes[i], uuids[i]), volume->revertedTo);
         EXPECT_EQ(22, host->Record(i).data().status);
     }
     ASSERT_EQ(1u, Sent("POST", "volumes/vol1/revert").size());
