@@ -113,6 +113,17 @@ TEST_P(DeviceClassTest, TheOpticalDriveGivesNoLun) {
     EXPECT_NE(detail.find("optical drive"), std::string::npos) << detail;
 }
 
+// The same on the way back, from a LUN to the device that appeared for it.
+TEST_P(DeviceClassTest, TheOpticalDriveIsNeverTheDeviceAtALun) {
+    const int opticalLun = GetParam() == 2 ? 2 : 0;
+    std::string device;
+    std::string detail;
+    EXPECT_FALSE(GetScsiDiskNameForLunid({"/dev/sr0"}, opticalLun, device, detail));
+    EXPECT_EQ(device, "");
+    ASSERT_TRUE(GetScsiDiskNameForLunid({"/dev/sr0", "/dev/sde"}, 3, device, detail));
+    EXPECT_EQ(device, "/dev/sde");
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, DeviceClassTest, ::testing::Values(1, 2),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return "Gen" + std::to_string(info.param);

@@ -118,6 +118,11 @@ bool ReadText(const std::string& value, OutText out) {
     return true;
 }
 
+// A variadic entry cannot be a lambda.
+void CountLine(CRecord* record, int, const char*, const char*, ...) {
+    ++record->lines;
+}
+
 const CSnapInfoTable kRecordTable = {
     [](CRecord* r, Text name) { return (r->snapName = *name, 0); },
     [](CRecord* r, Text name) { return (r->arrayName = *name, 0); },
@@ -129,7 +134,7 @@ const CSnapInfoTable kRecordTable = {
     [](CRecord* r, int id, Text value) { return (r->metadata[id] = *value, 0); },
     [](CRecord* r, int code, Text text) { return (r->errorCode = code, r->errorText = *text, 0); },
     [](CRecord* r, int* code, std::string*, int*) { return (*code = r->errorCode, 0); },
-    [](CRecord* r, int, const char*, const char*, ...) { ++r->lines; },
+    CountLine,
     [](CRecord*) { return 0; },
     [](CRecord*, short) { return 0; },
     [](CRecord*) { return short{0}; },
