@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -63,12 +64,6 @@ ScsiAddress parseAddress(const std::string& text) {
     return {std::stoi(parts[0]), std::stoi(parts[1]), std::stoi(parts[2]), std::stoi(parts[3])};
 }
 
-// The partition a real OS or resource disk carries, and the udev link named after it.
-const char* partitionLink(const std::string& role) {
-    if (role == "os") return "root";
-    if (role == "resource") return "resource";
-    return nullptr;
-}
 
 }  // namespace
 
@@ -88,7 +83,39 @@ std::string scsiAddress(int host, int channel, int target, int lun) {
            ":" + std::to_string(lun);
 }
 
-DeviceTree::DeviceTree(std::string root) : root_(std::move(root)) {}
+std::map<int, std::string> controllerIds(const MachineInfo& machine) {
+    std::map<int, std::string> ids;
+    ids[0] = machine.generation == 2 ? "{f8b3781a-1e82-4818-a1c3-63d806ec15bb}"
+                                     : "{00000000-0000-8899-0000-000000000000}";
+    ids[1] = "{00000000-0001-8899-0000-000000000000}";
+    ids[machine.dataDiskScsiHost] = "{f8b3781b-1e82-4818-a1c3-63d806ec15bb}";
+    return ids;
+}
+
+DeviceTree::DeviceTree(std::string root, std::map<int, std::string> controllerIds,
+                       std::string osLink)
+    : root_(std::move(root)), controllerIds_(std::move(controllerIds)), osLink_(std::move(osLink)) {}
+
+// The partition a real OS or resource disk carries, and the udev link named after it.
+const char* DeviceTree::partitionLink(const std::string& role) const {
+    if (role == "os") return osLink_.c_str();
+    if (role == "resource") return "resource";
+    return nullptr;
+}
+
+// A host the layout does not name gets an id no device rule treats as a
+// data-disk controller.
+void DeviceTree::writeControllerId(int host) const {
+    auto known = controllerIds_.find(host);
+    char other[64];
+    std::snprintf(other, sizeof(other), "{5e1f0c2a-77d4-4c1b-9a3e-%012d}", host);
+    const std::string id = known != controllerIds_.end() ? known->second : other;
+    fs::path file = fs::path(root_) / ("sys/devices/emulated/vmbus" + std::to_string(host)) /
+                    "device_id";
+    std::ofstream out(file, std::ios::trunc);
+    out << id << "\n";
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+}
 
 void DeviceTree::prepare() const {
     std::error_code ec;
@@ -113,7 +140,8 @@ void DeviceTree::prepare() const {
 std::string DeviceTree::deviceDir(const DeviceRecord& d) const {
     if (d.scsiAddress.empty()) return "sys/devices/virtual/block/" + d.name;
     ScsiAddress a = parseAddress(d.scsiAddress);
-    return "sys/devices/emulated/host" + std::to_string(a.host) + "/target" +
+    return "sys/devices/emulated/vmbus" + std::to_string(a.host) + "/host" +
+           std::to_string(a.host) + "/target" +
            std::to_string(a.host) + ":" + std::to_string(a.channel) + ":" +
            std::to_string(a.target) + "/" + d.scsiAddress;
 }
@@ -127,6 +155,9 @@ void DeviceTree::add(const DeviceRecord& d) const {
     } else {
         fs::path scsi = root / deviceDir(d);
         makeDirs(scsi / "scsi_device" / d.scsiAddress);
+        writeControllerId(parseAddress(d.scsiAddress).host);
+        std::ofstream type(scsi / "type", std::ios::trunc);
+        type << (d.role == "optical" ? "5" : "0") << "\n";
         makeDirs(scsi / "block" / d.name);
         atomicSymlink("../../../" + d.scsiAddress, scsi / "block" / d.name / "device");
         blockDir = deviceDir(d).substr(4) + "/block/" + d.name;
@@ -171,7 +202,8 @@ void DeviceTree::remove(const DeviceRecord& d) const {
 }
 
 DeviceManager::DeviceManager(std::string root, const MachineInfo& machine)
-    : tree_(std::move(root)), machine_(machine) {}
+    : tree_(std::move(root), controllerIds(machine), machine.generation == 2 ? "os" : "root"),
+      machine_(machine) {}
 
 std::string DeviceManager::firstFreeName(const AzureState& state) const {
     for (size_t i = 0;; ++i) {
@@ -206,8 +238,16 @@ void DeviceManager::layOut(AzureState& state) const {
     };
     addFixed({"sda", "0:0:0:0", -1, "os", vm ? vm->osDisk.diskId : ""});
     if (machine_.resourceDisk) addFixed({"sdb", "1:0:1:0", -1, "resource", ""});
+    bool listedOptical = false;
     for (const auto& extra : machine_.blockDevices) {
-        addFixed({extra.name, extra.scsiAddress, -1, "other", ""});
+        const bool optical = extra.name.rfind("sr", 0) == 0;
+        listedOptical = listedOptical || extra.name == "sr0";
+        addFixed({extra.name, extra.scsiAddress, -1, optical ? "optical" : "other", ""});
+    }
+    // The VM's optical drive: beside the resource disk on generation 1, at LUN 2 of the
+    // OS disk's controller on generation 2.
+    if (machine_.opticalDrive && !listedOptical) {
+        addFixed({"sr0", machine_.generation == 2 ? "0:0:0:2" : "1:0:0:0", -1, "optical", ""});
     }
     if (!vm) return;
     for (const auto& disk : vm->dataDisks) {

@@ -17,8 +17,10 @@ using scenario::fail;
 using scenario::Reader;
 
 // Members that only the emulated machine itself has: they wire its metadata and device tree.
-const std::set<std::string> kLocalVmOnly = {"computerName", "adminUsername", "resourceDisk",
-                                            "dataDiskScsiHost", "networkInterfaces"};
+const std::set<std::string> kLocalVmOnly = {"computerName",     "adminUsername",
+                                            "resourceDisk",     "dataDiskScsiHost",
+                                            "networkInterfaces", "generation",
+                                            "opticalDrive"};
 
 struct Builder {
     const MachineInfo& machine;
@@ -262,6 +264,9 @@ void parseMachine(const Reader& top, const Json& vmJson, MachineInfo& m) {
     m.adminUsername = vr.str("adminUsername", "azureuser");
     m.resourceDisk = vr.boolean("resourceDisk", true);
     m.dataDiskScsiHost = static_cast<int>(vr.integer("dataDiskScsiHost", 3));
+    m.generation = static_cast<int>(vr.integer("generation", 1));
+    if (m.generation != 1 && m.generation != 2) fail("vm.generation", "must be 1 or 2");
+    m.opticalDrive = vr.boolean("opticalDrive", true);
     const Json& nics = vr.array("networkInterfaces");
     for (size_t i = 0; i < nics.size(); ++i) {
         m.networkInterfaces.push_back(

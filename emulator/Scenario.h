@@ -39,6 +39,12 @@ struct MachineInfo {
     std::vector<NetworkInterfaceInfo> networkInterfaces;
     int dataDiskScsiHost = 3;
     bool resourceDisk = true;
+    // Generation 1 puts the OS disk on a controller of its own (VMBus id
+    // {00000000-0000-...}) and the optical drive beside the resource disk;
+    // generation 2 puts the OS disk and the optical drive (LUN 2) on the
+    // controller {f8b3781a-...}. Data disks sit on {f8b3781b-...} in both.
+    int generation = 1;
+    bool opticalDrive = true;
     std::vector<ExtraBlockDevice> blockDevices;
 };
 

@@ -42,6 +42,7 @@ Scenario: a JSON object; every member is optional (defaults after "=").
     tags = {}, computerName, adminUsername, image {publisher, offer, sku, version},
     osDisk {name, sku = "Premium_LRS", sizeGB = 30, osType = "Linux", caching},
     resourceDisk = true (sdb at 1:0:1:0), dataDiskScsiHost = 3 (disks at 3:0:0:LUN),
+    generation = 1 (sr0 at 1:0:0:0; 2: sr0 at 0:0:0:2), opticalDrive = true,
     dataDisks [{lun (required), name, sku = "Premium_LRS", sizeGB = 128,
                 caching = "None", tags, zones} | {lun, vhdUri, sizeGB}  (unmanaged)],
     networkInterfaces [{privateIpAddresses = ["10.0.0.4"], publicIpAddress,
@@ -50,7 +51,7 @@ Scenario: a JSON object; every member is optional (defaults after "=").
   disks         [{name, sku = "Standard_LRS", sizeGB = 64, zones, tags, osType}]
   snapshots     [{name, sourceDisk (disk name or id), incremental = false,
                   sku = "Standard_LRS", sizeGB, tags, timeCreated, provisioningState}]
-  blockDevices  ["loop0", "ram0", "dm-0", {"name": "sr0", "scsiAddress": "2:0:0:0"}]
+  blockDevices  ["loop0", "ram0", "dm-0", {"name": "sdz", "scsiAddress": "2:0:0:0"}]
   settings      {provisioningDelayMs = 0, asyncOperationDelayMs = 0, deviceDelayMs = 0,
                  deleteDelayMs = 0, deleteMissingStatus = 204, tokenLifetimeSec = 3599,
                  incrementalSnapshots = true}

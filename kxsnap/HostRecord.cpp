@@ -89,9 +89,7 @@ const std::set<std::string>& SnapInfoOperationNames() {
     return names;
 }
 
-namespace {
-
-class HostArrayInfo : public KXSO::ArrayInfo {
+class HostArrayInfo final : public KXSO::ArrayInfo {
 public:
     explicit HostArrayInfo(std::string name) : name_(std::move(name)) {}
     bool getArrayName(std::string& name) const override {
@@ -102,6 +100,8 @@ public:
 private:
     std::string name_;
 };
+
+namespace {
 
 std::string FormatLine(const char* format, va_list args) {
     if (format == nullptr) {

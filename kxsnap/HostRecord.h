@@ -95,10 +95,14 @@ struct RecordData {
 // The names of SnapInfo's operations, for refusal lists.
 const std::set<std::string>& SnapInfoOperationNames();
 
+// The array description a record lends to the plug-in (getArrayInfo).
+class HostArrayInfo;
+
 class HostRecord : public KXSO::SnapInfo {
 public:
     HostRecord(int index, RecordData data, JobLog& log, JobArrays& arrays);
-    ~HostRecord() override;
+    // Virtual for the tests' subclasses; its slots follow SnapInfo's own.
+    virtual ~HostRecord();
 
     const RecordData& data() const { return data_; }
     RecordData& data() { return data_; }
@@ -144,10 +148,10 @@ private:
     RecordData data_;
     JobLog& log_;
     JobArrays& arrays_;
-    std::vector<std::unique_ptr<KXSO::ArrayInfo>> lentArrayInfos_;
+    std::vector<std::unique_ptr<HostArrayInfo>> lentArrayInfos_;
 };
 
-class HostUtil : public KXSO::KXOSUtil {
+class HostUtil final : public KXSO::KXOSUtil {
 public:
     explicit HostUtil(long long jobId) : jobId_(jobId) {}
     long long getJobId() override { return jobId_; }

@@ -23,11 +23,35 @@ bool DeleteByName(ManagedDiskCall& call, const std::string& snapName) {
     return true;
 }
 
+// A snapshot whose name the name check refuses was never created: snapshot
+// creation runs the same check before it sends anything. Its metadata names
+// it by that name, or holds no snapshot id at all when an older version
+// wrote it; either way there is nothing to delete.
+bool NeverCreated(const std::string& snapName, const std::string& text) {
+    if (ValidateAzureResourceName(snapName).IsSuccess()) {
+        return false;
+    }
+    AzureSnapMetadata metadata;
+    if (!ParseAzureSnapMetaData(text, metadata)) {
+        return false;
+    }
+    const std::string tail = "/" + snapName;
+    const std::string& id = metadata.snapURL;
+    return id.empty() ||
+           (id.size() > tail.size() && id.compare(id.size() - tail.size(), tail.size(), tail) == 0);
+}
+
 bool DeleteByMetadata(ManagedDiskCall& call, KXSO::SnapInfo* record, const std::string& snapName,
                       const std::string& text) {
     call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
+    if (NeverCreated(snapName, text)) {
+        call.Log(KXSO::LOG_INFO,
+                 "Snapshot name [%s] is not a valid Azure name; no such snapshot was created",
+                 snapName.c_str());
+        return true;
+    }
     AzureSnapMetadata metadata;
-    if (!ParseSnapMetadataOfThisVM(call, text, metadata)) {
+    if (!ParseAndCheckSnapMetadata(call, text, metadata)) {
         call.RecordFailure(record, "Failed to parse metadata for Azure snapshot " + snapName);
         return false;
     }

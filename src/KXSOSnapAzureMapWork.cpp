@@ -22,7 +22,7 @@ bool DescribeDiskToMap(ManagedDiskCall& call, KXSO::SnapInfo* record, AzureSnapM
         return false;
     }
     call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
-    if (!ParseSnapMetadataOfThisVM(call, text, metadata)) {
+    if (!ParseAndCheckSnapMetadata(call, text, metadata)) {
         call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata.");
         return false;
     }

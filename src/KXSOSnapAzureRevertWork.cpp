@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "KXSOSnapAzureDriverBodies.h"
+#include "KXSOSnapAzureRevertLeftovers.h"
 #include "KXSOSnapAzureRevertRecovery.h"
 #include "KXSOSnapAzureWorkSupport.h"
 #include "KxSnapAzureUtils.h"
@@ -17,7 +18,6 @@
 namespace {
 
 constexpr const char* kDeleteSourceKey = "bAzureDeleteOriginalDiskOnRevert";
-constexpr const char* kDefaultDiskType = "Standard_LRS";
 
 std::string RevertedOutcome(const std::string& newDiskId, const std::string& deviceName) {
     return "The source disk is replaced by disk [" + newDiskId + "] as device [" + deviceName + "]";
@@ -45,7 +45,7 @@ bool ReadRevertMetadata(ManagedDiskCall& call, KXSO::SnapInfo* record,
         return false;
     }
     call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
-    if (!ParseSnapMetadataOfThisVM(call, text, metadata)) {
+    if (!ParseAndCheckSnapMetadata(call, text, metadata)) {
         call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata.");
         return false;
     }
@@ -107,127 +107,117 @@ void RewriteMetadata(ManagedDiskCall& call, KXSO::SnapInfo* record, AzureSnapMet
 
 // --- per device --------------------------------------------------------------
 
-bool DetachSourceDisk(ManagedDiskCall& call, KXSO::SnapInfo* record, bool deleteSource,
-                      std::vector<AzureDiskSnapShotInfo>& snapshots) {
+// One record of a per-device revert: its metadata, its snapshot and the name
+// of the disk to create, all settled before any source disk is detached.
+struct RevertEntry {
+    KXSO::SnapInfo* record = nullptr;
     AzureSnapMetadata metadata;
     AzureDiskSnapShotInfo snapshot;
-    if (!DescribeSnapshotToRevert(call, record, metadata, snapshot)) {
+};
+
+void RecordNameFailure(ManagedDiskCall& call, KXSO::SnapInfo* record, const CUxError& nameErr) {
+    call.RecordFailure(
+        record, FXString::Format("Failed to generate new disk name. [%s]. Enable client setting "
+                                 "to create new disk with same name as current source disk. "
+                                 "The setting deletes the current source disk before "
+                                 "creating new disk",
+                                 ErrorText(nameErr).c_str()));
+}
+
+// Everything that can fail before a detach, for one record: metadata present
+// and parsable, the snapshot readable, the new disk's name usable. Found out
+// after an earlier record's source disk is gone, any of these would leave the
+// VM without that disk and without its replacement. The name is generated
+// once here and used for the disk created later.
+bool PlanRevertEntry(ManagedDiskCall& call, KXSO::SnapInfo* record, bool deleteSource,
+                     RevertEntry& entry) {
+    entry.record = record;
+    if (!DescribeSnapshotToRevert(call, record, entry.metadata, entry.snapshot)) {
         return false;
     }
     call.Log(KXSO::LOG_INFO, "Use disk type [%s] for snapshot [%s]",
-             snapshot.storageAccountType.c_str(), snapshot.name.c_str());
-    snapshots.push_back(snapshot);
-
-    // A name that cannot be used is known now; finding it out after the
-    // source disk is gone would leave the VM without either disk.
-    AzureDiskSnapShotInfo probe = snapshot;
-    GetRevertedDiskName(metadata, deleteSource, probe);
-    const CUxError nameErr = ValidateAzureDiskName(probe.diskName);
+             entry.snapshot.storageAccountType.c_str(), entry.snapshot.name.c_str());
+    GetRevertedDiskName(entry.metadata, deleteSource, entry.snapshot);
+    const CUxError nameErr = ValidateAzureDiskName(entry.snapshot.diskName);
     if (nameErr) {
-        call.RecordFailure(
-            record,
-            FXString::Format("Failed to generate new disk name. [%s]. Enable client setting "
-                             "to create new disk with same name as current source disk. "
-                             "The setting deletes the current source disk before "
-                             "creating new disk",
-                             ErrorText(nameErr).c_str()));
+        RecordNameFailure(call, record, nameErr);
         return false;
-    }
-
-    const std::string sourceName = LastSegment(metadata.sourceDiskURL);
-    int lun = -1;
-    std::string detail;
-    if (!GetLunidForMappedDiskResource(call.instance(), metadata.sourceDiskURL, lun, detail)) {
-        call.Log(KXSO::LOG_INFO,
-                 "Unable to find the sourcedisk [%s] attached to the VM. Proceed to create disk "
-                 "from snapshot",
-                 metadata.sourceDiskURL.c_str());
-        return true;
-    }
-    call.Log(KXSO::LOG_INFO, "Found scsi lunid [%d] for source device name [%s]", lun,
-             metadata.sourceDiskURL.c_str());
-    const std::string sourceId = DataDiskIdAtLun(call.instance(), lun);
-    const CUxError err = call.api().UnMapAzureDiskFromVM(lun, deleteSource, false, call.instance());
-    if (err) {
-        call.message() << "Failed to detach Azure source disk " << sourceName
-                       << "attached at lunid " << lun << "error: " << ErrorText(err);
-        call.RecordFailure(record);
-        return false;
-    }
-    call.Log(KXSO::LOG_INFO, "%s source disk [%s] from lunid [%d]",
-             deleteSource ? "Deleted" : "Detached", sourceName.c_str(), lun);
-    if (deleteSource) {
-        WaitForSourceDiskDeletion(call, sourceId);
     }
     return true;
 }
 
-// The phase-one snapshot whose id is the metadata's snapURL (the last one
-// when several are), or a new description made from the record.
-AzureDiskSnapShotInfo SnapshotForRecord(ManagedDiskCall& call, KXSO::SnapInfo* record,
-                                        const AzureSnapMetadata& metadata,
-                                        const std::vector<AzureDiskSnapShotInfo>& snapshots) {
-    const AzureDiskSnapShotInfo* found = nullptr;
-    for (const AzureDiskSnapShotInfo& snapshot : snapshots) {
-        // Azure writes ids with a leading '/', the metadata without.
-        if (FXString::EqualsNoCase(FXString::Trim(snapshot.id, "/"),
-                                   FXString::Trim(metadata.snapURL, "/"))) {
-            found = &snapshot;
-        }
+// The LUNs to detach for a record: its source disk's, when attached, and
+// those of disks an interrupted revert of the same source left attached.
+std::vector<int> SourceLuns(ManagedDiskCall& call, RevertLeftovers& leftovers,
+                            const AzureSnapMetadata& metadata,
+                            const AzureDiskSnapShotInfo& snapshot) {
+    std::vector<int> luns = leftovers.Find(metadata, snapshot);
+    int lun = -1;
+    std::string detail;
+    if (GetLunidForMappedDiskResource(call.instance(), metadata.sourceDiskURL, lun, detail)) {
+        call.Log(KXSO::LOG_INFO, "Found scsi lunid [%d] for source device name [%s]", lun,
+                 metadata.sourceDiskURL.c_str());
+        luns.insert(luns.begin(), lun);
+    } else {
+        call.Log(KXSO::LOG_INFO,
+                 "Unable to find the sourcedisk [%s] attached to the VM. Proceed to create disk "
+                 "from snapshot",
+                 metadata.sourceDiskURL.c_str());
     }
-    if (found != nullptr) {
-        return *found;
-    }
-    AzureDiskSnapShotInfo snapshot;
-    record->getSnapName(snapshot.name);
-    snapshot.id = metadata.snapURL;
-    GetSnapshotCloneType(metadata, snapshot.storageAccountType, false);
-    if (snapshot.storageAccountType.empty()) {
-        snapshot.storageAccountType = kDefaultDiskType;
-    }
-    call.Log(KXSO::LOG_INFO, "Use disk type [%s] for snapshot [%s]",
-             snapshot.storageAccountType.c_str(), snapshot.name.c_str());
-    return snapshot;
+    return luns;
 }
 
-enum class AttachOutcome { kReverted, kFailed, kStop };
-
-AttachOutcome AttachNewDisk(ManagedDiskCall& call, KXSO::SnapInfo* record, bool deleteSource,
-                            const std::vector<AzureDiskSnapShotInfo>& snapshots) {
-    AzureSnapMetadata metadata;
-    if (!ReadRevertMetadata(call, record, metadata)) {
-        return AttachOutcome::kFailed;
+bool DetachSourceDisk(ManagedDiskCall& call, const RevertEntry& entry, bool deleteSource,
+                      RevertLeftovers& leftovers) {
+    const std::vector<int> luns = SourceLuns(call, leftovers, entry.metadata, entry.snapshot);
+    if (luns.empty()) {
+        return true;
     }
+    const std::string sourceName = LastSegment(entry.metadata.sourceDiskURL);
+    std::vector<std::string> sourceIds;
+    for (int lun : luns) {
+        sourceIds.push_back(DataDiskIdAtLun(call.instance(), lun));
+    }
+    const CUxError err =
+        call.api().UnMapAzureDiskFromVM(luns, deleteSource, false, call.instance());
+    if (err) {
+        call.message() << "Failed to detach Azure source disk " << sourceName
+                       << "attached at lunid " << luns.front() << "error: " << ErrorText(err);
+        call.RecordFailure(entry.record);
+        return false;
+    }
+    for (size_t i = 0; i < luns.size(); ++i) {
+        call.Log(KXSO::LOG_INFO, "%s source disk [%s] from lunid [%d]",
+                 deleteSource ? "Deleted" : "Detached", LastSegment(sourceIds[i]).c_str(),
+                 luns[i]);
+        if (deleteSource) {
+            WaitForSourceDiskDeletion(call, sourceIds[i]);
+        }
+    }
+    return true;
+}
+
+bool AttachNewDisk(ManagedDiskCall& call, const RevertEntry& entry, bool deleteSource) {
+    KXSO::SnapInfo* record = entry.record;
+    const AzureSnapMetadata& metadata = entry.metadata;
     std::vector<std::string> before;
     if (!FetchAllDiskNamesList(before)) {
         call.RecordFailure(record, "Failed to fetch device names list");
-        return AttachOutcome::kFailed;
+        return false;
     }
-    AzureDiskSnapShotInfo snapshot = SnapshotForRecord(call, record, metadata, snapshots);
-    GetRevertedDiskName(metadata, deleteSource, snapshot);
-    const CUxError nameErr = ValidateAzureDiskName(snapshot.diskName);
-    if (nameErr) {
-        call.RecordFailure(
-            record,
-            FXString::Format("Failed to generate new disk name. [%s]. Enable client setting "
-                             "to create new disk with same name as current source disk. "
-                             "The setting deletes the current source disk before "
-                             "creating new disk",
-                             ErrorText(nameErr).c_str()));
-        return AttachOutcome::kStop;
-    }
-    call.Log(KXSO::LOG_INFO, "Use disk name [%s] for reverted disk", snapshot.diskName.c_str());
+    call.Log(KXSO::LOG_INFO, "Use disk name [%s] for reverted disk",
+             entry.snapshot.diskName.c_str());
     AzureDiskInfo disk;
-    const CUxError err = call.api().MapAzureDiskToVM(snapshot, call.instance(), disk);
+    const CUxError err = call.api().MapAzureDiskToVM(entry.snapshot, call.instance(), disk);
     if (err || disk.lun < 0) {
         call.message() << "Failed to attach Azure disk snapshot with url " << metadata.snapURL
                        << "error: " << ErrorText(err);
         if (deleteSource || call.api().GetLastVMUpdateOutcome() == VMUpdateOutcome::kUnsettled) {
             // The disk made from the snapshot is kept; the record names it.
-            call.message() << " [" << snapshot.diskName << "]";
+            call.message() << " [" << entry.snapshot.diskName << "]";
         }
         call.RecordFailure(record);
-        return AttachOutcome::kFailed;
+        return false;
     }
     // A disk of that name was attached already: the client answers only its
     // LUN; its id is in the VM's data-disk list.
@@ -242,24 +232,24 @@ AttachOutcome AttachNewDisk(ManagedDiskCall& call, KXSO::SnapInfo* record, bool 
     if (!DiscoverMappedDiskNames(before, found)) {
         RewriteMetadata(call, record, metadata, newDiskId);
         call.RecordFailure(record, "Failed to find newly mapped device names");
-        return AttachOutcome::kFailed;
+        return false;
     }
     if (!GetScsiDiskNameForLunid(found, disk.lun, deviceName, detail)) {
         RewriteMetadata(call, record, metadata, newDiskId);
         call.message() << "Failed to get disk name for lunid[" << disk.lun << "]. error [" << detail
                        << "]";
         call.RecordFailure(record);
-        return AttachOutcome::kFailed;
+        return false;
     }
     record->setRevertedDevicePath(deviceName);
     RewriteMetadata(call, record, metadata, newDiskId);
     if (!StoreFinalStatus(call, record, KXSO::SNAP_STATUS_REVERTED,
                           RevertedOutcome(newDiskId, deviceName))) {
-        return AttachOutcome::kFailed;
+        return false;
     }
     call.Log(KXSO::LOG_INFO, "Reverted source disk [%s] to snapshot disk [%s]",
              metadata.sourceDiskURL.c_str(), newDiskId.c_str());
-    return AttachOutcome::kReverted;
+    return true;
 }
 
 KXSO::ResultCode CloseRevert(ManagedDiskCall& call, int reverted) {
@@ -279,7 +269,7 @@ struct BulkEntry {
 };
 
 bool PrepareBulkEntry(ManagedDiskCall& call, KXSO::SnapInfo* record, bool deleteSource,
-                      BulkEntry& entry, std::vector<int>& sourceLuns) {
+                      RevertLeftovers& leftovers, BulkEntry& entry, std::vector<int>& sourceLuns) {
     if (!DescribeSnapshotToRevert(call, record, entry.metadata, entry.snapshot)) {
         return false;
     }
@@ -306,6 +296,9 @@ bool PrepareBulkEntry(ManagedDiskCall& call, KXSO::SnapInfo* record, bool delete
                  "Unable to find the sourcedisk [%s] attached to the VM. Proceed to create disk "
                  "from snapshot",
                  entry.metadata.sourceDiskURL.c_str());
+    }
+    for (int leftover : leftovers.Find(entry.metadata, entry.snapshot)) {
+        sourceLuns.push_back(leftover);
     }
     return true;
 }
@@ -352,20 +345,22 @@ KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) {
     const bool deleteSource = ReadDeleteFlag(call);
     call.api().KeepCreatedDisksOnFailure(deleteSource);
     const std::vector<AzureDiskInfo> attachedBefore = AttachedDataDisks(call.instance());
-    std::vector<AzureDiskSnapShotInfo> snapshots;
+    // Nothing is detached before every record's plan holds.
+    std::vector<RevertEntry> entries(call.count());
     for (int16_t i = 0; i < call.count(); ++i) {
-        if (!DetachSourceDisk(call, call.devices()[i], deleteSource, snapshots)) {
+        if (!PlanRevertEntry(call, call.devices()[i], deleteSource, entries[i])) {
+            return KXSO::RESULT_FAILURE;
+        }
+    }
+    RevertLeftovers leftovers(call);
+    for (const RevertEntry& entry : entries) {
+        if (!DetachSourceDisk(call, entry, deleteSource, leftovers)) {
             return AbandonPerDeviceRevert(call, attachedBefore, deleteSource);
         }
     }
     int reverted = 0;
-    for (int16_t i = 0; i < call.count(); ++i) {
-        const AttachOutcome outcome =
-            AttachNewDisk(call, call.devices()[i], deleteSource, snapshots);
-        if (outcome == AttachOutcome::kStop) {
-            return AbandonPerDeviceRevert(call, attachedBefore, deleteSource);
-        }
-        if (outcome == AttachOutcome::kFailed) {
+    for (const RevertEntry& entry : entries) {
+        if (!AttachNewDisk(call, entry, deleteSource)) {
             return AbandonPerDeviceRevert(call, attachedBefore, deleteSource);
         }
         ++reverted;
@@ -380,9 +375,11 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
     std::vector<int> sourceLuns;
     // Ordered by the record's address, as the last pass walks them.
     std::map<KXSO::SnapInfo*, BulkEntry> byRecord;
+    RevertLeftovers leftovers(call);
     for (int16_t i = 0; i < call.count(); ++i) {
         BulkEntry entry;
-        if (!PrepareBulkEntry(call, call.devices()[i], deleteSource, entry, sourceLuns)) {
+        if (!PrepareBulkEntry(call, call.devices()[i], deleteSource, leftovers, entry,
+                              sourceLuns)) {
             return KXSO::RESULT_FAILURE;
         }
         snapshots.push_back(entry.snapshot);
@@ -419,6 +416,8 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
     // source disk.
     std::vector<std::string> found;
     const bool devicesFound = DiscoverMappedDiskNames(before, found);
+    // The last record's own reason, which the call-level text must not hide.
+    std::string lastRecordReason;
     int reverted = 0;
     for (const auto& item : byRecord) {
         KXSO::SnapInfo* record = item.first;
@@ -431,9 +430,12 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
         std::string detail;
         if (!GetScsiDiskNameForLunid(found, disk->lun, deviceName, detail)) {
             RewriteMetadata(call, record, entry.metadata, disk->id);
-            call.message() << "Failed to get disk name for lunid[" << disk->lun << "]. error ["
-                           << detail << "]";
-            call.RecordFailure(record);
+            const std::string reason = "Failed to get disk name for lunid[" +
+                                       std::to_string(disk->lun) + "]. error [" + detail + "]";
+            call.RecordFailure(record, reason);
+            if (record == lastRecord) {
+                lastRecordReason = reason;
+            }
             continue;
         }
         record->setRevertedDevicePath(deviceName);
@@ -446,7 +448,10 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
         ++reverted;
     }
     if (!devicesFound) {
-        call.RecordFailure(lastRecord, "Failed to find newly mapped device names");
+        const std::string callFailure = "Failed to find newly mapped device names";
+        call.RecordFailure(lastRecord, lastRecordReason.empty()
+                                           ? callFailure
+                                           : lastRecordReason + " " + callFailure);
         return KXSO::RESULT_FAILURE;
     }
     return CloseRevert(call, reverted);

@@ -169,7 +169,7 @@ bool PostSnapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
     }
     call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
     AzureSnapMetadata metadata;
-    if (!ParseSnapMetadataOfThisVM(call, text, metadata)) {
+    if (!ParseAndCheckSnapMetadata(call, text, metadata)) {
         call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata.");
         return false;
     }

@@ -6,6 +6,7 @@
 #include "KXSOSnapAzureDriverBodies.h"
 #include "KXSOSnapAzureWorkSupport.h"
 #include "KxSnapAzureUtils.h"
+#include "platform/FXString.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ bool DescribeDiskToUnmap(ManagedDiskCall& call, KXSO::SnapInfo* record,
     }
     call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
     AzureSnapMetadata metadata;
-    if (!ParseSnapMetadataOfThisVM(call, text, metadata)) {
+    if (!ParseAndCheckSnapMetadata(call, text, metadata)) {
         call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata");
         return false;
     }
@@ -52,6 +53,38 @@ bool UnmapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
     return true;
 }
 
+// The attached data disk of that name, found as the detach finds it: the last
+// segment of its id, ignoring case. Null when it is not attached.
+const AzureDiskInfo* AttachedDiskNamed(const AzureInstanceInfo& instance, const std::string& name) {
+    for (const AzureDiskInfo& disk : instance.disks) {
+        if (disk.lun >= 0 && FXString::EqualsNoCase(LastSegment(disk.id), name)) {
+            return &disk;
+        }
+    }
+    return nullptr;
+}
+
+// The detach of the whole list stops at the first disk whose ownership cannot
+// be read, leaving every disk attached. Reading each attached disk's owner
+// first lets one unreadable disk fail only its own record; the detach then
+// reads the owners of the others again. False after recording the failure.
+bool OwnershipReadable(ManagedDiskCall& call, KXSO::SnapInfo* record,
+                       const AzureDiskSnapShotInfo& snapshot) {
+    const AzureDiskInfo* disk = AttachedDiskNamed(call.instance(), snapshot.diskName);
+    if (disk == nullptr) {
+        return true;
+    }
+    bool createdByKX = false;
+    const CUxError err = call.api().CheckAzureResourceCreatedByKX(disk->id, createdByKX);
+    if (err) {
+        call.message() << "Failed to unmap Azure snapshot disk [" << snapshot.diskName << "]"
+                       << "error: " << ErrorText(err);
+        call.RecordFailure(record);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 KXSO::ResultCode UnmapSnapsPerDeviceWork(ManagedDiskCall& call) {
@@ -72,13 +105,15 @@ KXSO::ResultCode UnmapSnapsPerDeviceWork(ManagedDiskCall& call) {
 KXSO::ResultCode UnmapSnapsBulkWork(ManagedDiskCall& call) {
     std::vector<AzureDiskSnapShotInfo> disks;
     std::vector<KXSO::SnapInfo*> owners;
-    // A record whose disk cannot even be named was not unmapped: it counts
-    // against the result like a disk that stayed attached.
+    // A record whose disk cannot even be named, or whose disk's owner cannot
+    // be read, was not unmapped: it counts against the result like a disk
+    // that stayed attached.
     int unusable = 0;
     for (int16_t i = 0; i < call.count(); ++i) {
         KXSO::SnapInfo* record = call.devices()[i];
         AzureDiskSnapShotInfo snapshot;
-        if (!DescribeDiskToUnmap(call, record, snapshot)) {
+        if (!DescribeDiskToUnmap(call, record, snapshot) ||
+            !OwnershipReadable(call, record, snapshot)) {
             ++unusable;
             continue;
         }

@@ -7,24 +7,20 @@
 
 namespace {
 
-// "subscriptions/<id>/..." of this VM's subscription.
-bool InSubscription(const std::vector<std::string>& segments, const std::string& subscription) {
-    return segments.size() >= 2 && FXString::EqualsNoCase(segments[0], "subscriptions") &&
-           !subscription.empty() && FXString::EqualsNoCase(segments[1], subscription);
-}
-
 std::vector<std::string> IdSegments(const std::string& id) {
     return FXString::Split(FXString::Trim(id, "/"), "/", FXString::SPLIT_KEEP_EMPTY);
 }
 
-// subscriptions/S/resourceGroups/G/providers/Microsoft.Compute/snapshots/N
-bool IsSnapshotOfSubscription(const std::string& id, const std::string& subscription) {
+// subscriptions/S/resourceGroups/G/providers/Microsoft.Compute/<kind>/N, in
+// any subscription: a snapshot copied or moved to another subscription is
+// still ours to delete, map and revert from.
+bool IsComputeResourceOfKind(const std::string& id, const char* kind) {
     const std::vector<std::string> segments = IdSegments(id);
-    return segments.size() == 8 && InSubscription(segments, subscription) &&
-           FXString::EqualsNoCase(segments[2], "resourceGroups") && !segments[3].empty() &&
-           FXString::EqualsNoCase(segments[4], "providers") &&
+    return segments.size() == 8 && FXString::EqualsNoCase(segments[0], "subscriptions") &&
+           !segments[1].empty() && FXString::EqualsNoCase(segments[2], "resourceGroups") &&
+           !segments[3].empty() && FXString::EqualsNoCase(segments[4], "providers") &&
            FXString::EqualsNoCase(segments[5], "Microsoft.Compute") &&
-           FXString::EqualsNoCase(segments[6], "snapshots") && !segments[7].empty();
+           FXString::EqualsNoCase(segments[6], kind) && !segments[7].empty();
 }
 
 }  // namespace
@@ -67,24 +63,21 @@ bool FetchSnapMetadata(KXSO::SnapInfo* record, std::string& text) {
     return record->getSnapMetadataString(KXSO::METADATA_SNAPSHOT, text);
 }
 
-bool ParseSnapMetadataOfThisVM(ManagedDiskCall& call, const std::string& text,
+bool ParseAndCheckSnapMetadata(ManagedDiskCall& call, const std::string& text,
                                AzureSnapMetadata& metadata) {
     metadata = AzureSnapMetadata();
     if (!ParseAzureSnapMetaData(text, metadata)) {
         return false;
     }
-    const std::string& subscription = call.instance().subscriptionId;
-    if (!IsSnapshotOfSubscription(metadata.snapURL, subscription)) {
-        call.Log(KXSO::LOG_ERROR,
-                 "Snapshot metadata names [%s], not a snapshot of subscription [%s]",
-                 metadata.snapURL.c_str(), subscription.c_str());
+    if (!IsComputeResourceOfKind(metadata.snapURL, "snapshots")) {
+        call.Log(KXSO::LOG_ERROR, "Snapshot metadata names [%s], not a Compute snapshot",
+                 metadata.snapURL.c_str());
         return false;
     }
     if (!metadata.sourceDiskURL.empty() &&
-        !InSubscription(IdSegments(metadata.sourceDiskURL), subscription)) {
-        call.Log(KXSO::LOG_ERROR,
-                 "Snapshot metadata names source disk [%s] outside subscription [%s]",
-                 metadata.sourceDiskURL.c_str(), subscription.c_str());
+        !IsComputeResourceOfKind(metadata.sourceDiskURL, "disks")) {
+        call.Log(KXSO::LOG_ERROR, "Snapshot metadata names source disk [%s], not a Compute disk",
+                 metadata.sourceDiskURL.c_str());
         return false;
     }
     return true;

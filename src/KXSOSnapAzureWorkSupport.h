@@ -22,12 +22,13 @@ bool FindSourceDiskOfRecord(ManagedDiskCall& call, KXSO::SnapInfo* record, std::
 // The record's snapshot metadata text (id 6); false when the host has none.
 bool FetchSnapMetadata(KXSO::SnapInfo* record, std::string& text);
 
-// Parses the metadata text into a fresh record and checks that the snapshot
-// it names is a Compute snapshot of this VM's subscription (and, when given,
-// that the source disk is in it too). Metadata that names anything else was
-// not written by this engine for this machine: acting on it could delete or
-// replace resources that are not ours, so it is refused like unparsable text.
-bool ParseSnapMetadataOfThisVM(ManagedDiskCall& call, const std::string& text,
+// Parses the metadata text into a fresh record and checks its shape: the
+// snapshot it names is a Compute snapshot and the source disk, when named, a
+// Compute disk. Anything else (a disk in the snapshot's place, say) would
+// have a delete or revert act on a resource that is not a snapshot, so it is
+// refused like unparsable text. The subscription is not checked: snapshots
+// may live in another subscription than the VM.
+bool ParseAndCheckSnapMetadata(ManagedDiskCall& call, const std::string& text,
                                AzureSnapMetadata& metadata);
 
 // The error's text as it goes into a record's message.

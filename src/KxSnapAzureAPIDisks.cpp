@@ -95,17 +95,20 @@ CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstance
             "Quillfast snapshot is available only for Azure managed disk",
             lun, disk->name.c_str());
     }
-    CUxError err = ValidateAzureResourceName(snapshot.name);
-    if (err) {
-        return err.Push(FXCODE_LOCATION());
-    }
     AzureAPIRequest request;
     request.operation = AZURE_OP_CREATE_SNAPSHOT;
     request.baseUrl = managementEndpoint;
     request.resourcePath = ComputeResourcePath(instance, kSnapshots);
     request.leaf = snapshot.name;
+    // The ids are known before anything is sent; the caller stores them as
+    // the snapshot's metadata whatever the outcome, so a later delete knows
+    // which snapshot was meant even when the name was refused here.
     snapshot.id = request.resourcePath + snapshot.name;
     snapshot.sourceResourceId = kxazure::IdWithoutLeadingSlash(disk->id);
+    CUxError err = ValidateAzureResourceName(snapshot.name);
+    if (err) {
+        return err.Push(FXCODE_LOCATION());
+    }
 
     request.queryParams = {
         ApiVersion(snapshot.incremental ? AZURE_API_VERSION_FOR_INCR : AZURE_API_VERSION)};

@@ -10,6 +10,7 @@
 
 #include "KxSnapAzureAPI.h"
 #include "KxSnapAzureUtils.h"
+#include "KxSnapAzureUtilsDeviceClass.h"
 #include "platform/CUxDirectory.h"
 #include "platform/EvDebug.h"
 #include "platform/FXString.h"
@@ -24,10 +25,6 @@ constexpr const char* kAzureDiskLinks = "/dev/disk/azure";
 constexpr const char* kScsiDeviceSuffix = "/device/scsi_device";
 constexpr const char* kSettleSettingKey = "nAzureWaitTimeForDeviceRefresh";
 constexpr uint32_t kDefaultSettleSecs = 60;
-// The links of the VM's own disks, which also sit at LUN 0 of their SCSI
-// hosts and so must never be taken for a data disk.
-constexpr const char* kSystemDiskLinks[] = {"/dev/disk/azure/root", "/dev/disk/azure/resource"};
-
 // Reads the next entry other than "." and "..". False on a read error.
 bool NextEntry(CUxDirectory& dir, std::string& name, bool& atEnd) {
     do {
@@ -42,10 +39,6 @@ bool NextEntry(CUxDirectory& dir, std::string& name, bool& atEnd) {
 std::string TailFromLastSlash(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash);
-}
-
-std::string BlockDeviceName(const std::string& path) {
-    return FXString::TrimLeft(TailFromLastSlash(path), "/");
 }
 
 std::string ScsiDevicePath(const std::string& deviceName) {
@@ -76,48 +69,6 @@ int LunOfScsiAddress(const std::string& address) {
     return std::atoi(address.c_str() + colon + 1);
 }
 
-// The host field, the text before the first ':' of a SCSI address.
-std::string HostOfScsiAddress(const std::string& address) {
-    return address.substr(0, address.find(':'));
-}
-
-// The SCSI address of a block device ("/dev/sda"), or "" when it has none.
-std::string ScsiAddressOf(const std::string& deviceName) {
-    CUxDirectory dir;
-    if (dir.Open(ScsiDevicePath(deviceName), "*", true).IsError()) {
-        return std::string();
-    }
-    std::string entry;
-    bool atEnd = false;
-    if (!NextEntry(dir, entry, atEnd) || atEnd) {
-        return std::string();
-    }
-    return entry;
-}
-
-// True when the device is the VM's OS disk or resource disk, or sits on the
-// SCSI host of one of them. Those disks carry LUN 0 too, so reading the LUN
-// alone would match them with the data disk at LUN 0 and snapshot the wrong
-// disk. When the links are absent nothing is excluded.
-bool IsSystemDisk(const std::string& deviceName, const std::string& scsiAddress) {
-    const std::string name = BlockDeviceName(deviceName);
-    for (const char* link : kSystemDiskLinks) {
-        std::string target;
-        if (FXFileUtil::ResolveSymLink(link, target).IsError() || target.empty()) {
-            continue;
-        }
-        if (BlockDeviceName(target) == name) {
-            return true;
-        }
-        const std::string systemAddress = ScsiAddressOf(target);
-        if (!systemAddress.empty() && !scsiAddress.empty() &&
-            HostOfScsiAddress(systemAddress) == HostOfScsiAddress(scsiAddress)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Outcome of reading one disk's SCSI address directory.
 enum class ScsiLookup { kOpenFailed, kNoAddress, kFound };
 
@@ -133,11 +84,10 @@ ScsiLookup ReadScsiAddress(const std::string& scsiPath, std::string& address) {
     return ScsiLookup::kFound;
 }
 
-bool LunidForScsiDiskName(const std::string& deviceName, int& lun) {
+bool LunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail) {
     std::vector<std::string> disks;
     FetchAllDiskNamesList(disks);
     const std::string wanted = TailFromLastSlash(deviceName);
-    std::string foundAddress;
     std::string foundDisk;
     for (const std::string& disk : disks) {
         if (!FXString::EqualsNoCase(wanted, TailFromLastSlash(disk))) {
@@ -166,19 +116,33 @@ bool LunidForScsiDiskName(const std::string& deviceName, int& lun) {
             EvDebug().DebugLvl(2, AZURE_LOG_TAG,
                                "Found disk lunid [%d]  scsi_address [%s] for device [%s]", lun,
                                address.c_str(), deviceName.c_str());
-            foundAddress = address;
             foundDisk = disk;
             break;
         }
     }
-    if (lun >= 0 && IsSystemDisk(foundDisk, foundAddress)) {
-        EvDebug().DebugLvl(-1, AZURE_LOG_TAG,
-                           "Device [%s] scsi_address [%s] is the OS or resource disk of the vm, "
-                           "not an Azure data disk",
-                           deviceName.c_str(), foundAddress.c_str());
-        lun = -1;
+    if (lun >= 0) {
+        // The last field of any SCSI address reads as a LUN; only a SCSI disk
+        // on a data-disk controller really sits at that Azure LUN.
+        const AzureDeviceVerdict verdict = KxSnapAzureDeviceClassifier().Classify(foundDisk);
+        if (!verdict.IsDataDisk()) {
+            EvDebug().DebugLvl(-1, AZURE_LOG_TAG, "%s", verdict.reason.c_str());
+            detail = verdict.reason;
+            lun = -1;
+        }
     }
     return lun >= 0;
+}
+
+// True when `device` is a SCSI disk on a data-disk controller at `lun`; the
+// OS disk, the resource disk and an optical drive may sit at the same number.
+bool IsDataDiskAtLun(const KxSnapAzureDeviceClassifier& classifier, const std::string& device,
+                     int lun) {
+    const AzureDeviceVerdict verdict = classifier.Classify(device);
+    if (!verdict.IsDataDisk()) {
+        EvDebug().DebugLvl(2, AZURE_LOG_TAG, "%s", verdict.reason.c_str());
+        return false;
+    }
+    return verdict.lun == lun;
 }
 
 enum class LinkSearch { kFound, kNotFound, kUnreadable };
@@ -215,11 +179,13 @@ LinkSearch FindLunLinkIn(const std::string& subdir, const std::string& linkName,
         EvDebug().DebugLvl(2, AZURE_LOG_TAG,
                            "linkpath [%s] phy path [%s] bSymLinkDetected [%d] lunid [%d]",
                            linkPath.c_str(), deviceName.c_str(), resolved.IsSuccess() ? 1 : 0, lun);
-        if (resolved.IsSuccess()) {
+        if (resolved.IsSuccess() &&
+            IsDataDiskAtLun(KxSnapAzureDeviceClassifier(), deviceName, lun)) {
             EvDebug().Debug(AZURE_LOG_TAG, "Found disk name [%s] for scsi lunid [%d]",
                             deviceName.c_str(), lun);
             return LinkSearch::kFound;
         }
+        deviceName.clear();
     }
 }
 
@@ -328,7 +294,7 @@ bool DiscoverMappedDiskNames(const std::vector<std::string>& before,
     return true;
 }
 
-bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& /*detail*/) {
+bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail) {
     if (deviceName.empty()) {
         EvDebug().DebugLvl(-1, AZURE_LOG_TAG, "%s", "Source device name is empty");
         return false;
@@ -337,7 +303,7 @@ bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::strin
     EvDebug().DebugLvl(2, AZURE_LOG_TAG, "Find scsi address for device name [%s]",
                        deviceName.c_str());
     try {
-        return LunidForScsiDiskName(deviceName, lun);
+        return LunidForScsiDiskName(deviceName, lun, detail);
     } catch (const KxException& e) {
         EvDebug().Error(AZURE_LOG_TAG, "%s", e.what());
     } catch (const std::exception& e) {
@@ -354,6 +320,7 @@ bool GetScsiDiskNameForLunid(const std::vector<std::string>& candidates, const i
         return false;
     }
     EvDebug().DebugLvl(2, AZURE_LOG_TAG, "Find scsi disk name for lunid [%d]", lun);
+    const KxSnapAzureDeviceClassifier classifier;
     for (const std::string& candidate : candidates) {
         const std::string scsiPath = ScsiDevicePath(candidate);
         EvDebug().DebugLvl(2, AZURE_LOG_TAG, "scsi_device fullpath [%s] ", scsiPath.c_str());
@@ -369,7 +336,7 @@ bool GetScsiDiskNameForLunid(const std::vector<std::string>& candidates, const i
         }
         EvDebug().DebugLvl(2, AZURE_LOG_TAG, "scsi_addres [%s] for device [%s]", address.c_str(),
                            candidate.c_str());
-        if (LunOfScsiAddress(address) != lun || IsSystemDisk(candidate, address)) {
+        if (LunOfScsiAddress(address) != lun || !IsDataDiskAtLun(classifier, candidate, lun)) {
             continue;
         }
         deviceName = candidate;

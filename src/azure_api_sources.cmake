@@ -14,4 +14,5 @@ target_sources(kxso_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureUtilsMetadata.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureUtilsNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureUtilsDevices.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureUtilsDeviceClass.cpp
 )

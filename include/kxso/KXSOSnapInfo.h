@@ -4,6 +4,10 @@
 // The host owns every object here. The plug-in only calls their operations and
 // never keeps a pointer past the exported call that received it. The virtual
 // operations stand in the host's slot order: do not reorder, insert or remove.
+// None of these interfaces has a virtual destructor: the host's tables start
+// with the first operation listed, and a destructor slot in front would shift
+// every call by two slots. The destructors are protected so that nobody can
+// delete a host object through these interfaces.
 #pragma once
 
 #include <cstdint>
@@ -16,14 +20,14 @@ namespace KXSO {
 // The array (storage system) a record is filed under.
 class ArrayInfo {
 public:
-    virtual ~ArrayInfo() = default;
     virtual bool getArrayName(std::string& name) const = 0;
+
+protected:
+    ~ArrayInfo() = default;
 };
 
 class SnapInfo {
 public:
-    virtual ~SnapInfo() = default;
-
     virtual int setSnapName(const std::string& name) = 0;
     virtual int setArrayName(const std::string& name) = 0;  // 1 = failure
     virtual bool isSnapOptionSet(uint32_t option) = 0;
@@ -60,12 +64,17 @@ public:
     // argument is set to 0.
     virtual bool generateSnapUuid(const std::string& separator, uint64_t* reserved,
                                   std::string& uuid) = 0;
+
+protected:
+    ~SnapInfo() = default;
 };
 
 class KXOSUtil {
 public:
-    virtual ~KXOSUtil() = default;
     virtual long long getJobId() = 0;
+
+protected:
+    ~KXOSUtil() = default;
 };
 
 }  // namespace KXSO

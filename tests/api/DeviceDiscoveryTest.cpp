@@ -33,9 +33,34 @@ protected:
         MakeDirs(root_ / "dev");
     }
 
-    void AddDisk(const std::string& name, const std::string& scsiAddress) {
-        const std::string device = root_ / ("sys/block/" + name + "/device/scsi_device");
-        MakeDirs(scsiAddress.empty() ? device : device + "/" + scsiAddress);
+    // A SCSI device as the kernel shows it: /sys/block/<name>/device links to
+    // its address directory (with the SCSI type) under the VMBus controller,
+    // whose device_id is, unless told, the one the Azure device rules give
+    // host 0 (OS disk), host 1 (resource disk) or any other host (data disks).
+    void AddDisk(const std::string& name, const std::string& scsiAddress,
+                 const std::string& type = "0", const char* controllerId = nullptr) {
+        if (scsiAddress.find(':') == std::string::npos) {
+            const std::string device = root_ / ("sys/block/" + name + "/device/scsi_device");
+            MakeDirs(scsiAddress.empty() ? device : device + "/" + scsiAddress);
+            WriteFile(root_ / ("dev/" + name), "");
+            return;
+        }
+        const std::string host = scsiAddress.substr(0, scsiAddress.find(':'));
+        const std::string vmbus = "sys/devices/vmbus" + host;
+        const std::string device = vmbus + "/host" + host + "/" + scsiAddress;
+        MakeDirs(root_ / (device + "/scsi_device/" + scsiAddress));
+        WriteFile(root_ / (device + "/type"), type + "\n");
+        if (controllerId == nullptr) {
+            controllerId = host == "0"   ? "{00000000-0000-8899-0000-000000000000}"
+                           : host == "1" ? "{00000000-0001-8899-0000-000000000000}"
+                                         : "{f8b3781b-1e82-4818-a1c3-63d806ec15bb}";
+        }
+        if (*controllerId != '\0') {
+            WriteFile(root_ / (vmbus + "/device_id"), std::string(controllerId) + "\n");
+        }
+        MakeDirs(root_ / ("sys/block/" + name));
+        const std::string link = root_ / ("sys/block/" + name + "/device");
+        ASSERT_EQ(symlink(("../../../" + device).c_str(), link.c_str()), 0) << link;
         WriteFile(root_ / ("dev/" + name), "");
     }
     void AddPlainBlockDevice(const std::string& name) { MakeDirs(root_ / ("sys/block/" + name)); }
@@ -111,11 +136,23 @@ TEST_F(DeviceTreeTest, LunComesFromTheScsiAddressOfDataDisksOnly) {
     }
 }
 
-TEST_F(DeviceTreeTest, WithoutAzureLinksLunZeroIsTakenAsBefore) {
+TEST_F(DeviceTreeTest, WithoutAzureLinksTheControllerIdDecides) {
     AddDisk("sda", "0:0:0:0");
+    AddDisk("sdc", "3:0:0:0");
     int lun = 7;
-    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/sda", lun, detail_));
+    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sda", lun, detail_));
+    EXPECT_EQ(lun, -1);
+    EXPECT_NE(detail_.find("OS disk"), std::string::npos) << detail_;
+    ASSERT_TRUE(GetLunidForScsiDiskName("/dev/sdc", lun, detail_));
     EXPECT_EQ(lun, 0);
+}
+
+TEST_F(DeviceTreeTest, WithoutLinksOrControllerIdNothingIsTakenForADataDisk) {
+    AddDisk("sdc", "3:0:0:0", "0", "");
+    int lun = 7;
+    EXPECT_FALSE(GetLunidForScsiDiskName("/dev/sdc", lun, detail_));
+    EXPECT_EQ(lun, -1);
+    EXPECT_NE(detail_.find("device_id cannot be read"), std::string::npos) << detail_;
 }
 
 TEST_F(DeviceTreeTest, CandidateAtTheWantedLunButNeverTheOsDisk) {

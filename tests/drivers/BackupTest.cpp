@@ -154,9 +154,10 @@ TEST_F(BackupTest, PostSnapshotFailsASnapshotWhosePutWasAnsweredByAnHtmlPage) {
 
 TEST_F(BackupTest, BadMetadataIsRefusedWithoutRequests) {
     const std::string good = Metadata("spareSnap", "spare");
+    // A disk where the snapshot belongs.
     const std::string other =
         "snapURL:subscriptions/00000000-0000-0000-0000-00000000beef/"
-        "resourceGroups/kx-rg/providers/Microsoft.Compute/snapshots/x;"
+        "resourceGroups/kx-rg/providers/Microsoft.Compute/disks/x;"
         "sourceDiskURL:;sourceDiskName:;sourceDiskSku:;";
     for (const std::string& text :
          {std::string(), good.substr(0, 40), good.substr(0, good.find(";sourceDiskURL") + 9),

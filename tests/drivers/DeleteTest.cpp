@@ -64,13 +64,14 @@ TEST_F(DeleteTest, WithoutMetadataTheSnapshotIsDeletedByNameInTheVmGroup) {
     EXPECT_TRUE(DiskExists("data0"));
 }
 
-TEST_F(DeleteTest, MetadataNamingAnythingButOurSnapshotsDeletesNothing) {
+TEST_F(DeleteTest, MetadataNamingAnythingButASnapshotDeletesNothing) {
     auto host = std::make_unique<kxtest::TestHost>(4);
-    // A disk of this VM in the snapshot's place, and another subscription's snapshot.
+    // A disk of this VM in the snapshot's place, and a snapshot whose source is no disk.
     host->Add(SnapshotRecord("a", "snapURL:" + emu_->diskId("data0") + ";"));
     host->Add(SnapshotRecord("b",
                              "snapURL:/subscriptions/other/resourceGroups/g/providers/"
-                             "Microsoft.Compute/snapshots/s;"));
+                             "Microsoft.Compute/snapshots/s;sourceDiskURL:/subscriptions/other/"
+                             "resourceGroups/g/providers/Microsoft.Compute/snapshots/t;"));
     emu_->clearRequestLog();
     EXPECT_EQ(kxso_deleteSnaps(host->devices(), host->count(), host->util()), 1);
     EXPECT_TRUE(Sent("DELETE").empty());

@@ -181,8 +181,7 @@ TEST_F(RevertTest, BadMetadataStopsTheRevertBeforeAnyChange) {
     EXPECT_TRUE(Sent("PUT").empty());
 
     host->Record(1).data().metadata[6] =
-        "snapURL:/subscriptions/elsewhere/resourceGroups/g/providers/Microsoft.Compute/"
-        "snapshots/s;sourceDiskURL:;sourceDiskName:;sourceDiskSku:;";
+        "snapURL:" + emu_->diskId("data1") + ";sourceDiskURL:;sourceDiskName:;sourceDiskSku:;";
     EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1);
     EXPECT_EQ(ErrorText(*host, 1), "Failed to parse Azure snapshot URL from metadata.");
     EXPECT_TRUE(Sent("PUT").empty());

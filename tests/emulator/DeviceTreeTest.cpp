@@ -16,6 +16,13 @@ namespace fs = std::filesystem;
 namespace azemu::test {
 namespace {
 
+std::string FirstLine(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
 class DeviceTreeTest : public EmulatorTest {
 protected:
     std::string root() const { return emu_->root(); }
@@ -68,7 +75,13 @@ TEST_F(DeviceTreeTest, InitialLayoutLooksLikeAnAzureVm) {
     EXPECT_TRUE(exists(r + "/sys/block/loop0"));
     EXPECT_TRUE(exists(r + "/sys/block/dm-0"));
     EXPECT_FALSE(exists(r + "/sys/block/loop0/device"));
-    EXPECT_EQ(emu_->devices().size(), 6u);
+    // The optical drive beside the resource disk, as on a generation 1 VM: a CD-ROM.
+    EXPECT_EQ(FirstLine(r + "/sys/block/sr0/device/type"), "5");
+    EXPECT_TRUE(exists(r + "/sys/block/sr0/device/scsi_device/1:0:0:0"));
+    EXPECT_EQ(FirstLine(r + "/sys/block/sdc/device/type"), "0");
+    EXPECT_EQ(FirstLine(r + "/sys/devices/emulated/vmbus3/device_id"),
+              "{f8b3781b-1e82-4818-a1c3-63d806ec15bb}");
+    EXPECT_EQ(emu_->devices().size(), 7u);
 }
 
 TEST_F(DeviceTreeTest, NewDevicesTakeTheFirstFreeName) {

@@ -180,7 +180,7 @@ TEST(SetErrorMessageTest, LogsStoresAndSetsAPositiveStatusOnly) {
 
 // --- Exceptions end the call with one line on the first record ---------------
 
-class ThrowingUtil : public KXSO::KXOSUtil {
+class ThrowingUtil final : public KXSO::KXOSUtil {
 public:
     explicit ThrowingUtil(bool platformException) : platform_(platformException) {}
     long long getJobId() override {
