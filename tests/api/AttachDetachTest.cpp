@@ -156,8 +156,7 @@ TEST_F(AttachDetachTest, AFailedDetachIsAppliedOnceMoreThenReported) {
     EXPECT_NE(instance_.propertiesJson.find("\"provisioningState\":\"Failed\""), std::string::npos);
 
     emu_->clearFaults();
-    fault.times = 1;
-    emu_->injectFault(fault);
+    InjectFault("PUT", "/virtualMachines/kxvm", azemu::FaultAction::AsyncFail, 1);
     ASSERT_TRUE(api_->DetachAzureDisk(1, false, instance_).IsSuccess());
     EXPECT_EQ(instance_.disks.size(), before.disks.size() - 1);
 }
