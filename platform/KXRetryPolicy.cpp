@@ -22,7 +22,8 @@ constexpr int kRetryCeiling = 100;
 // A non-negative whole number of at most nine digits; false otherwise.
 bool ParseCount(const std::string& raw, long long& value) {
     const std::string text = FXString::Trim(raw);
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
     value = std::stoll(text);
@@ -92,7 +93,8 @@ Policy Policy::FromSettings() {
     }
     uint64_t waitSecs = static_cast<uint64_t>(policy.budget.count() / 1000);
     if (KXPlatformInfo::getNumber(KX_SETTINGS_SECTION, kWaitTimeKey, waitSecs)) {
-        policy.budget = Millis(static_cast<int64_t>(std::min<uint64_t>(waitSecs, 7 * 24 * 3600)) * 1000);
+        policy.budget =
+            Millis(static_cast<int64_t>(std::min<uint64_t>(waitSecs, 7 * 24 * 3600)) * 1000);
     }
     policy.baseDelay = std::min(policy.baseDelay, policy.maxDelay);
     return policy;
@@ -104,7 +106,7 @@ bool IsRetriableTransport(CURLcode code) {
         case CURLE_OPERATION_TIMEDOUT:  // connect time-out, stall limit, request limit
         case CURLE_SEND_ERROR:
         case CURLE_RECV_ERROR:
-        case CURLE_GOT_NOTHING:  // empty reply
+        case CURLE_GOT_NOTHING:   // empty reply
         case CURLE_PARTIAL_FILE:  // body cut short
             return true;
         default:
@@ -215,16 +217,17 @@ bool Send(KXLibCurl& client, const Request& request, const std::string& url, con
     const auto now = clock.now ? clock.now : [] { return std::chrono::steady_clock::now(); };
     const auto wallNow = clock.wallNow ? clock.wallNow : [] { return std::time(nullptr); };
     const auto jitter = clock.jitter ? clock.jitter : RealJitter;
-    const auto sleep = clock.sleep ? clock.sleep : [](Millis wait) {
-        std::this_thread::sleep_for(wait);
-    };
+    const auto sleep =
+        clock.sleep ? clock.sleep : [](Millis wait) { std::this_thread::sleep_for(wait); };
     // libcurl itself sends a request again, unasked, when a reused
     // connection dies before any answer: a request that must go out at most
-    // once therefore gets a connection of its own.
+    // once therefore gets a connection of its own, every attempt.
     const bool onceOnly = request.replay != Replay::Always;
-    client.KXLibCurlSetAdditionalOptionsIntValue(CURLOPT_FRESH_CONNECT, onceOnly ? 1L : 0L);
     const auto start = now();
     for (int retries = 0;; ++retries) {
+        if (onceOnly) {
+            client.UseFreshConnectionForNextRequest();
+        }
         if (client.KXLibCurlSendHttpReq(request.method, url, body, length, false, nullptr)) {
             return true;
         }

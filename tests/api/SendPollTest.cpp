@@ -100,8 +100,9 @@ TEST_F(SendPollTest, StatusFetchRefusedByTheServer) {
 // wait, until the time-out.
 TEST_F(SendPollTest, AStatusFetchAnswered503IsAskedAgainUntilTheTimeOut) {
     UseSettings(kNoWaitSettings);
+    ScriptedServer server({R"({"error":"busy"})"}, 503, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
     InitAndClearLog();
-    ScriptedServer server({R"({"error":"busy"})"}, 503);
     std::string response;
     const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
     EXPECT_EQ(err.Code(), 1627);
@@ -207,10 +208,12 @@ TEST_F(SendPollTest, AttachAnswerWithoutAsyncOperationHeaderIsJudgedByTheVm) {
 
 TEST_F(SendPollTest, ACancelledOperationEndsThePollAtOnce) {
     UseSettings(kNoWaitSettings);
-    InitAndClearLog();
     ScriptedServer server(
         {R"({"status":"inprogress"})",
-         R"({"status":"cancelled","error":{"code":"OperationCanceled","message":"stopped"}})"});
+         R"({"status":"cancelled","error":{"code":"OperationCanceled","message":"stopped"}})"},
+        200, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
+    InitAndClearLog();
     std::string response;
     const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
     EXPECT_EQ(err.Code(), 774);
@@ -220,8 +223,9 @@ TEST_F(SendPollTest, ACancelledOperationEndsThePollAtOnce) {
 }
 
 TEST_F(SendPollTest, ACancelledOperationWithoutAnErrorGetsAFixedText) {
+    ScriptedServer server({R"({"status":"Canceled"})"}, 200, Vm());
+    const kxtest::ScopedEnv arm = ArmAt(server);
     InitAndClearLog();
-    ScriptedServer server({R"({"status":"Canceled"})"});
     std::string response;
     const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
     EXPECT_EQ(err.Message(),

@@ -42,6 +42,8 @@ protected:
     // Nothing listens on port 9: connecting fails at once.
     kxtest::ScopedEnv imds_{"KXSO_IMDS_ENDPOINT", "http://127.0.0.1:9/"};
     kxtest::ScopedEnv arm_{"KXSO_ARM_ENDPOINT", "https://127.0.0.1:9/"};
+    // A refused connection is retried; here at once, so that no test waits.
+    kxtest::ScopedSettings settings_{"[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n"};
 };
 
 TEST_F(FrameTest, ValidationChecksInOrderAndLogsEachProblem) {
