@@ -123,6 +123,10 @@ std::vector<KnownViolation> KnownDiskViolations() {
     known.push_back(Known("*", "-", "device never appears", "behind",
                           "revert: the new disks are attached and the metadata rewritten, but "
                           "the record that fails for want of a device does not name its disk"));
+    known.push_back(Known("revert per device", "-", "host refuses setters", "changed attach:",
+                          "the first replacement is attached at the source's LUN before the "
+                          "host refuses its status; giving the sources back then puts them "
+                          "at other LUNs instead of completing that record's revert"));
     for (const char* mode : {" bulk", " per device"}) {
         const std::string map = std::string("map") + mode;
         const std::string unmap = std::string("unmap") + mode;
