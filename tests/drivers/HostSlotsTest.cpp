@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <typeinfo>
 
 #include <gtest/gtest.h>
 
@@ -33,20 +34,34 @@ constexpr std::ptrdiff_t Slot(int index) {
 TEST(HostSlots, SnapInfoOperationsTakeTheListedSlotsFromTheFirst) {
     using KXSO::SnapInfo;
     const std::ptrdiff_t words[] = {
-        SlotWord(&SnapInfo::setSnapName),           SlotWord(&SnapInfo::setArrayName),
-        SlotWord(&SnapInfo::isSnapOptionSet),       SlotWord(&SnapInfo::getStatus),
-        SlotWord(&SnapInfo::setStatus),             SlotWord(&SnapInfo::setRevertedDevicePath),
-        SlotWord(&SnapInfo::setMappedDevicePath),   SlotWord(&SnapInfo::setSnapMetadata),
-        SlotWord(&SnapInfo::setError),              SlotWord(&SnapInfo::getError),
-        SlotWord(&SnapInfo::logMessage),            SlotWord(&SnapInfo::getCloneIndex),
-        SlotWord(&SnapInfo::setSnapEngineId),       SlotWord(&SnapInfo::getSnapEngineId),
-        SlotWord(&SnapInfo::getConfigValue),        SlotWord(&SnapInfo::setSnapTransientMetadata),
-        SlotWord(&SnapInfo::getArrayId),            SlotWord(&SnapInfo::isSnapFlagSet),
-        SlotWord(&SnapInfo::setSnapFlags),          SlotWord(&SnapInfo::getSnapFlags),
-        SlotWord(&SnapInfo::getSnapId),             SlotWord(&SnapInfo::getSnapName),
-        SlotWord(&SnapInfo::getArrayInfo),          SlotWord(&SnapInfo::releaseArrayInfo),
-        SlotWord(&SnapInfo::getSourceDevicePath),   SlotWord(&SnapInfo::getMappedDevicePath),
-        SlotWord(&SnapInfo::getSnapMetadata),       SlotWord(&SnapInfo::getSnapMetadataString),
+        SlotWord(&SnapInfo::setSnapName),
+        SlotWord(&SnapInfo::setArrayName),
+        SlotWord(&SnapInfo::isSnapOptionSet),
+        SlotWord(&SnapInfo::getStatus),
+        SlotWord(&SnapInfo::setStatus),
+        SlotWord(&SnapInfo::setRevertedDevicePath),
+        SlotWord(&SnapInfo::setMappedDevicePath),
+        SlotWord(&SnapInfo::setSnapMetadata),
+        SlotWord(&SnapInfo::setError),
+        SlotWord(&SnapInfo::getError),
+        SlotWord(&SnapInfo::logMessage),
+        SlotWord(&SnapInfo::getCloneIndex),
+        SlotWord(&SnapInfo::setSnapEngineId),
+        SlotWord(&SnapInfo::getSnapEngineId),
+        SlotWord(&SnapInfo::getConfigValue),
+        SlotWord(&SnapInfo::setSnapTransientMetadata),
+        SlotWord(&SnapInfo::getArrayId),
+        SlotWord(&SnapInfo::isSnapFlagSet),
+        SlotWord(&SnapInfo::setSnapFlags),
+        SlotWord(&SnapInfo::getSnapFlags),
+        SlotWord(&SnapInfo::getSnapId),
+        SlotWord(&SnapInfo::getSnapName),
+        SlotWord(&SnapInfo::getArrayInfo),
+        SlotWord(&SnapInfo::releaseArrayInfo),
+        SlotWord(&SnapInfo::getSourceDevicePath),
+        SlotWord(&SnapInfo::getMappedDevicePath),
+        SlotWord(&SnapInfo::getSnapMetadata),
+        SlotWord(&SnapInfo::getSnapMetadataString),
         SlotWord(&SnapInfo::generateSnapUuid),
     };
     for (int slot = 0; slot < static_cast<int>(std::size(words)); ++slot) {
@@ -123,44 +138,59 @@ void CountLine(CRecord* record, int, const char*, const char*, ...) {
     ++record->lines;
 }
 
-const CSnapInfoTable kRecordTable = {
-    [](CRecord* r, Text name) { return (r->snapName = *name, 0); },
-    [](CRecord* r, Text name) { return (r->arrayName = *name, 0); },
-    [](CRecord*, uint32_t) { return false; },
-    [](CRecord* r) { return r->status; },
-    [](CRecord* r, int status) { return (r->status = status, 0); },
-    [](CRecord*, Text) { return 0; },
-    [](CRecord*, Text) { return 0; },
-    [](CRecord* r, int id, Text value) { return (r->metadata[id] = *value, 0); },
-    [](CRecord* r, int code, Text text) { return (r->errorCode = code, r->errorText = *text, 0); },
-    [](CRecord* r, int* code, std::string*, int*) { return (*code = r->errorCode, 0); },
-    CountLine,
-    [](CRecord*) { return 0; },
-    [](CRecord*, short) { return 0; },
-    [](CRecord*) { return short{0}; },
-    [](CRecord*, Text, int*) { return 1; },
-    [](CRecord* r, int id, Text value) { return (r->transient[id] = *value, 0); },
-    [](CRecord*) { return 0; },
-    [](CRecord* r, uint64_t mask) { return (r->flags & mask) != 0; },
-    [](CRecord* r, uint64_t flags) { return (r->flags |= flags, 0); },
-    [](CRecord* r) { return r->flags; },
-    [](CRecord*) { return int64_t{7}; },
-    [](CRecord* r, OutText name) { return ReadText(r->snapName, name); },
-    [](CRecord*, void**) { return true; },
-    [](CRecord*, void*) {},
-    [](CRecord* r, OutText path) { return ReadText(r->sourceDevice, path); },
-    [](CRecord*, OutText path) { return (path->clear(), true); },
-    [](CRecord* r, int id, OutText value) {
-        return r->metadata.count(id) != 0 && ReadText(r->metadata[id], value);
-    },
-    [](CRecord* r, int id, OutText value) {
-        return r->metadata.count(id) != 0 && ReadText(r->metadata[id], value);
-    },
-    [](CRecord*, Text, uint64_t* reserved, OutText uuid) {
-        *reserved = 0;
-        return ReadText("00000000-0000-4000-8000-000000000007", uuid);
-    },
+// What the Itanium ABI puts before a virtual table's first slot: the offset
+// to the top of the object and its type. A host compiled as C++ has them;
+// giving them here keeps the sanitizers' dynamic-type checks meaningful.
+template <typename Slots>
+struct VirtualTable {
+    std::ptrdiff_t offsetToTop;
+    const std::type_info* type;
+    Slots slots;
 };
+
+const VirtualTable<CSnapInfoTable> kRecordTable = {
+    0,
+    &typeid(KXSO::SnapInfo),
+    {
+        [](CRecord* r, Text name) { return (r->snapName = *name, 0); },
+        [](CRecord* r, Text name) { return (r->arrayName = *name, 0); },
+        [](CRecord*, uint32_t) { return false; },
+        [](CRecord* r) { return r->status; },
+        [](CRecord* r, int status) { return (r->status = status, 0); },
+        [](CRecord*, Text) { return 0; },
+        [](CRecord*, Text) { return 0; },
+        [](CRecord* r, int id, Text value) { return (r->metadata[id] = *value, 0); },
+        [](CRecord* r, int code, Text text) {
+            return (r->errorCode = code, r->errorText = *text, 0);
+        },
+        [](CRecord* r, int* code, std::string*, int*) { return (*code = r->errorCode, 0); },
+        CountLine,
+        [](CRecord*) { return 0; },
+        [](CRecord*, short) { return 0; },
+        [](CRecord*) { return short{0}; },
+        [](CRecord*, Text, int*) { return 1; },
+        [](CRecord* r, int id, Text value) { return (r->transient[id] = *value, 0); },
+        [](CRecord*) { return 0; },
+        [](CRecord* r, uint64_t mask) { return (r->flags & mask) != 0; },
+        [](CRecord* r, uint64_t flags) { return (r->flags |= flags, 0); },
+        [](CRecord* r) { return r->flags; },
+        [](CRecord*) { return int64_t{7}; },
+        [](CRecord* r, OutText name) { return ReadText(r->snapName, name); },
+        [](CRecord*, void**) { return true; },
+        [](CRecord*, void*) {},
+        [](CRecord* r, OutText path) { return ReadText(r->sourceDevice, path); },
+        [](CRecord*, OutText path) { return (path->clear(), true); },
+        [](CRecord* r, int id, OutText value) {
+            return r->metadata.count(id) != 0 && ReadText(r->metadata[id], value);
+        },
+        [](CRecord* r, int id, OutText value) {
+            return r->metadata.count(id) != 0 && ReadText(r->metadata[id], value);
+        },
+        [](CRecord*, Text, uint64_t* reserved, OutText uuid) {
+            *reserved = 0;
+            return ReadText("00000000-0000-4000-8000-000000000007", uuid);
+        },
+    }};
 
 struct CUtil;
 struct CUtilTable {
@@ -170,16 +200,17 @@ struct CUtil {
     const CUtilTable* table;
     long long jobId;
 };
-const CUtilTable kUtilTable = {[](CUtil* util) { return util->jobId; }};
+const VirtualTable<CUtilTable> kUtilTable = {
+    0, &typeid(KXSO::KXOSUtil), {[](CUtil* util) { return util->jobId; }}};
 
 class TableHostTest : public DriverTest {};
 
 TEST_F(TableHostTest, PrepareAndSnapshotWorkThroughPlainFunctionTables) {
     CRecord record;
-    record.table = &kRecordTable;
+    record.table = &kRecordTable.slots;
     record.sourceDevice = "/dev/sdd";
     record.snapName = "snap-table";
-    CUtil util{&kUtilTable, 21};
+    CUtil util{&kUtilTable.slots, 21};
     KXSO::SnapInfo* devices[] = {reinterpret_cast<KXSO::SnapInfo*>(&record)};
     auto* hostUtil = reinterpret_cast<KXSO::KXOSUtil*>(&util);
 
