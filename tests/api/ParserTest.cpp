@@ -149,7 +149,7 @@ TEST_F(ParserTest, TokenExamples) {
     EXPECT_EQ(token.token_type, "Bearer");
     AzureAccessTokenInfo other;
     ASSERT_TRUE(api_.ParseAccessTokenFromJSONReponse(
-                        ExampleBody("imds-spec-2019-08-15-GetIdentityToken.json"), other)
+                        ExampleBody("imds-api-2019-08-15-GetIdentityToken.json"), other)
                     .IsSuccess());
     EXPECT_EQ(other.access_token, "dummytoken");
     EXPECT_EQ(other.token_type, "");
@@ -234,10 +234,10 @@ TEST_F(ParserTest, BrokenDiskAndTokenDocuments) {
               "Failed to find creation section in disk/properties json reponse");
     AzureAccessTokenInfo token;
     // Token services send the times as text or as numbers; the token itself is text.
-    ASSERT_TRUE(api_.ParseAccessTokenFromJSONReponse(
-                        R"({"access_token":"t","expires_in":3599,"expires_on":"1700000000"})",
-                        token)
-                    .IsSuccess());
+    ASSERT_TRUE(
+        api_.ParseAccessTokenFromJSONReponse(
+                R"({"access_token":"t","expires_in":3599,"expires_on":"1700000000"})", token)
+            .IsSuccess());
     EXPECT_EQ(token.expires_in, "3599");
     EXPECT_EQ(token.expires_on, "1700000000");
     EXPECT_EQ(api_.ParseAccessTokenFromJSONReponse(R"({"access_token":7})", token).Message(),

@@ -117,12 +117,12 @@ TEST_F(ExampleShapesTest, ErrorsHaveTheResourceManagerShape) {
 
 TEST_F(ExampleShapesTest, MetadataMatchesTheExamples) {
     Json compute2018 = imds("metadata/instance/compute?api-version=2018-02-01").json();
-    EXPECT_EQ(differences(exampleBody("imds-spec-2018-02-01-getInstanceMetadata.json")["compute"],
+    EXPECT_EQ(differences(exampleBody("imds-api-2018-02-01-getInstanceMetadata.json")["compute"],
                           compute2018),
               std::vector<std::string>{});
 
     Json instance = imds("metadata/instance?api-version=2019-08-15").json();
-    EXPECT_EQ(differences(exampleBody("imds-spec-2019-08-15-GetInstanceMetadata.json"), instance,
+    EXPECT_EQ(differences(exampleBody("imds-api-2019-08-15-GetInstanceMetadata.json"), instance,
                           {"compute.plan", "compute.publicKeys",
                            "compute.storageProfile.osDisk.diffDiskSettings"}),
               std::vector<std::string>{});
@@ -138,10 +138,10 @@ TEST_F(ExampleShapesTest, MetadataMatchesTheExamples) {
             .json();
     EXPECT_EQ(differences(loadExample("imds-identity-token-200-2018-02-01.json"), token),
               std::vector<std::string>{});
-    EXPECT_EQ(differences(exampleBody("imds-spec-2019-08-15-GetIdentityToken.json"), token),
+    EXPECT_EQ(differences(exampleBody("imds-api-2019-08-15-GetIdentityToken.json"), token),
               std::vector<std::string>{});
     Json error = imds("metadata/identity/oauth2/token?api-version=2018-02-01", false).json();
-    EXPECT_EQ(differences(exampleBody("imds-spec-2018-02-01-getIdentityToken.json", "400"), error),
+    EXPECT_EQ(differences(exampleBody("imds-api-2018-02-01-getIdentityToken.json", "400"), error),
               std::vector<std::string>{});
 }
 
