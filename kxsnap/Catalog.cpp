@@ -3,8 +3,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
+#include <sstream>
 
+#include <pwd.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,11 +17,12 @@ namespace kxsnap {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 1: the first catalogue; 2: busy marks.
+constexpr int64_t kSchemaVersion = 2;
 
 // Metadata texts are stored data of the plug-in: kept as blobs, byte-exact.
 // Idempotent, so that two kxsnap processes creating one catalogue both succeed.
-const char* const kSchema = R"sql(
+const char* const kSchemaV1 = R"sql(
 CREATE TABLE IF NOT EXISTS kxsnap_meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS arrays(array_id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
 CREATE TABLE IF NOT EXISTS jobs(
@@ -37,6 +43,15 @@ CREATE TABLE IF NOT EXISTS metadata(
   snap_id INTEGER NOT NULL REFERENCES snapshots(snap_id) ON DELETE CASCADE,
   id INTEGER NOT NULL, value BLOB NOT NULL, PRIMARY KEY(snap_id, id));
 INSERT OR IGNORE INTO kxsnap_meta VALUES('schema', 1), ('next_job', 1), ('next_snap', 1);
+)sql";
+
+// Schema 2: the job working on a snapshot, one row per busy snapshot.
+const char* const kSchemaV2 = R"sql(
+CREATE TABLE IF NOT EXISTS busy(
+  snap_id INTEGER PRIMARY KEY REFERENCES snapshots(snap_id) ON DELETE CASCADE,
+  job_id INTEGER NOT NULL, pid INTEGER NOT NULL, start_time INTEGER NOT NULL,
+  command TEXT NOT NULL);
+UPDATE kxsnap_meta SET value = 2 WHERE key = 'schema' AND value < 2;
 )sql";
 
 const char* const kEntryColumns =
@@ -106,15 +121,34 @@ const char* KindName(SnapKind kind) {
     return kind == SnapKind::kNetAppFiles ? "netapp" : "disk";
 }
 
+namespace {
+
+std::string HomeFolder() {
+    const char* home = getenv("HOME");
+    if (home && *home)
+        return home;
+    // Services and cron jobs often run without HOME: the password database
+    // still knows the user's home folder.
+    std::vector<char> buffer(16384);
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    throw EnvironmentError(
+        "no home folder: HOME is not set and the user has no entry in the password "
+        "database; name the catalogue with --catalog or set XDG_DATA_HOME");
+}
+
+}  // namespace
+
 std::string Catalog::DefaultPath() {
     const char* dataHome = getenv("XDG_DATA_HOME");
     std::string base;
-    if (dataHome && dataHome[0] == '/') {
+    if (dataHome && dataHome[0] == '/')
         base = dataHome;
-    } else {
-        const char* home = getenv("HOME");
-        base = std::string(home && *home ? home : ".") + "/.local/share";
-    }
+    else
+        base = HomeFolder() + "/.local/share";
     return base + "/kxsnap/catalog.db";
 }
 
@@ -148,61 +182,113 @@ bool Catalog::PrepareLocation(const std::string& path) {
     return fresh;
 }
 
-Catalog::Catalog(const std::string& path, int busyTimeoutMs)
-    : fresh_(PrepareLocation(path)), db_(path, fresh_, busyTimeoutMs) {
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+Catalog::Catalog(const std::string& path, int busyTimeoutMs, CatalogMode mode)
+    : path_(path), mode_(mode) {
+    if (mode_ == CatalogMode::kReadOnly) {
+        // Nothing to read is an empty catalogue; reading creates nothing.
+        fresh_ = !Exists(path) || IsFresh(path);
+        db_ = std::make_unique<SqliteDb>(fresh_ ? ":memory:" : path, fresh_, busyTimeoutMs,
+                                         !fresh_);
+    } else {
+        fresh_ = PrepareLocation(path);
+        db_ = std::make_unique<SqliteDb>(path, fresh_, busyTimeoutMs);
+    }
     CreateOrCheckSchema(fresh_ || IsEmptyDatabase());
-    db_.Execute("PRAGMA foreign_keys = ON");
+    db_->Execute("PRAGMA foreign_keys = ON");
 }
 
 // A zero-length file SQLite has opened counts as fresh.
 bool Catalog::IsEmptyDatabase() {
-    Statement tables(db_, "SELECT count(*) FROM sqlite_master");
+    Statement tables(*db_, "SELECT count(*) FROM sqlite_master");
     tables.Step();
     return tables.Int(0) == 0;
 }
 
+int Catalog::SchemaVersion() {
+    Statement version(*db_, "SELECT value FROM kxsnap_meta WHERE key = 'schema'");
+    return version.Step() ? static_cast<int>(version.Int(0)) : 0;
+}
+
 void Catalog::CreateOrCheckSchema(bool fresh) {
     if (fresh) {
-        WriteTransaction transaction(db_);
-        db_.Execute(kSchema);
+        WriteTransaction transaction(*db_);
+        db_->Execute(kSchemaV1);
+        db_->Execute(kSchemaV2);
         transaction.Commit();
         return;
     }
-    Statement check(db_, "PRAGMA quick_check");
+    Statement check(*db_, "PRAGMA quick_check");
     if (!check.Step() || check.Text(0) != "ok")
         throw EnvironmentError("catalogue is damaged or not a kxsnap catalogue (" + Path() + ")");
-    Statement ours(db_, "SELECT count(*) FROM sqlite_master WHERE name = 'kxsnap_meta'");
+    Statement ours(*db_, "SELECT count(*) FROM sqlite_master WHERE name = 'kxsnap_meta'");
     ours.Step();
     if (ours.Int(0) == 0)
         throw EnvironmentError("not a kxsnap catalogue (" + Path() + ")");
-    Statement version(db_, "SELECT value FROM kxsnap_meta WHERE key = 'schema'");
-    if (!version.Step() || version.Int(0) != kSchemaVersion)
-        throw EnvironmentError("catalogue " + Path() + " was written by another kxsnap version");
+    int64_t version = SchemaVersion();
+    if (version < 1 || version > kSchemaVersion) {
+        throw EnvironmentError("catalogue " + Path() + " was written by a newer kxsnap (schema " +
+                               std::to_string(version) + "; this kxsnap reads up to " +
+                               std::to_string(kSchemaVersion) + ")");
+    }
+    if (version < kSchemaVersion && mode_ == CatalogMode::kWrite)
+        Migrate(version);
+}
+
+// Brings an older catalogue up to date in one transaction: a failure leaves it
+// as it was, readable by the kxsnap that wrote it.
+void Catalog::Migrate(int64_t from) {
+    WriteTransaction transaction(*db_);
+    if (SchemaVersion() != from) {
+        return;  // another kxsnap migrated it meanwhile
+    }
+    if (from < 2)
+        db_->Execute(kSchemaV2);
+    transaction.Commit();
+}
+
+bool Catalog::HasBusyTable() {
+    Statement busy(*db_, "SELECT count(*) FROM sqlite_master WHERE name = 'busy'");
+    busy.Step();
+    return busy.Int(0) != 0;
 }
 
 std::vector<CatalogEntry> Catalog::Query(const std::string& where, const std::string& argument) {
     std::string sql =
         std::string("SELECT ") + kEntryColumns + " FROM snapshots " + where + " ORDER BY snap_id";
-    Statement query(db_, sql.c_str());
+    Statement query(*db_, sql.c_str());
     if (!argument.empty())
         query.Bind(1, argument);
     std::vector<CatalogEntry> entries;
     while (query.Step())
         entries.push_back(ReadEntry(query));
-    for (auto& entry : entries)
+    for (auto& entry : entries) {
         LoadMetadata(entry);
+        LoadBusyMark(entry);
+    }
     return entries;
 }
 
 void Catalog::LoadMetadata(CatalogEntry& entry) {
-    Statement query(db_, "SELECT id, value FROM metadata WHERE snap_id = ?1 ORDER BY id");
+    Statement query(*db_, "SELECT id, value FROM metadata WHERE snap_id = ?1 ORDER BY id");
     query.Bind(1, entry.snapId);
     while (query.Step())
         entry.record.metadata[static_cast<int>(query.Int(0))] = query.Text(1);
 }
 
 std::vector<CatalogEntry> Catalog::All() {
-    return Query("", "");
+    std::vector<CatalogEntry> entries = Query("", "");
+    for (auto& entry : entries)
+        ResolveBusyMark(entry);
+    return entries;
 }
 
 std::vector<CatalogEntry> Catalog::Resolve(const std::vector<std::string>& names) {
@@ -237,7 +323,7 @@ std::vector<CatalogEntry> Catalog::Resolve(const std::vector<std::string>& names
 }
 
 std::map<std::string, int> Catalog::Arrays() {
-    Statement query(db_, "SELECT name, array_id FROM arrays");
+    Statement query(*db_, "SELECT name, array_id FROM arrays");
     std::map<std::string, int> arrays;
     while (query.Step())
         arrays[query.Text(0)] = static_cast<int>(query.Int(1));
@@ -245,7 +331,7 @@ std::map<std::string, int> Catalog::Arrays() {
 }
 
 std::vector<JobInfo> Catalog::Jobs() {
-    Statement query(db_,
+    Statement query(*db_,
                     "SELECT job_id, command, started, finished, pid, result, log_path FROM jobs "
                     "ORDER BY job_id");
     std::vector<JobInfo> jobs;
@@ -257,25 +343,24 @@ std::vector<JobInfo> Catalog::Jobs() {
 }
 
 void Catalog::CheckWritable() {
-    WriteTransaction transaction(db_);
-    db_.Execute("UPDATE kxsnap_meta SET value = value WHERE key = 'schema'");
+    WriteTransaction transaction(*db_);
+    db_->Execute("UPDATE kxsnap_meta SET value = value WHERE key = 'schema'");
     transaction.Commit();
 }
 
 int64_t Catalog::NextNumber(const char* key) {
-    Statement read(db_, "SELECT value FROM kxsnap_meta WHERE key = ?1");
+    Statement read(*db_, "SELECT value FROM kxsnap_meta WHERE key = ?1");
     read.Bind(1, std::string(key));
     read.Step();
     int64_t number = read.Int(0);
-    Statement bump(db_, "UPDATE kxsnap_meta SET value = ?1 WHERE key = ?2");
+    Statement bump(*db_, "UPDATE kxsnap_meta SET value = ?1 WHERE key = ?2");
     bump.Bind(1, number + 1).Bind(2, std::string(key)).Run();
     return number;
 }
 
-int64_t Catalog::BeginJob(const std::string& command, const std::string& logPath) {
-    WriteTransaction transaction(db_);
+int64_t Catalog::InsertJob(const std::string& command, const std::string& logPath) {
     int64_t jobId = NextNumber("next_job");
-    Statement insert(db_,
+    Statement insert(*db_,
                      "INSERT INTO jobs(job_id, command, started, pid, log_path) "
                      "VALUES(?1, ?2, ?3, ?4, ?5)");
     std::string path = logPath;
@@ -284,28 +369,74 @@ int64_t Catalog::BeginJob(const std::string& command, const std::string& logPath
         path.replace(marker, 5, std::to_string(jobId));
     insert.Bind(1, jobId).Bind(2, command).Bind(3, NowUtc()).Bind(4, int64_t(getpid()));
     insert.Bind(5, path).Run();
+    return jobId;
+}
+
+int64_t Catalog::BeginJob(const std::string& command, const std::string& logPath) {
+    WriteTransaction transaction(*db_);
+    int64_t jobId = InsertJob(command, logPath);
     transaction.Commit();
     return jobId;
 }
 
 void Catalog::AddSnapshots(std::vector<CatalogEntry>& entries) {
-    WriteTransaction transaction(db_);
+    WriteTransaction transaction(*db_);
     for (auto& entry : entries) {
         entry.snapId = NextNumber("next_snap");
         entry.record.snapId = entry.snapId;
         if (entry.takenAt.empty())
             entry.takenAt = NowUtc();
-        StoreEntry(entry);
+        InsertEntry(entry);
     }
     transaction.Commit();
 }
 
-void Catalog::StoreEntry(const CatalogEntry& entry) {
-    std::string sql = std::string("INSERT OR REPLACE INTO snapshots(") + kEntryColumns +
-                      ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
-                      "?16, ?17, ?18, ?19, ?20, ?21, ?22)";
+int64_t Catalog::StartJob(const std::string& command, const std::string& logPath,
+                          std::vector<CatalogEntry>& entries, bool newEntries,
+                          const EntryCheck& check) {
+    WriteTransaction transaction(*db_);
+    int64_t jobId = InsertJob(command, logPath);
+    for (auto& entry : entries) {
+        if (newEntries) {
+            entry.snapId = NextNumber("next_snap");
+            entry.record.snapId = entry.snapId;
+            if (entry.takenAt.empty())
+                entry.takenAt = NowUtc();
+            entry.backupJob = jobId;
+            entry.lastJob = jobId;
+            InsertEntry(entry);
+        } else {
+            std::vector<CatalogEntry> fresh = Query("WHERE snap_id = ?1", std::to_string(entry.snapId));
+            if (fresh.empty())
+                throw RefusedError("snapshot " + entry.name + " left the catalogue meanwhile");
+            entry = std::move(fresh.front());
+            ResolveBusyMark(entry);
+            if (entry.busy) {
+                throw RefusedError("snapshot " + entry.name + " is busy: job " +
+                                   std::to_string(entry.busy->jobId) + " (kxsnap " +
+                                   entry.busy->command + ", process " +
+                                   std::to_string(entry.busy->pid) +
+                                   ") is working on it; try again when it has finished");
+            }
+            if (check)
+                check(entry);
+            entry.lastJob = jobId;
+            UpdateEntry(entry);
+        }
+        SetBusyMark(entry, jobId, command);
+    }
+    transaction.Commit();
+    return jobId;
+}
+
+namespace {
+
+const char* const kEntryValues =
+    "?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
+    "?21, ?22";
+
+void BindEntry(Statement& store, const CatalogEntry& entry) {
     const RecordData& record = entry.record;
-    Statement store(db_, sql.c_str());
     store.Bind(1, entry.snapId).Bind(2, entry.name).Bind(3, entry.uuid);
     store.Bind(4, std::string(KindName(entry.kind))).Bind(5, entry.target).Bind(6, entry.takenAt);
     store.Bind(7, entry.backupJob).Bind(8, entry.lastJob).Bind(9, entry.state);
@@ -317,40 +448,145 @@ void Catalog::StoreEntry(const CatalogEntry& entry) {
     store.Bind(16, int64_t(record.snapOptions)).Bind(17, int64_t(record.cloneIndex));
     store.Bind(18, int64_t(record.status)).Bind(19, record.mappedDevicePath);
     store.Bind(20, record.revertedDevicePath).Bind(21, int64_t(record.errorCode));
-    store.Bind(22, record.errorText).Run();
+    store.Bind(22, record.errorText);
+}
 
-    Statement clear(db_, "DELETE FROM metadata WHERE snap_id = ?1");
+}  // namespace
+
+void Catalog::InsertEntry(const CatalogEntry& entry) {
+    std::string sql =
+        std::string("INSERT INTO snapshots(") + kEntryColumns + ") VALUES(" + kEntryValues + ")";
+    Statement store(*db_, sql.c_str());
+    BindEntry(store, entry);
+    store.Run();
+    StoreMetadata(entry);
+}
+
+// An update in place: replacing the row would take its busy mark and
+// metadata with it, and a row another process removed stays removed.
+void Catalog::UpdateEntry(const CatalogEntry& entry) {
+    std::string sql = std::string("UPDATE snapshots SET (") + kEntryColumns + ") = (" +
+                      kEntryValues + ") WHERE snap_id = ?1";
+    Statement store(*db_, sql.c_str());
+    BindEntry(store, entry);
+    store.Run();
+    if (sqlite3_changes(db_->Handle()) != 0)
+        StoreMetadata(entry);
+}
+
+void Catalog::StoreMetadata(const CatalogEntry& entry) {
+    Statement clear(*db_, "DELETE FROM metadata WHERE snap_id = ?1");
     clear.Bind(1, entry.snapId).Run();
-    for (const auto& item : record.metadata) {
-        Statement insert(db_, "INSERT INTO metadata(snap_id, id, value) VALUES(?1, ?2, ?3)");
+    for (const auto& item : entry.record.metadata) {
+        Statement insert(*db_, "INSERT INTO metadata(snap_id, id, value) VALUES(?1, ?2, ?3)");
         insert.Bind(1, entry.snapId).Bind(2, int64_t(item.first)).BindBlob(3, item.second).Run();
     }
+}
+
+void Catalog::StoreRecords(const std::vector<CatalogEntry>& entries) {
+    WriteTransaction transaction(*db_);
+    for (const auto& entry : entries)
+        UpdateEntry(entry);
+    StoreArrays(entries);
+    transaction.Commit();
 }
 
 void Catalog::StoreArrays(const std::vector<CatalogEntry>& entries) {
     for (const auto& entry : entries) {
         if (entry.record.arrayId == 0 || !entry.record.arrayName)
             continue;
-        Statement insert(db_, "INSERT OR IGNORE INTO arrays(array_id, name) VALUES(?1, ?2)");
+        Statement insert(*db_, "INSERT OR IGNORE INTO arrays(array_id, name) VALUES(?1, ?2)");
         insert.Bind(1, int64_t(entry.record.arrayId)).Bind(2, *entry.record.arrayName).Run();
     }
 }
 
 void Catalog::FinishJob(int64_t jobId, int result, const std::vector<CatalogEntry>& entries,
                         bool removeDeleted) {
-    WriteTransaction transaction(db_);
+    WriteTransaction transaction(*db_);
     for (const auto& entry : entries) {
         if (removeDeleted && entry.record.status == KXSO::SNAP_STATUS_DELETED) {
-            Statement remove(db_, "DELETE FROM snapshots WHERE snap_id = ?1");
+            Statement remove(*db_, "DELETE FROM snapshots WHERE snap_id = ?1");
             remove.Bind(1, entry.snapId).Run();
             continue;
         }
-        StoreEntry(entry);
+        UpdateEntry(entry);
+        ClearBusyMark(entry.snapId);
     }
     StoreArrays(entries);
-    Statement finish(db_, "UPDATE jobs SET finished = ?1, result = ?2 WHERE job_id = ?3");
+    Statement finish(*db_, "UPDATE jobs SET finished = ?1, result = ?2 WHERE job_id = ?3");
     finish.Bind(1, NowUtc()).Bind(2, int64_t(result)).Bind(3, jobId).Run();
     transaction.Commit();
+}
+
+// --- Busy marks -------------------------------------------------------------
+
+std::string InterruptedState(const std::string& command) {
+    if (command == "mount" || command == "unmount" || command == "revert")
+        return "unknown (interrupted " + command + ")";
+    return "";
+}
+
+bool IsUnknownState(const std::string& state) {
+    return state.rfind("unknown", 0) == 0;
+}
+
+int64_t ProcessStartTime(int64_t pid) {
+    // The machine's own processes: never under a test's device root.
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    std::vector<std::string> values;
+    while (fields >> field)
+        values.push_back(field);
+    // values[0] is field 3 (state), values[19] field 22 (start time in clock ticks).
+    if (values.size() < 20 || values[0] == "Z" || values[0] == "X")
+        return 0;
+    return std::strtoll(values[19].c_str(), nullptr, 10);
+}
+
+void Catalog::LoadBusyMark(CatalogEntry& entry) {
+    entry.busy.reset();
+    if (!HasBusyTable())
+        return;
+    Statement query(*db_, "SELECT job_id, pid, start_time, command FROM busy WHERE snap_id = ?1");
+    query.Bind(1, entry.snapId);
+    if (query.Step())
+        entry.busy = BusyMark{query.Int(0), query.Int(1), query.Int(2), query.Text(3)};
+}
+
+// A mark whose process is gone is an interrupted command: the row takes the
+// state that says so, and the mark goes.
+void Catalog::ResolveBusyMark(CatalogEntry& entry) {
+    if (!entry.busy)
+        return;
+    if (ProcessStartTime(entry.busy->pid) == entry.busy->startTime && entry.busy->startTime != 0)
+        return;
+    std::string interrupted = InterruptedState(entry.busy->command);
+    if (!interrupted.empty())
+        entry.state = interrupted;
+    entry.busy.reset();
+    if (mode_ == CatalogMode::kWrite && sqlite3_get_autocommit(db_->Handle()) == 0) {
+        ClearBusyMark(entry.snapId);
+        UpdateEntry(entry);
+    }
+}
+
+void Catalog::SetBusyMark(const CatalogEntry& entry, int64_t jobId, const std::string& command) {
+    Statement mark(*db_,
+                   "INSERT OR REPLACE INTO busy(snap_id, job_id, pid, start_time, command) "
+                   "VALUES(?1, ?2, ?3, ?4, ?5)");
+    int64_t pid = getpid();
+    mark.Bind(1, entry.snapId).Bind(2, jobId).Bind(3, pid).Bind(4, ProcessStartTime(pid));
+    mark.Bind(5, command).Run();
+}
+
+void Catalog::ClearBusyMark(int64_t snapId) {
+    Statement clear(*db_, "DELETE FROM busy WHERE snap_id = ?1");
+    clear.Bind(1, snapId).Run();
 }
 
 }  // namespace kxsnap

@@ -2,13 +2,19 @@
 // a host keeps between jobs, in one SQLite file, so that a snapshot taken
 // today can be mounted, reverted or deleted next month by another process.
 //
-// Writes are transactional. A backup's rows are written before the plug-in is
-// called (an interrupted backup leaves rows that `kxsnap delete` can retire);
-// every job's outcome is written in one transaction after the plug-in
-// returned; a row is removed only when the plug-in reported it deleted.
+// Writes are transactional. A job starts in one transaction that numbers it,
+// writes a backup's new rows and sets a busy mark on every snapshot it works
+// on; what the plug-in wrote to the records is stored after every operation
+// (an interrupted job loses at most the operation it was in); the outcome is
+// stored, and the busy marks cleared, when the job ends. A row is removed only
+// when the plug-in reported it deleted. A busy mark whose process is gone
+// tells that a command was interrupted: after an interrupted mount, unmount
+// or revert nobody knows what is attached, so the row reads
+// "unknown (interrupted mount)" until unmount or reconcile resolves it.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,9 +26,20 @@
 
 namespace kxsnap {
 
+enum class CatalogMode { kWrite, kReadOnly };
+
 // The two plug-in paths a snapshot belongs to; one job never mixes them.
 enum class SnapKind { kManagedDisk, kNetAppFiles };
 const char* KindName(SnapKind kind);  // "disk", "netapp"
+
+// The process working on a snapshot. The process's start time (from
+// /proc/PID/stat) tells a live owner from a reused process id.
+struct BusyMark {
+    int64_t jobId = 0;
+    int64_t pid = 0;
+    int64_t startTime = 0;
+    std::string command;
+};
 
 struct CatalogEntry {
     int64_t snapId = 0;
@@ -35,7 +52,23 @@ struct CatalogEntry {
     int64_t lastJob = 0;
     std::string state;  // kxsnap's summary: ready, mounted, failed, gone, ...
     RecordData record;  // transient metadata, refusals and history are never stored
+    std::optional<BusyMark> busy;  // a live job working on it
 };
+
+// The state a row takes when the command that marked it busy was interrupted,
+// or "" when nothing is unknown after it (backup, delete, reconcile).
+std::string InterruptedState(const std::string& command);
+bool IsUnknownState(const std::string& state);
+
+// A snapshot another job is working on, or one whose state forbids the
+// command. Exit status 3.
+class RefusedError : public EnvironmentError {
+public:
+    explicit RefusedError(const std::string& message) : EnvironmentError(message) {}
+};
+
+// Whether a process still runs: its start time, 0 when it does not.
+int64_t ProcessStartTime(int64_t pid);
 
 struct JobInfo {
     int64_t jobId = 0;
@@ -49,15 +82,20 @@ struct JobInfo {
 
 class Catalog {
 public:
-    // $XDG_DATA_HOME/kxsnap/catalog.db, else ~/.local/share/kxsnap/catalog.db.
+    // $XDG_DATA_HOME/kxsnap/catalog.db, else ~/.local/share/kxsnap/catalog.db
+    // with the home folder from HOME or, when unset, the password database.
+    // Throws EnvironmentError when neither names one.
     static std::string DefaultPath();
 
     // Opens the catalogue, creating it (and its directory) when absent. A file
-    // that is not a kxsnap catalogue is refused and left untouched.
-    Catalog(const std::string& path, int busyTimeoutMs);
+    // that is not a kxsnap catalogue is refused and left untouched. Read-only,
+    // nothing is created or migrated, and a missing catalogue reads as empty.
+    // A catalogue of an older schema is migrated on opening for writing.
+    Catalog(const std::string& path, int busyTimeoutMs, CatalogMode mode = CatalogMode::kWrite);
 
-    const std::string& Path() const { return db_.Path(); }
-    void SetBusyTimeout(int milliseconds) { db_.SetBusyTimeout(milliseconds); }
+    const std::string& Path() const { return path_; }
+    void SetBusyTimeout(int milliseconds) { db_->SetBusyTimeout(milliseconds); }
+    int SchemaVersion();
 
     std::vector<CatalogEntry> All();
     // Each name is a catalogue name, a snapshot id, a UUID or an unambiguous
@@ -81,18 +119,41 @@ public:
     void FinishJob(int64_t jobId, int result, const std::vector<CatalogEntry>& entries,
                    bool removeDeleted);
 
+    // Starts a job in one transaction: numbers it, stores new rows (backup)
+    // or reads the named rows afresh, lets `check` refuse a row (it throws),
+    // and marks every row busy with this process. A row a live job is working
+    // on is refused with RefusedError naming that job; one whose job died
+    // first takes its interrupted state. `entries` come back as stored.
+    using EntryCheck = std::function<void(const CatalogEntry&)>;
+    int64_t StartJob(const std::string& command, const std::string& logPath,
+                     std::vector<CatalogEntry>& entries, bool newEntries,
+                     const EntryCheck& check = nullptr);
+    // Stores what the plug-in wrote to the records so far (one transaction).
+    void StoreRecords(const std::vector<CatalogEntry>& entries);
+
 private:
     static bool PrepareLocation(const std::string& path);
     bool IsEmptyDatabase();
     void CreateOrCheckSchema(bool fresh);
+    void Migrate(int64_t from);
     std::vector<CatalogEntry> Query(const std::string& where, const std::string& argument);
+    void LoadBusyMark(CatalogEntry& entry);
+    void ResolveBusyMark(CatalogEntry& entry);
+    void SetBusyMark(const CatalogEntry& entry, int64_t jobId, const std::string& command);
+    void ClearBusyMark(int64_t snapId);
+    void InsertEntry(const CatalogEntry& entry);
+    void UpdateEntry(const CatalogEntry& entry);
+    void StoreMetadata(const CatalogEntry& entry);
+    int64_t InsertJob(const std::string& command, const std::string& logPath);
+    bool HasBusyTable();
     void LoadMetadata(CatalogEntry& entry);
-    void StoreEntry(const CatalogEntry& entry);
     void StoreArrays(const std::vector<CatalogEntry>& entries);
     int64_t NextNumber(const char* key);
 
+    std::string path_;
+    CatalogMode mode_;
     bool fresh_;
-    SqliteDb db_;
+    std::unique_ptr<SqliteDb> db_;
 };
 
 }  // namespace kxsnap

@@ -25,6 +25,9 @@ struct GlobalOptions {
     bool json = false;
     bool verbose = false;
     int lockTimeoutMs = 5000;
+    // unmount, revert: go on although the device is in use; delete: unmount
+    // a mounted snapshot (or one in an unknown state) first.
+    bool force = false;
     std::vector<std::string> arrayConfig;  // "KEY=NUMBER"
 };
 

@@ -3,7 +3,8 @@
 namespace kxsnap {
 
 JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener,
-                  const std::map<std::string, int>& knownArrays, LogLines lines) {
+                  const std::map<std::string, int>& knownArrays, LogLines lines,
+                  const AfterOperation& afterOperation) {
     JobLog log(lines == LogLines::kKeep);
     log.SetListener(std::move(listener));
     JobArrays arrays;
@@ -34,6 +35,12 @@ JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listene
                                static_cast<int16_t>(pointers.size()), &util);
         outcome.results.push_back({name, result});
         outcome.lastResult = result;
+        if (afterOperation) {
+            std::vector<RecordData> sofar;
+            for (const auto& record : records)
+                sofar.push_back(record->data());
+            afterOperation(outcome.results.back(), sofar);
+        }
         if (result != 0)
             break;
     }

@@ -2,6 +2,7 @@
 // same records, stops after the first non-zero result.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -24,11 +25,16 @@ struct JobOutcome {
 // Whether the outcome carries the job's log lines, or only the listener sees them.
 enum class LogLines { kKeep, kStreamOnly };
 
+// Called after every operation with the records as the plug-in left them, so
+// that a host can store them before the next operation starts.
+using AfterOperation =
+    std::function<void(const OperationResult& result, const std::vector<RecordData>& records)>;
+
 // `listener`, when set, sees every log line as the plug-in writes it.
 // `knownArrays` are the host's arrays from earlier jobs (name to id): a record
 // filed under a new array gets an id none of them has.
 JobOutcome RunJob(const Plugin& plugin, const Job& job, JobLog::Listener listener = nullptr,
                   const std::map<std::string, int>& knownArrays = {},
-                  LogLines lines = LogLines::kKeep);
+                  LogLines lines = LogLines::kKeep, const AfterOperation& afterOperation = nullptr);
 
 }  // namespace kxsnap

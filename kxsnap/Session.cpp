@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <iostream>
+#include <mutex>
 
 #include "kxsnap/Errors.h"
 #include "kxsnap/JobFile.h"
 #include "kxsnap/Progress.h"
 #include "kxsnap/Targets.h"
+#include "kxsnap/VmLock.h"
 
 namespace kxsnap {
 
@@ -126,7 +132,9 @@ int CombinedResult(const std::vector<JobReport>& reports) {
 Session::Session(SessionOptions options) : options_(std::move(options)) {
     if (options_.catalogPath.empty())
         options_.catalogPath = Catalog::DefaultPath();
-    catalog_ = std::make_unique<Catalog>(options_.catalogPath, options_.busyTimeoutMs);
+    catalog_ = std::make_unique<Catalog>(
+        options_.catalogPath, options_.busyTimeoutMs,
+        options_.readOnly ? CatalogMode::kReadOnly : CatalogMode::kWrite);
 }
 
 Session::~Session() = default;
@@ -143,17 +151,25 @@ const Plugin& Session::LoadedPlugin() {
     return *plugin_;
 }
 
+std::string Session::CatalogFolder() const {
+    std::string folder = std::filesystem::path(catalog_->Path()).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
 std::string Session::LogPathTemplate() const {
-    std::filesystem::path folder = std::filesystem::path(catalog_->Path()).parent_path();
-    if (folder.empty())
-        folder = ".";
-    return (folder / "logs" / "job-{job}.log").string();
+    return CatalogFolder() + "/logs/job-{job}.log";
 }
 
 std::vector<CatalogEntry> Session::NewSnapshots(const std::vector<std::string>& targets) {
+    std::vector<BackupTarget> resolved;
+    for (const std::string& given : targets)
+        resolved.push_back(ResolveTarget(given));
+    return NewSnapshots(resolved);
+}
+
+std::vector<CatalogEntry> Session::NewSnapshots(const std::vector<BackupTarget>& targets) {
     std::vector<CatalogEntry> entries;
-    for (const std::string& given : targets) {
-        BackupTarget target = ResolveTarget(given);
+    for (const BackupTarget& target : targets) {
         CatalogEntry entry;
         entry.uuid = NewUuid();
         entry.name = SnapshotName(target.label, entry.uuid);
@@ -168,7 +184,8 @@ std::vector<CatalogEntry> Session::NewSnapshots(const std::vector<std::string>& 
     return entries;
 }
 
-std::vector<JobReport> Session::Run(Command command, std::vector<CatalogEntry> entries) {
+std::vector<JobReport> Session::Run(Command command, std::vector<CatalogEntry> entries,
+                                    const Catalog::EntryCheck& check) {
     // A plug-in call serves one path only: the first record decides it.
     std::vector<SnapKind> order;
     for (const auto& entry : entries) {
@@ -183,29 +200,83 @@ std::vector<JobReport> Session::Run(Command command, std::vector<CatalogEntry> e
             if (entry.kind == kind)
                 ofKind.push_back(entry);
         }
-        reports.push_back(RunOneJob(command, kind, std::move(ofKind)));
+        reports.push_back(RunOneJob(command, kind, std::move(ofKind), check));
     }
     return reports;
 }
 
-JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<CatalogEntry> entries) {
+namespace {
+
+// The job's log file. A log that cannot be written (disk full, folder
+// read-only) is reported as such; the job goes on.
+class JobLogFile {
+public:
+    explicit JobLogFile(const std::string& path) : path_(path) {
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+        file_ = fopen(path.c_str(), "ae");
+        if (!file_)
+            error_ = errno;
+    }
+    ~JobLogFile() {
+        if (file_)
+            fclose(file_);
+    }
+
+    void Line(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!file_)
+            return;
+        std::string line = TimeStamp() + " " + text + "\n";
+        if (fwrite(line.data(), 1, line.size(), file_) != line.size() || fflush(file_) != 0) {
+            if (error_ == 0)
+                error_ = errno;
+        }
+    }
+
+    bool Failed() const { return error_ != 0; }
+    std::string Problem() const {
+        return "job log " + path_ + " could not be written: " + strerror(error_);
+    }
+
+private:
+    std::string path_;
+    FILE* file_ = nullptr;
+    int error_ = 0;
+    std::mutex mutex_;
+};
+
+bool NeedsVmLock(Command command, SnapKind kind) {
+    return kind == SnapKind::kManagedDisk &&
+           (command == Command::kMount || command == Command::kUnmount ||
+            command == Command::kRevert);
+}
+
+std::vector<RecordData> RecordsOf(const std::vector<CatalogEntry>& entries) {
+    std::vector<RecordData> records;
+    for (const auto& entry : entries)
+        records.push_back(entry.record);
+    return records;
+}
+
+}  // namespace
+
+JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<CatalogEntry> entries,
+                             const Catalog::EntryCheck& check) {
     // Fail before Azure is touched when the outcome could not be recorded.
     catalog_->CheckWritable();
+    std::unique_ptr<VmLock> vmLock;
+    if (NeedsVmLock(command, kind))
+        vmLock = std::make_unique<VmLock>(CatalogFolder() + "/vm.lock", options_.busyTimeoutMs);
     JobReport report;
     report.command = command;
     report.kind = kind;
-    report.jobId = catalog_->BeginJob(CommandName(command), LogPathTemplate());
+    report.jobId = catalog_->StartJob(CommandName(command), LogPathTemplate(), entries,
+                                      command == Command::kBackup, check);
     for (const auto& job : catalog_->Jobs()) {
         if (job.jobId == report.jobId)
             report.logPath = job.logPath;
     }
-    for (auto& entry : entries) {
-        entry.lastJob = report.jobId;
-        if (command == Command::kBackup)
-            entry.backupJob = report.jobId;
-    }
-    if (command == Command::kBackup)
-        catalog_->AddSnapshots(entries);
 
     Job job;
     job.jobId = report.jobId;
@@ -216,33 +287,43 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
         record.errorCode = 0;
         record.errorText.clear();
         record.statusHistory.clear();
+        // The flag picks the plug-in's path: a NetApp Files row always takes
+        // it, even when the job that would have set it never finished.
+        if (kind == SnapKind::kNetAppFiles)
+            record.snapFlags |= KXSO::SNAP_FLAG_CLOUD_SNAP;
         for (const auto& item : options_.arrayConfig)
             record.config[item.first] = item.second;
         job.records.push_back(std::move(record));
     }
 
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(report.logPath).parent_path(),
-                                        ignored);
-    std::ofstream logFile(report.logPath, std::ios::app);
-    logFile << TimeStamp() << " job " << report.jobId << ": kxsnap " << CommandName(command) << " ("
-            << KindName(kind) << ")" << std::endl;
+    JobLogFile logFile(report.logPath);
+    logFile.Line("job " + std::to_string(report.jobId) + ": kxsnap " + CommandName(command) +
+                 " (" + KindName(kind) + ")");
     JobProgress progress(options_.progress, options_.verbose);
-    std::mutex logMutex;
     auto listener = [&](const LogEntry& entry) {
-        {
-            std::lock_guard<std::mutex> lock(logMutex);
-            logFile << TimeStamp() << " " << FormatLogLine(entry) << std::endl;
-        }
+        logFile.Line(FormatLogLine(entry));
         progress.OnLogLine(entry);
     };
+    // What the plug-in wrote is stored after every operation: a job killed in
+    // the next one still leaves the names, flags and metadata that find its
+    // snapshots in Azure.
+    auto store = [&](const OperationResult& result, const std::vector<RecordData>& records) {
+        logFile.Line(result.operation + " answered " + std::to_string(result.result));
+        for (size_t i = 0; i < entries.size(); ++i) {
+            entries[i].record = records[i];
+            entries[i].record.transientMetadata.clear();
+        }
+        try {
+            catalog_->StoreRecords(entries);
+        } catch (const EnvironmentError& error) {
+            logFile.Line(std::string("records not stored after ") + result.operation + ": " +
+                         error.what());
+        }
+    };
     progress.Start(ProgressTitle(command, kind));
-    // The lines go to the job's log file as they come; none are kept.
-    JobOutcome outcome =
-        RunJob(LoadedPlugin(), job, listener, catalog_->Arrays(), LogLines::kStreamOnly);
+    JobOutcome outcome = RunJob(LoadedPlugin(), job, listener, catalog_->Arrays(),
+                                LogLines::kStreamOnly, store);
     progress.Stop();
-    for (const auto& result : outcome.results)
-        logFile << TimeStamp() << " " << result.operation << " answered " << result.result << "\n";
 
     report.result = outcome.lastResult;
     report.results = outcome.results;
@@ -257,18 +338,24 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
         catalog_->SetBusyTimeout(std::max(options_.busyTimeoutMs, kFinishBusyTimeoutMs));
         catalog_->FinishJob(report.jobId, report.result, entries, command == Command::kDelete);
     } catch (const EnvironmentError& error) {
-        std::vector<RecordData> records;
-        for (const auto& entry : entries)
-            records.push_back(entry.record);
-        logFile << "records after the job, not stored in the catalogue:\n"
-                << JobOutputToJson(outcome.results, records, {})
-                       .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                << std::endl;
-        throw EnvironmentError(std::string(error.what()) + "; job " + std::to_string(report.jobId) +
-                               "'s records are saved in " + report.logPath);
+        std::string records =
+            JobOutputToJson(outcome.results, RecordsOf(entries), {})
+                .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+        logFile.Line("records after the job, not stored in the catalogue:\n" + records);
+        // Standard output is the one place left that surely takes them.
+        std::cout << records << std::endl;
+        std::string where = logFile.Failed()
+                                ? "; the " + logFile.Problem() + " either"
+                                : " and in " + report.logPath;
+        throw EnvironmentError(std::string(error.what()) + "; job " +
+                               std::to_string(report.jobId) +
+                               "'s records were not stored in the catalogue: they are printed on "
+                               "standard output" + where);
     }
-    logFile << TimeStamp() << " job " << report.jobId << " ended with result " << report.result
-            << std::endl;
+    logFile.Line("job " + std::to_string(report.jobId) + " ended with result " +
+                 std::to_string(report.result));
+    if (logFile.Failed())
+        std::cerr << "kxsnap: warning: " << logFile.Problem() << std::endl;
     report.entries = std::move(entries);
     return report;
 }

@@ -12,6 +12,7 @@
 #include "kxsnap/Catalog.h"
 #include "kxsnap/JobRunner.h"
 #include "kxsnap/PluginLoader.h"
+#include "kxsnap/Targets.h"
 
 namespace kxsnap {
 
@@ -19,6 +20,7 @@ struct SessionOptions {
     std::string catalogPath;  // empty: Catalog::DefaultPath()
     std::string pluginPath;   // empty: DefaultPluginPath()
     int busyTimeoutMs = 5000;
+    bool readOnly = false;  // list and show: nothing is created, migrated or written
     bool verbose = false;   // the plug-in's log lines on standard error, live
     bool progress = false;  // a live status line (only on a terminal)
     // Array configuration values the host hands the plug-in on every record
@@ -52,14 +54,20 @@ public:
     // New catalogue entries for a backup of these targets (names, UUIDs, the
     // record's source device and snapshot name); stored when the job starts.
     std::vector<CatalogEntry> NewSnapshots(const std::vector<std::string>& targets);
+    std::vector<CatalogEntry> NewSnapshots(const std::vector<BackupTarget>& targets);
 
     // Runs `command` on the entries, one job per plug-in path, in the order the
-    // kinds first appear. Throws EnvironmentError when the plug-in cannot be
-    // loaded or the catalogue cannot be written.
-    std::vector<JobReport> Run(Command command, std::vector<CatalogEntry> entries);
+    // kinds first appear. Each job marks its snapshots busy when it starts:
+    // `check` sees each row as stored then and refuses it by throwing. Throws
+    // EnvironmentError when the plug-in cannot be loaded or the catalogue
+    // cannot be written (RefusedError when a snapshot is busy).
+    std::vector<JobReport> Run(Command command, std::vector<CatalogEntry> entries,
+                               const Catalog::EntryCheck& check = nullptr);
 
 private:
-    JobReport RunOneJob(Command command, SnapKind kind, std::vector<CatalogEntry> entries);
+    JobReport RunOneJob(Command command, SnapKind kind, std::vector<CatalogEntry> entries,
+                        const Catalog::EntryCheck& check);
+    std::string CatalogFolder() const;
     const Plugin& LoadedPlugin();
     std::string LogPathTemplate() const;
 

@@ -7,6 +7,7 @@
 
 #include "kxsnap/Commands.h"
 #include "kxsnap/Errors.h"
+#include "kxsnap/InUse.h"
 #include "kxsnap/Output.h"
 #include "kxsnap/Session.h"
 
@@ -86,12 +87,42 @@ int Report(const GlobalOptions& options, const std::vector<JobReport>& reports,
 }
 
 int RunOnNamed(const GlobalOptions& options, Command command, const std::vector<std::string>& names,
-               const std::function<std::string(const CatalogEntry&)>& describe) {
+               const std::function<std::string(const CatalogEntry&)>& describe,
+               const Catalog::EntryCheck& check) {
     return Guarded([&] {
         Session session(ToSessionOptions(options));
         std::vector<CatalogEntry> entries = session.catalog().Resolve(names);
-        return Report(options, session.Run(command, entries), describe);
+        return Report(options, session.Run(command, entries, check), describe);
     });
+}
+
+bool IsMounted(const CatalogEntry& entry) {
+    return entry.state == "mounted" || entry.state == "attached" || IsUnknownState(entry.state);
+}
+
+// What on this machine still uses the disk or clone export a snapshot is
+// mounted as, "" when nothing does.
+std::string CloneUse(const CatalogEntry& entry) {
+    const std::string& mapped = entry.record.mappedDevicePath;
+    return entry.kind == SnapKind::kNetAppFiles ? ExportUse(mapped) : BlockDeviceUse(mapped);
+}
+
+// A device is taken away only when nothing uses it, or when told to.
+void RefuseWhileInUse(const CatalogEntry& entry, const std::string& use, const char* doing,
+                      bool force) {
+    if (!use.empty() && !force) {
+        throw RefusedError("not " + std::string(doing) + " " + entry.name + ": " + use +
+                           "; unmount it first, or give --force");
+    }
+}
+
+// After an interrupted mount or unmount nobody knows what is attached: only
+// unmount (or reconcile) may touch the snapshot until it is resolved.
+void RefuseWhileUnknown(const CatalogEntry& entry, const char* doing) {
+    if (IsUnknownState(entry.state)) {
+        throw RefusedError("not " + std::string(doing) + " " + entry.name + ": its state is " +
+                           entry.state + "; run kxsnap unmount " + entry.name + " first");
+    }
 }
 
 std::string MetadataField(const CatalogEntry& entry, const std::string& key) {
@@ -150,17 +181,29 @@ bool Confirm(const std::vector<CatalogEntry>& entries, bool confirmed) {
 
 int BackupCommand(const GlobalOptions& options, const std::vector<std::string>& targets) {
     return Guarded([&] {
+        // Checked here, before a row is written or Azure is asked: one bad
+        // target must not sink the others.
+        CheckedTargets checked = CheckTargets(targets);
+        for (const auto& line : checked.refused)
+            std::cerr << "kxsnap: not backed up: " << line << std::endl;
+        for (const auto& line : checked.merged)
+            std::cerr << "kxsnap: " << line << std::endl;
+        if (checked.usable.empty())
+            return kExitUsage;
         Session session(ToSessionOptions(options));
-        std::vector<CatalogEntry> entries = session.NewSnapshots(targets);
-        return Report(options, session.Run(Command::kBackup, entries), [](const auto& entry) {
+        std::vector<CatalogEntry> entries = session.NewSnapshots(checked.usable);
+        int result = Report(options, session.Run(Command::kBackup, entries), [](const auto& entry) {
             return entry.name + "  " + entry.target + "  " + entry.state;
         });
+        return checked.refused.empty() ? result : kExitUsage;
     });
 }
 
 int ListCommand(const GlobalOptions& options) {
     return Guarded([&] {
-        Session session(ToSessionOptions(options));
+        SessionOptions readOnly = ToSessionOptions(options);
+        readOnly.readOnly = true;
+        Session session(readOnly);
         std::vector<CatalogEntry> entries = session.catalog().All();
         if (options.json) {
             nlohmann::ordered_json list = nlohmann::ordered_json::array();
@@ -182,7 +225,7 @@ int MountCommand(const GlobalOptions& options, const std::vector<std::string>& n
         if (entry.state == "mounted")
             return entry.name + " -> " + entry.record.mappedDevicePath;
         return entry.name + ": not mounted (" + StatusMeaning(entry.record.status) + ")";
-    });
+    }, [](const CatalogEntry& entry) { RefuseWhileUnknown(entry, "mounting"); });
 }
 
 int UnmountCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
@@ -191,6 +234,8 @@ int UnmountCommand(const GlobalOptions& options, const std::vector<std::string>&
                (entry.state == "ready"
                     ? std::string("unmounted")
                     : "still " + entry.state + " (" + StatusMeaning(entry.record.status) + ")");
+    }, [&options](const CatalogEntry& entry) {
+        RefuseWhileInUse(entry, CloneUse(entry), "unmounting", options.force);
     });
 }
 
@@ -203,7 +248,16 @@ int RevertCommand(const GlobalOptions& options, const std::vector<std::string>& 
             std::cerr << "kxsnap: revert cancelled; nothing was changed" << std::endl;
             return 1;
         }
-        return Report(options, session.Run(Command::kRevert, entries), [](const auto& entry) {
+        auto check = [&options](const CatalogEntry& entry) {
+            if (entry.state != InterruptedState("revert"))
+                RefuseWhileUnknown(entry, "reverting");
+            // The NetApp Files volume is the mounted export itself; a managed
+            // disk is detached from under whatever uses it.
+            if (entry.kind == SnapKind::kManagedDisk)
+                RefuseWhileInUse(entry, BlockDeviceUse(entry.record.sourceDevicePath.value_or("")),
+                                 "reverting", options.force);
+        };
+        return Report(options, session.Run(Command::kRevert, entries, check), [](const auto& entry) {
             if (entry.record.status != KXSO::SNAP_STATUS_REVERTED)
                 return entry.name + ": not reverted (" + StatusMeaning(entry.record.status) + ")";
             std::string device = entry.record.revertedDevicePath;
@@ -213,21 +267,96 @@ int RevertCommand(const GlobalOptions& options, const std::vector<std::string>& 
     });
 }
 
+namespace {
+
+// A NetApp Files row without its snapshot record: the backup stopped before
+// the plug-in wrote where the snapshot is, so a delete has nothing to act on.
+bool NothingToDelete(const CatalogEntry& entry) {
+    return entry.kind == SnapKind::kNetAppFiles && entry.record.metadata.empty();
+}
+
+std::string DescribeDelete(const CatalogEntry& entry) {
+    return entry.name + ": " +
+           (entry.record.status == KXSO::SNAP_STATUS_DELETED
+                ? std::string("deleted")
+                : "not deleted (" + StatusMeaning(entry.record.status) + ")");
+}
+
+// delete --force: unmounts what is mounted (or unknown) first, as unmount
+// would, never from under a file system.
+int UnmountBeforeDelete(const GlobalOptions& options, Session& session,
+                        const std::vector<CatalogEntry>& entries) {
+    std::vector<CatalogEntry> mounted;
+    for (const auto& entry : entries) {
+        if (IsMounted(entry))
+            mounted.push_back(entry);
+    }
+    if (mounted.empty())
+        return 0;
+    return Report(options, session.Run(Command::kUnmount, mounted, [](const CatalogEntry& entry) {
+        RefuseWhileInUse(entry, CloneUse(entry), "unmounting", false);
+    }), [](const CatalogEntry& entry) {
+        return entry.name + ": " + (entry.state == "ready" ? "unmounted" : "still " + entry.state);
+    });
+}
+
+}  // namespace
+
 int DeleteCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
-    return RunOnNamed(options, Command::kDelete, names, [](const CatalogEntry& entry) {
-        return entry.name + ": " +
-               (entry.record.status == KXSO::SNAP_STATUS_DELETED
-                    ? std::string("deleted")
-                    : "not deleted (" + StatusMeaning(entry.record.status) + ")");
+    return Guarded([&] {
+        Session session(ToSessionOptions(options));
+        std::vector<CatalogEntry> named = session.catalog().Resolve(names);
+        std::vector<CatalogEntry> entries;
+        int kept = 0;
+        for (const auto& entry : named) {
+            if (NothingToDelete(entry)) {
+                std::cerr << "kxsnap: " << entry.name
+                          << ": kept: nothing was recorded to find it in Azure by (the backup "
+                             "stopped first); nothing was deleted"
+                          << std::endl;
+                ++kept;
+            } else {
+                entries.push_back(entry);
+            }
+        }
+        if (entries.empty())
+            return int(KXSO::RESULT_FAILURE);
+        if (options.force) {
+            int unmounted = UnmountBeforeDelete(options, session, entries);
+            if (unmounted != 0)
+                return unmounted;
+        }
+        int result = Report(options, session.Run(Command::kDelete, entries, [](const auto& entry) {
+            if (IsMounted(entry)) {
+                throw RefusedError("not deleting " + entry.name + ": it is " + entry.state +
+                                   "; unmount it first, or give --force to unmount and delete");
+            }
+        }), DescribeDelete);
+        return kept == 0 ? result : int(KXSO::RESULT_FAILURE);
     });
 }
 
 int ReconcileCommand(const GlobalOptions& options) {
     return Guarded([&] {
         Session session(ToSessionOptions(options));
+        std::vector<CatalogEntry> all = session.catalog().All();
+        // Interrupted mounts and unmounts are resolved the way unmount would.
+        std::vector<CatalogEntry> unknown;
+        for (const auto& entry : all) {
+            if (IsUnknownState(entry.state))
+                unknown.push_back(entry);
+        }
+        int resolved = 0;
+        if (!unknown.empty()) {
+            resolved = Report(options, session.Run(Command::kUnmount, unknown), [](const auto& entry) {
+                return entry.name + ": " + (entry.state == "ready" ? "resolved: unmounted"
+                                                                   : "still " + entry.state);
+            });
+            all = session.catalog().All();
+        }
         std::vector<CatalogEntry> netapp;
         size_t disks = 0;
-        for (auto& entry : session.catalog().All()) {
+        for (auto& entry : all) {
             if (entry.kind == SnapKind::kNetAppFiles)
                 netapp.push_back(entry);
             else
@@ -244,13 +373,14 @@ int ReconcileCommand(const GlobalOptions& options) {
                 std::cout << ReportsToJson({}).dump(2) << std::endl;
             else
                 std::cout << "No NetApp Files snapshots to reconcile" << std::endl;
-            return 0;
+            return resolved;
         }
-        return Report(options, session.Run(Command::kReconcile, netapp), [](const auto& entry) {
+        int result = Report(options, session.Run(Command::kReconcile, netapp), [](const auto& entry) {
             return entry.name + ": " +
                    (entry.state == "gone" ? std::string("deleted outside kxsnap")
                                           : std::string("present"));
         });
+        return result != 0 ? result : resolved;
     });
 }
 

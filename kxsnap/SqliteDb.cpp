@@ -28,8 +28,13 @@ std::string Reason(int code) {
 
 }  // namespace
 
-SqliteDb::SqliteDb(const std::string& path, bool create, int busyTimeoutMs) : path_(path) {
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+SqliteDb::SqliteDb(const std::string& path, bool create, int busyTimeoutMs, bool readOnly)
+    : path_(path) {
+    int flags = SQLITE_OPEN_NOMUTEX;
+    if (readOnly)
+        flags |= SQLITE_OPEN_READONLY;
+    else
+        flags |= SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (code != SQLITE_OK)
         Fail(code, "open");

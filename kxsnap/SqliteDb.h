@@ -40,9 +40,10 @@ private:
 
 class SqliteDb {
 public:
-    // Opens read-write, creating the file when `create` is set. The busy
-    // time-out is how long a write waits for another kxsnap to finish its own.
-    SqliteDb(const std::string& path, bool create, int busyTimeoutMs);
+    // Opens read-write, creating the file when `create` is set, or read-only.
+    // The busy time-out is how long a write waits for another kxsnap to
+    // finish its own.
+    SqliteDb(const std::string& path, bool create, int busyTimeoutMs, bool readOnly = false);
     ~SqliteDb();
     SqliteDb(const SqliteDb&) = delete;
     SqliteDb& operator=(const SqliteDb&) = delete;

@@ -1,10 +1,11 @@
 #include "kxsnap/Targets.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
@@ -13,47 +14,12 @@
 #include <unistd.h>
 
 #include "kxsnap/Errors.h"
+#include "kxsnap/MountTable.h"
+#include "src/KxSnapAzureUtilsDeviceClass.h"
 
 namespace kxsnap {
 
 namespace {
-
-struct MountEntry {
-    std::string device;
-    std::string mountPoint;
-    std::string type;
-};
-
-// /proc/mounts writes blanks and some other bytes as octal escapes ("\040").
-std::string Unescape(const std::string& field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && isdigit(field[i + 1]) &&
-            isdigit(field[i + 2]) && isdigit(field[i + 3])) {
-            out += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
-            i += 3;
-        } else {
-            out += field[i];
-        }
-    }
-    return out;
-}
-
-std::vector<MountEntry> ReadMounts() {
-    std::ifstream in(LocalRoot() + "/proc/mounts");
-    std::vector<MountEntry> mounts;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        MountEntry entry;
-        if (fields >> entry.device >> entry.mountPoint >> entry.type) {
-            entry.device = Unescape(entry.device);
-            entry.mountPoint = Unescape(entry.mountPoint);
-            mounts.push_back(entry);
-        }
-    }
-    return mounts;
-}
 
 std::string WithoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/')
@@ -160,6 +126,10 @@ BackupTarget BlockTarget(const std::string& given) {
 
 }  // namespace
 
+std::string ResolveDevicePath(const std::string& path) {
+    return ResolveInsideRoot(path);
+}
+
 std::string LocalRoot() {
     const char* root = getenv("KXSO_ROOT");
     std::string text = root ? root : "";
@@ -171,7 +141,7 @@ std::string LocalRoot() {
 BackupTarget ResolveTarget(const std::string& given) {
     if (given.empty())
         throw UsageError("empty target");
-    std::vector<MountEntry> mounts = ReadMounts();
+    std::vector<MountEntry> mounts = ReadMountTable();
     bool exportForm = given.front() != '/' && given.find(":/") != std::string::npos;
     if (exportForm) {
         for (const auto& mount : mounts) {
@@ -193,6 +163,74 @@ BackupTarget ResolveTarget(const std::string& given) {
         return NfsTarget(given, mount);
     }
     return BlockTarget(given);
+}
+
+namespace {
+
+// The disks a device-mapper device is made of, "/dev/sdc, /dev/sdd".
+std::string DeviceMapperSlaves(const std::string& blockName) {
+    std::error_code error;
+    std::vector<std::string> names;
+    std::filesystem::directory_iterator slaves(LocalRoot() + "/sys/block/" + blockName + "/slaves",
+                                               error);
+    for (; !error && slaves != std::filesystem::directory_iterator(); slaves.increment(error))
+        names.push_back("/dev/" + slaves->path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const auto& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+// Why the plug-in would refuse a block device, "" for a data disk.
+std::string DeviceRefusal(const KxSnapAzureDeviceClassifier& classifier,
+                          const std::string& device) {
+    AzureDeviceVerdict verdict = classifier.Classify(device);
+    if (verdict.IsDataDisk())
+        return "";
+    std::string reason = verdict.reason;
+    if (verdict.deviceClass == AzureDeviceClass::kDeviceMapper) {
+        std::string slaves = DeviceMapperSlaves(LastSegment(device));
+        if (!slaves.empty())
+            reason += " (it is made of " + slaves + ")";
+    }
+    return reason;
+}
+
+}  // namespace
+
+CheckedTargets CheckTargets(const std::vector<std::string>& given) {
+    KxSnapAzureDeviceClassifier classifier;
+    CheckedTargets checked;
+    for (const std::string& name : given) {
+        try {
+            BackupTarget target = ResolveTarget(name);
+            std::string reason;
+            if (target.kind == SnapKind::kManagedDisk)
+                reason = DeviceRefusal(classifier, target.sourceDevicePath);
+            if (!reason.empty()) {
+                checked.refused.push_back(name + ": " + reason);
+                continue;
+            }
+            auto same = std::find_if(checked.usable.begin(), checked.usable.end(), [&](auto& seen) {
+                return seen.sourceDevicePath == target.sourceDevicePath;
+            });
+            if (same != checked.usable.end()) {
+                checked.merged.push_back(name + " is " + same->given +
+                                         ", named already: one snapshot is taken of it");
+                continue;
+            }
+            checked.usable.push_back(std::move(target));
+        } catch (const UsageError& error) {
+            // A partition has no /sys/block entry of its own: say what it is.
+            std::string device = ResolveInsideRoot(name);
+            AzureDeviceVerdict verdict = classifier.Classify(device);
+            bool partition = device.rfind("/dev/", 0) == 0 &&
+                             verdict.deviceClass == AzureDeviceClass::kPartition;
+            checked.refused.push_back(partition ? name + ": " + verdict.reason : error.what());
+        }
+    }
+    return checked;
 }
 
 std::string SnapshotName(const std::string& label, const std::string& uuid) {

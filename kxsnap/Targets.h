@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "kxsnap/Catalog.h"
 
@@ -21,6 +22,24 @@ struct BackupTarget {
 // Throws UsageError with a one-line reason: device not found, not a block
 // device, not an NFS export, not a NetApp Files export.
 BackupTarget ResolveTarget(const std::string& given);
+
+// The targets of a backup after the local checks, before anything is written
+// or sent: the usable ones, each disk once, and a one-line reason for each
+// refused one.
+struct CheckedTargets {
+    std::vector<BackupTarget> usable;
+    std::vector<std::string> refused;  // "/dev/sda: ... is the VM's OS disk"
+    std::vector<std::string> merged;   // a disk named a second time
+};
+
+// Checks block devices with the plug-in's own device classifier: the OS and
+// resource disks, loop and device-mapper devices, optical drives and other
+// non-disk devices, and partitions are refused.
+CheckedTargets CheckTargets(const std::vector<std::string>& given);
+
+// Follows symbolic links as the kernel would, inside the local root:
+// "/dev/disk/azure/scsi1/lun1" gives "/dev/sdc".
+std::string ResolveDevicePath(const std::string& path);
 
 // KXSO_ROOT without a trailing '/', or "".
 std::string LocalRoot();

@@ -64,9 +64,14 @@ int main(int argc, char** argv) {
         "revert", "Put the source disks or volumes back to the snapshots (destructive)");
     snapshotArgument(revert);
     revert->add_flag("-y,--yes", confirmed, "Do not ask for confirmation");
+    for (CLI::App* command : {unmount, revert})
+        command->add_flag("--force", global.force,
+                          "Go on although the device or clone export is mounted or held");
     CLI::App* remove = app.add_subcommand(
         "delete", "Delete snapshots in Azure; the catalogue forgets those the plug-in deleted");
     snapshotArgument(remove);
+    remove->add_flag("--force", global.force,
+                     "Unmount a mounted snapshot (or one whose state is unknown) first");
     CLI::App* reconcile = app.add_subcommand(
         "reconcile", "Mark NetApp Files snapshots deleted outside kxsnap as gone");
 
