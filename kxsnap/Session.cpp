@@ -265,14 +265,23 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
                              const Catalog::EntryCheck& check) {
     // Fail before Azure is touched when the outcome could not be recorded.
     catalog_->CheckWritable();
-    std::unique_ptr<VmLock> vmLock;
-    if (NeedsVmLock(command, kind))
-        vmLock = std::make_unique<VmLock>(CatalogFolder() + "/vm.lock", options_.busyTimeoutMs);
     JobReport report;
     report.command = command;
     report.kind = kind;
     report.jobId = catalog_->StartJob(CommandName(command), LogPathTemplate(), entries,
                                       command == Command::kBackup, check);
+    // Taken once the snapshots are marked busy, so that a second command on
+    // one of them is refused at once rather than queued behind this one.
+    std::unique_ptr<VmLock> vmLock;
+    if (NeedsVmLock(command, kind)) {
+        try {
+            vmLock =
+                std::make_unique<VmLock>(CatalogFolder() + "/vm.lock", options_.busyTimeoutMs);
+        } catch (const EnvironmentError&) {
+            catalog_->FinishJob(report.jobId, KXSO::RESULT_FAILURE, entries, false);
+            throw;
+        }
+    }
     for (const auto& job : catalog_->Jobs()) {
         if (job.jobId == report.jobId)
             report.logPath = job.logPath;
