@@ -87,16 +87,43 @@ TEST_F(KxsnapCommandsTest, ABackupKilledWhileAzureAnswersLeavesRowsThatDeleteRet
         EXPECT_FALSE(emu_->resource(emu_->snapshotId(name)).has_value()) << name;
 }
 
-TEST_F(KxsnapCommandsTest, AMountKilledMidwayLeavesTheRecordsAsTheyWere) {
+// Nobody knows what a killed mount left attached: the snapshot reads unknown,
+// and only unmount may touch it until the leftovers are gone.
+TEST_F(KxsnapCommandsTest, AMountKilledMidwayLeavesTheSnapshotUnknownUntilUnmounted) {
     StartEmulator(kxsnap::ManagedDiskScenario());
     ASSERT_EQ(0, Json("backup /dev/sdc")["result"]);
     json before = Json("list");
+    std::string name = before[0]["name"];
+    size_t disks = emu_->dataDisks().size();
     DelayRequests(*emu_, "PUT", "/disks/");
-    pid_t mount = StartKxsnap("mount " + before[0]["name"].get<std::string>());
+    pid_t mount = StartKxsnap("mount " + name);
     ASSERT_TRUE(WaitForRequest("PUT", "/disks/"));
     Kill(mount);
     EXPECT_EQ("ok", IntegrityCheck(CatalogPath()));
-    EXPECT_EQ(before, Json("list"));
+    json after = Json("list");
+    EXPECT_EQ("unknown (interrupted mount)", after[0]["state"]);
+    after[0]["state"] = before[0]["state"];
+    after[0]["lastJob"] = before[0]["lastJob"];
+    EXPECT_EQ(before, after) << "the records are as they were";
+    for (const char* command : {"delete ", "mount "}) {
+        Outcome refused = Kxsnap(command + name);
+        EXPECT_EQ(3, refused.status) << command;
+        EXPECT_NE(std::string::npos, refused.err.find("unknown (interrupted mount)")) << refused.err;
+    }
+
+    // Azure goes on with the disk the killed mount asked for.
+    size_t diskResources = emu_->state()["disks"].size();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (emu_->state()["disks"].size() == diskResources &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(diskResources + 1, emu_->state()["disks"].size());
+    Outcome unmount = Kxsnap("unmount " + name);
+    EXPECT_EQ(0, unmount.status) << unmount.err << unmount.out;
+    EXPECT_EQ("ready", Json("list")[0]["state"]);
+    EXPECT_EQ(disks, emu_->dataDisks().size()) << "nothing the mount made stays attached";
+    EXPECT_EQ(diskResources, emu_->state()["disks"].size()) << "nor in Azure";
+    EXPECT_EQ(0, Json("delete " + name)["result"]);
 }
 
 TEST_F(KxsnapCommandsTest, BadNamesAndTargetsGiveOneLineAndUsageStatus) {

@@ -143,6 +143,25 @@ TEST_F(NeverLosesTrackTest, ABusySnapshotRefusesASecondCommandAndOneVmTakesOneMo
     EXPECT_EQ(disksBefore + 2, emu_->dataDisks().size());
 }
 
+TEST_F(NeverLosesTrackTest, AnUnmountKilledMidwayIsResolvedByReconcile) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    std::string name = Backup("/dev/sdc").at(0);
+    std::string device = MountedDevice(name);
+    emu_->clearRequestLog();
+    Delay(*emu_, "PUT", "virtualMachines");
+    pid_t unmount = StartKxsnap("unmount " + name);
+    ASSERT_TRUE(WaitForRequest("PUT", "virtualMachines"));
+    Kill(unmount);
+    EXPECT_EQ("unknown (interrupted unmount)", Json("list")[0]["state"]);
+
+    emu_->completePending();
+    Outcome reconcile = Kxsnap("--lock-timeout 10000 reconcile");
+    EXPECT_EQ(0, reconcile.status) << reconcile.err;
+    EXPECT_TRUE(Contains(reconcile.out, name + ": resolved: unmounted")) << reconcile.out;
+    EXPECT_EQ("ready", Json("list")[0]["state"]);
+    EXPECT_FALSE(DevicePresent(*emu_, device));
+}
+
 TEST_F(NeverLosesTrackTest, ANetAppBackupKilledInPostSnapshotKeepsWhatThePluginWrote) {
     StartEmulator(kxsnap::NetAppScenario());
     kxtest::MakeDirs(emu_->root() + "/proc");
