@@ -205,8 +205,6 @@ std::vector<JobReport> Session::Run(Command command, std::vector<CatalogEntry> e
     return reports;
 }
 
-namespace {
-
 // The job's log file. A log that cannot be written (disk full, folder
 // read-only) is reported as such; the job goes on.
 class JobLogFile {
@@ -246,10 +244,34 @@ private:
     std::mutex mutex_;
 };
 
+namespace {
+
 bool NeedsVmLock(Command command, SnapKind kind) {
     return kind == SnapKind::kManagedDisk &&
            (command == Command::kMount || command == Command::kUnmount ||
             command == Command::kRevert);
+}
+
+// The records the plug-in gets: as stored, without an earlier operation's error.
+Job MakeJob(int64_t jobId, Command command, SnapKind kind, const std::vector<CatalogEntry>& entries,
+            const std::map<std::string, int>& arrayConfig) {
+    Job job;
+    job.jobId = jobId;
+    job.operations = OperationsFor(command);
+    for (const auto& entry : entries) {
+        RecordData record = entry.record;
+        record.errorCode = 0;
+        record.errorText.clear();
+        record.statusHistory.clear();
+        // The flag picks the plug-in's path: a NetApp Files row always takes
+        // it, even when the job that would have set it never finished.
+        if (kind == SnapKind::kNetAppFiles)
+            record.snapFlags |= KXSO::SNAP_FLAG_CLOUD_SNAP;
+        for (const auto& item : arrayConfig)
+            record.config[item.first] = item.second;
+        job.records.push_back(std::move(record));
+    }
+    return job;
 }
 
 std::vector<RecordData> RecordsOf(const std::vector<CatalogEntry>& entries) {
@@ -260,6 +282,30 @@ std::vector<RecordData> RecordsOf(const std::vector<CatalogEntry>& entries) {
 }
 
 }  // namespace
+
+void Session::FinishJob(const JobReport& report, const std::vector<CatalogEntry>& entries,
+                        JobLogFile& logFile) {
+    try {
+        // Azure has changed by now: wait longer for a busy catalogue than
+        // before the job, rather than lose what the plug-in reported.
+        catalog_->SetBusyTimeout(std::max(options_.busyTimeoutMs, kFinishBusyTimeoutMs));
+        catalog_->FinishJob(report.jobId, report.result, entries,
+                            report.command == Command::kDelete);
+    } catch (const EnvironmentError& error) {
+        std::string records =
+            JobOutputToJson(report.results, RecordsOf(entries), {})
+                .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+        logFile.Line("records after the job, not stored in the catalogue:\n" + records);
+        // Standard output is the one place left that surely takes them.
+        std::cout << records << std::endl;
+        std::string where = logFile.Failed() ? "; the " + logFile.Problem() + " either"
+                                             : " and in " + report.logPath;
+        throw EnvironmentError(std::string(error.what()) + "; job " +
+                               std::to_string(report.jobId) +
+                               "'s records were not stored in the catalogue: they are printed on "
+                               "standard output" + where);
+    }
+}
 
 JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<CatalogEntry> entries,
                              const Catalog::EntryCheck& check) {
@@ -287,23 +333,7 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
             report.logPath = job.logPath;
     }
 
-    Job job;
-    job.jobId = report.jobId;
-    job.operations = OperationsFor(command);
-    for (const auto& entry : entries) {
-        RecordData record = entry.record;
-        // A record's error belongs to the operation that set it.
-        record.errorCode = 0;
-        record.errorText.clear();
-        record.statusHistory.clear();
-        // The flag picks the plug-in's path: a NetApp Files row always takes
-        // it, even when the job that would have set it never finished.
-        if (kind == SnapKind::kNetAppFiles)
-            record.snapFlags |= KXSO::SNAP_FLAG_CLOUD_SNAP;
-        for (const auto& item : options_.arrayConfig)
-            record.config[item.first] = item.second;
-        job.records.push_back(std::move(record));
-    }
+    Job job = MakeJob(report.jobId, command, kind, entries, options_.arrayConfig);
 
     JobLogFile logFile(report.logPath);
     logFile.Line("job " + std::to_string(report.jobId) + ": kxsnap " + CommandName(command) +
@@ -341,26 +371,7 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
         entries[i].record.transientMetadata.clear();
         entries[i].state = StateAfter(command, report.result, entries[i]);
     }
-    try {
-        // Azure has changed by now: wait longer for a busy catalogue than
-        // before the job, rather than lose what the plug-in reported.
-        catalog_->SetBusyTimeout(std::max(options_.busyTimeoutMs, kFinishBusyTimeoutMs));
-        catalog_->FinishJob(report.jobId, report.result, entries, command == Command::kDelete);
-    } catch (const EnvironmentError& error) {
-        std::string records =
-            JobOutputToJson(outcome.results, RecordsOf(entries), {})
-                .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-        logFile.Line("records after the job, not stored in the catalogue:\n" + records);
-        // Standard output is the one place left that surely takes them.
-        std::cout << records << std::endl;
-        std::string where = logFile.Failed()
-                                ? "; the " + logFile.Problem() + " either"
-                                : " and in " + report.logPath;
-        throw EnvironmentError(std::string(error.what()) + "; job " +
-                               std::to_string(report.jobId) +
-                               "'s records were not stored in the catalogue: they are printed on "
-                               "standard output" + where);
-    }
+    FinishJob(report, entries, logFile);
     logFile.Line("job " + std::to_string(report.jobId) + " ended with result " +
                  std::to_string(report.result));
     if (logFile.Failed())

@@ -28,6 +28,8 @@ struct SessionOptions {
     std::map<std::string, int> arrayConfig;
 };
 
+class JobLogFile;
+
 // The kxsnap command a job serves; it decides the plug-in operations and how
 // the outcome reads in the catalogue.
 enum class Command { kBackup, kMount, kUnmount, kRevert, kDelete, kReconcile };
@@ -67,6 +69,8 @@ public:
 private:
     JobReport RunOneJob(Command command, SnapKind kind, std::vector<CatalogEntry> entries,
                         const Catalog::EntryCheck& check);
+    void FinishJob(const JobReport& report, const std::vector<CatalogEntry>& entries,
+                   JobLogFile& logFile);
     std::string CatalogFolder() const;
     const Plugin& LoadedPlugin();
     std::string LogPathTemplate() const;

@@ -64,11 +64,16 @@ int Guarded(const std::function<int()>& body) {
 }
 
 // Prints what each job did: `describe` gives the line for one snapshot.
+// `earlier` are jobs the same command ran first (the unmount of delete
+// --force), printed as text when they ended: JSON gives all in one document.
 int Report(const GlobalOptions& options, const std::vector<JobReport>& reports,
-           const std::function<std::string(const CatalogEntry&)>& describe) {
+           const std::function<std::string(const CatalogEntry&)>& describe,
+           const std::vector<JobReport>& earlier = {}) {
+    std::vector<JobReport> all = earlier;
+    all.insert(all.end(), reports.begin(), reports.end());
     if (options.json) {
-        std::cout << ReportsToJson(reports).dump(2, ' ', false,
-                                                 nlohmann::json::error_handler_t::replace)
+        std::cout << ReportsToJson(all).dump(2, ' ', false,
+                                             nlohmann::json::error_handler_t::replace)
                   << std::endl;
     } else {
         for (const auto& report : reports) {
@@ -83,7 +88,22 @@ int Report(const GlobalOptions& options, const std::vector<JobReport>& reports,
         for (const auto& line : FailureLines(report))
             std::cerr << "kxsnap: " << line << std::endl;
     }
-    return CombinedResult(reports);
+    return CombinedResult(all);
+}
+
+// The first jobs of a command that runs more: as text they are printed now;
+// as JSON with the last (Report's `earlier`).
+std::vector<JobReport> ReportFirst(const GlobalOptions& options, std::vector<JobReport> reports,
+                                   const std::function<std::string(const CatalogEntry&)>& describe) {
+    if (!options.json) {
+        Report(options, reports, describe);
+        return reports;
+    }
+    for (const auto& report : reports) {
+        for (const auto& line : FailureLines(report))
+            std::cerr << "kxsnap: " << line << std::endl;
+    }
+    return reports;
 }
 
 int RunOnNamed(const GlobalOptions& options, Command command, const std::vector<std::string>& names,
@@ -284,20 +304,23 @@ std::string DescribeDelete(const CatalogEntry& entry) {
 
 // delete --force: unmounts what is mounted (or unknown) first, as unmount
 // would, never from under a file system.
-int UnmountBeforeDelete(const GlobalOptions& options, Session& session,
-                        const std::vector<CatalogEntry>& entries) {
+std::vector<JobReport> UnmountBeforeDelete(const GlobalOptions& options, Session& session,
+                                           const std::vector<CatalogEntry>& entries) {
     std::vector<CatalogEntry> mounted;
     for (const auto& entry : entries) {
         if (IsMounted(entry))
             mounted.push_back(entry);
     }
     if (mounted.empty())
-        return 0;
-    return Report(options, session.Run(Command::kUnmount, mounted, [](const CatalogEntry& entry) {
+        return {};
+    auto check = [](const CatalogEntry& entry) {
         RefuseWhileInUse(entry, CloneUse(entry), "unmounting", false);
-    }), [](const CatalogEntry& entry) {
-        return entry.name + ": " + (entry.state == "ready" ? "unmounted" : "still " + entry.state);
-    });
+    };
+    return ReportFirst(options, session.Run(Command::kUnmount, mounted, check),
+                       [](const CatalogEntry& entry) {
+                           return entry.name + ": " +
+                                  (entry.state == "ready" ? "unmounted" : "still " + entry.state);
+                       });
 }
 
 }  // namespace
@@ -321,17 +344,24 @@ int DeleteCommand(const GlobalOptions& options, const std::vector<std::string>& 
         }
         if (entries.empty())
             return int(KXSO::RESULT_FAILURE);
+        std::vector<JobReport> unmounted;
         if (options.force) {
-            int unmounted = UnmountBeforeDelete(options, session, entries);
-            if (unmounted != 0)
-                return unmounted;
+            unmounted = UnmountBeforeDelete(options, session, entries);
+            int result = CombinedResult(unmounted);
+            if (result != 0) {
+                if (options.json)
+                    Report(options, {}, DescribeDelete, unmounted);
+                return result;
+            }
         }
-        int result = Report(options, session.Run(Command::kDelete, entries, [](const auto& entry) {
+        auto check = [](const CatalogEntry& entry) {
             if (IsMounted(entry)) {
                 throw RefusedError("not deleting " + entry.name + ": it is " + entry.state +
                                    "; unmount it first, or give --force to unmount and delete");
             }
-        }), DescribeDelete);
+        };
+        int result =
+            Report(options, session.Run(Command::kDelete, entries, check), DescribeDelete, unmounted);
         return kept == 0 ? result : int(KXSO::RESULT_FAILURE);
     });
 }
@@ -346,12 +376,14 @@ int ReconcileCommand(const GlobalOptions& options) {
             if (IsUnknownState(entry.state))
                 unknown.push_back(entry);
         }
-        int resolved = 0;
+        std::vector<JobReport> resolved;
         if (!unknown.empty()) {
-            resolved = Report(options, session.Run(Command::kUnmount, unknown), [](const auto& entry) {
-                return entry.name + ": " + (entry.state == "ready" ? "resolved: unmounted"
-                                                                   : "still " + entry.state);
-            });
+            resolved = ReportFirst(options, session.Run(Command::kUnmount, unknown),
+                                   [](const CatalogEntry& entry) {
+                                       return entry.name + ": " +
+                                              (entry.state == "ready" ? "resolved: unmounted"
+                                                                      : "still " + entry.state);
+                                   });
             all = session.catalog().All();
         }
         std::vector<CatalogEntry> netapp;
@@ -370,17 +402,16 @@ int ReconcileCommand(const GlobalOptions& options) {
         }
         if (netapp.empty()) {
             if (options.json)
-                std::cout << ReportsToJson({}).dump(2) << std::endl;
+                std::cout << ReportsToJson(resolved).dump(2) << std::endl;
             else
                 std::cout << "No NetApp Files snapshots to reconcile" << std::endl;
-            return resolved;
+            return CombinedResult(resolved);
         }
-        int result = Report(options, session.Run(Command::kReconcile, netapp), [](const auto& entry) {
+        return Report(options, session.Run(Command::kReconcile, netapp), [](const auto& entry) {
             return entry.name + ": " +
                    (entry.state == "gone" ? std::string("deleted outside kxsnap")
                                           : std::string("present"));
-        });
-        return result != 0 ? result : resolved;
+        }, resolved);
     });
 }
 
