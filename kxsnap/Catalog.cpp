@@ -196,8 +196,8 @@ Catalog::Catalog(const std::string& path, int busyTimeoutMs, CatalogMode mode)
     if (mode_ == CatalogMode::kReadOnly) {
         // Nothing to read is an empty catalogue; reading creates nothing.
         fresh_ = !Exists(path) || IsFresh(path);
-        db_ = std::make_unique<SqliteDb>(fresh_ ? ":memory:" : path, fresh_, busyTimeoutMs,
-                                         !fresh_);
+        db_ =
+            std::make_unique<SqliteDb>(fresh_ ? ":memory:" : path, fresh_, busyTimeoutMs, !fresh_);
     } else {
         fresh_ = PrepareLocation(path);
         db_ = std::make_unique<SqliteDb>(path, fresh_, busyTimeoutMs);
@@ -406,7 +406,8 @@ int64_t Catalog::StartJob(const std::string& command, const std::string& logPath
             entry.lastJob = jobId;
             InsertEntry(entry);
         } else {
-            std::vector<CatalogEntry> fresh = Query("WHERE snap_id = ?1", std::to_string(entry.snapId));
+            std::vector<CatalogEntry> fresh =
+                Query("WHERE snap_id = ?1", std::to_string(entry.snapId));
             if (fresh.empty())
                 throw RefusedError("snapshot " + entry.name + " left the catalogue meanwhile");
             entry = std::move(fresh.front());

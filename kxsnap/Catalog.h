@@ -50,8 +50,8 @@ struct CatalogEntry {
     std::string takenAt;  // UTC, ISO 8601
     int64_t backupJob = 0;
     int64_t lastJob = 0;
-    std::string state;  // kxsnap's summary: ready, mounted, failed, gone, ...
-    RecordData record;  // transient metadata, refusals and history are never stored
+    std::string state;             // kxsnap's summary: ready, mounted, failed, gone, ...
+    RecordData record;             // transient metadata, refusals and history are never stored
     std::optional<BusyMark> busy;  // a live job working on it
 };
 

@@ -1,10 +1,10 @@
 #include "kxsnap/Session.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -132,9 +132,9 @@ int CombinedResult(const std::vector<JobReport>& reports) {
 Session::Session(SessionOptions options) : options_(std::move(options)) {
     if (options_.catalogPath.empty())
         options_.catalogPath = Catalog::DefaultPath();
-    catalog_ = std::make_unique<Catalog>(
-        options_.catalogPath, options_.busyTimeoutMs,
-        options_.readOnly ? CatalogMode::kReadOnly : CatalogMode::kWrite);
+    catalog_ =
+        std::make_unique<Catalog>(options_.catalogPath, options_.busyTimeoutMs,
+                                  options_.readOnly ? CatalogMode::kReadOnly : CatalogMode::kWrite);
 }
 
 Session::~Session() = default;
@@ -292,18 +292,17 @@ void Session::FinishJob(const JobReport& report, const std::vector<CatalogEntry>
         catalog_->FinishJob(report.jobId, report.result, entries,
                             report.command == Command::kDelete);
     } catch (const EnvironmentError& error) {
-        std::string records =
-            JobOutputToJson(report.results, RecordsOf(entries), {})
-                .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+        std::string records = JobOutputToJson(report.results, RecordsOf(entries), {})
+                                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
         logFile.Line("records after the job, not stored in the catalogue:\n" + records);
         // Standard output is the one place left that surely takes them.
         std::cout << records << std::endl;
         std::string where = logFile.Failed() ? "; the " + logFile.Problem() + " either"
                                              : " and in " + report.logPath;
-        throw EnvironmentError(std::string(error.what()) + "; job " +
-                               std::to_string(report.jobId) +
+        throw EnvironmentError(std::string(error.what()) + "; job " + std::to_string(report.jobId) +
                                "'s records were not stored in the catalogue: they are printed on "
-                               "standard output" + where);
+                               "standard output" +
+                               where);
     }
 }
 
@@ -321,8 +320,7 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
     std::unique_ptr<VmLock> vmLock;
     if (NeedsVmLock(command, kind)) {
         try {
-            vmLock =
-                std::make_unique<VmLock>(CatalogFolder() + "/vm.lock", options_.busyTimeoutMs);
+            vmLock = std::make_unique<VmLock>(CatalogFolder() + "/vm.lock", options_.busyTimeoutMs);
         } catch (const EnvironmentError&) {
             catalog_->FinishJob(report.jobId, KXSO::RESULT_FAILURE, entries, false);
             throw;
@@ -336,8 +334,8 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
     Job job = MakeJob(report.jobId, command, kind, entries, options_.arrayConfig);
 
     JobLogFile logFile(report.logPath);
-    logFile.Line("job " + std::to_string(report.jobId) + ": kxsnap " + CommandName(command) +
-                 " (" + KindName(kind) + ")");
+    logFile.Line("job " + std::to_string(report.jobId) + ": kxsnap " + CommandName(command) + " (" +
+                 KindName(kind) + ")");
     JobProgress progress(options_.progress, options_.verbose);
     auto listener = [&](const LogEntry& entry) {
         logFile.Line(FormatLogLine(entry));
@@ -360,8 +358,8 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
         }
     };
     progress.Start(ProgressTitle(command, kind));
-    JobOutcome outcome = RunJob(LoadedPlugin(), job, listener, catalog_->Arrays(),
-                                LogLines::kStreamOnly, store);
+    JobOutcome outcome =
+        RunJob(LoadedPlugin(), job, listener, catalog_->Arrays(), LogLines::kStreamOnly, store);
     progress.Stop();
 
     report.result = outcome.lastResult;

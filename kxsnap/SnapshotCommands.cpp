@@ -93,8 +93,9 @@ int Report(const GlobalOptions& options, const std::vector<JobReport>& reports,
 
 // The first jobs of a command that runs more: as text they are printed now;
 // as JSON with the last (Report's `earlier`).
-std::vector<JobReport> ReportFirst(const GlobalOptions& options, std::vector<JobReport> reports,
-                                   const std::function<std::string(const CatalogEntry&)>& describe) {
+std::vector<JobReport> ReportFirst(
+    const GlobalOptions& options, std::vector<JobReport> reports,
+    const std::function<std::string(const CatalogEntry&)>& describe) {
     if (!options.json) {
         Report(options, reports, describe);
         return reports;
@@ -241,22 +242,28 @@ int ListCommand(const GlobalOptions& options) {
 }
 
 int MountCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
-    return RunOnNamed(options, Command::kMount, names, [](const CatalogEntry& entry) {
-        if (entry.state == "mounted")
-            return entry.name + " -> " + entry.record.mappedDevicePath;
-        return entry.name + ": not mounted (" + StatusMeaning(entry.record.status) + ")";
-    }, [](const CatalogEntry& entry) { RefuseWhileUnknown(entry, "mounting"); });
+    return RunOnNamed(
+        options, Command::kMount, names,
+        [](const CatalogEntry& entry) {
+            if (entry.state == "mounted")
+                return entry.name + " -> " + entry.record.mappedDevicePath;
+            return entry.name + ": not mounted (" + StatusMeaning(entry.record.status) + ")";
+        },
+        [](const CatalogEntry& entry) { RefuseWhileUnknown(entry, "mounting"); });
 }
 
 int UnmountCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
-    return RunOnNamed(options, Command::kUnmount, names, [](const CatalogEntry& entry) {
-        return entry.name + ": " +
-               (entry.state == "ready"
-                    ? std::string("unmounted")
-                    : "still " + entry.state + " (" + StatusMeaning(entry.record.status) + ")");
-    }, [&options](const CatalogEntry& entry) {
-        RefuseWhileInUse(entry, CloneUse(entry), "unmounting", options.force);
-    });
+    return RunOnNamed(
+        options, Command::kUnmount, names,
+        [](const CatalogEntry& entry) {
+            return entry.name + ": " +
+                   (entry.state == "ready"
+                        ? std::string("unmounted")
+                        : "still " + entry.state + " (" + StatusMeaning(entry.record.status) + ")");
+        },
+        [&options](const CatalogEntry& entry) {
+            RefuseWhileInUse(entry, CloneUse(entry), "unmounting", options.force);
+        });
 }
 
 int RevertCommand(const GlobalOptions& options, const std::vector<std::string>& names,
@@ -277,13 +284,15 @@ int RevertCommand(const GlobalOptions& options, const std::vector<std::string>& 
                 RefuseWhileInUse(entry, BlockDeviceUse(entry.record.sourceDevicePath.value_or("")),
                                  "reverting", options.force);
         };
-        return Report(options, session.Run(Command::kRevert, entries, check), [](const auto& entry) {
-            if (entry.record.status != KXSO::SNAP_STATUS_REVERTED)
-                return entry.name + ": not reverted (" + StatusMeaning(entry.record.status) + ")";
-            std::string device = entry.record.revertedDevicePath;
-            return entry.name + ": reverted" +
-                   (device.empty() ? std::string() : ", " + entry.target + " is now " + device);
-        });
+        return Report(
+            options, session.Run(Command::kRevert, entries, check), [](const auto& entry) {
+                if (entry.record.status != KXSO::SNAP_STATUS_REVERTED)
+                    return entry.name + ": not reverted (" + StatusMeaning(entry.record.status) +
+                           ")";
+                std::string device = entry.record.revertedDevicePath;
+                return entry.name + ": reverted" +
+                       (device.empty() ? std::string() : ", " + entry.target + " is now " + device);
+            });
     });
 }
 
@@ -360,8 +369,8 @@ int DeleteCommand(const GlobalOptions& options, const std::vector<std::string>& 
                                    "; unmount it first, or give --force to unmount and delete");
             }
         };
-        int result =
-            Report(options, session.Run(Command::kDelete, entries, check), DescribeDelete, unmounted);
+        int result = Report(options, session.Run(Command::kDelete, entries, check), DescribeDelete,
+                            unmounted);
         return kept == 0 ? result : int(KXSO::RESULT_FAILURE);
     });
 }
@@ -407,11 +416,14 @@ int ReconcileCommand(const GlobalOptions& options) {
                 std::cout << "No NetApp Files snapshots to reconcile" << std::endl;
             return CombinedResult(resolved);
         }
-        return Report(options, session.Run(Command::kReconcile, netapp), [](const auto& entry) {
-            return entry.name + ": " +
-                   (entry.state == "gone" ? std::string("deleted outside kxsnap")
-                                          : std::string("present"));
-        }, resolved);
+        return Report(
+            options, session.Run(Command::kReconcile, netapp),
+            [](const auto& entry) {
+                return entry.name + ": " +
+                       (entry.state == "gone" ? std::string("deleted outside kxsnap")
+                                              : std::string("present"));
+            },
+            resolved);
     });
 }
 

@@ -108,7 +108,8 @@ TEST_F(KxsnapCommandsTest, AMountKilledMidwayLeavesTheSnapshotUnknownUntilUnmoun
     for (const char* command : {"delete ", "mount "}) {
         Outcome refused = Kxsnap(command + name);
         EXPECT_EQ(3, refused.status) << command;
-        EXPECT_NE(std::string::npos, refused.err.find("unknown (interrupted mount)")) << refused.err;
+        EXPECT_NE(std::string::npos, refused.err.find("unknown (interrupted mount)"))
+            << refused.err;
     }
 
     // Azure goes on with the disk the killed mount asked for.

@@ -270,7 +270,8 @@ TEST_F(NeverLosesTrackTest, NothingIsPulledFromUnderAFileSystemUnlessForced) {
     std::vector<std::string> names = Backup("/dev/sdc /dev/sdd");
     std::string device = MountedDevice(names[0]);
     AddMount(device + "1 /restore ext4 rw 0 0");
-    kxtest::MakeDirs(emu_->root() + "/sys/block/" + device.substr(5) + "/" + device.substr(5) + "1");
+    kxtest::MakeDirs(emu_->root() + "/sys/block/" + device.substr(5) + "/" + device.substr(5) +
+                     "1");
     AddMount("/dev/sdd /data xfs rw 0 0");
 
     Outcome unmount = Kxsnap("unmount " + names[0]);
@@ -319,10 +320,11 @@ TEST_F(NeverLosesTrackTest, AFailedCatalogueAndLogWriteSayWhatTheyAreAndPrintThe
     kxtest::MakeDirs(CatalogPath() + "-journal");
     EXPECT_EQ(3, Wait(backup));
     std::string message = kxtest::ReadFile(err);
-    EXPECT_TRUE(Contains(message, "records were not stored in the catalogue: they are printed "
-                                  "on standard output; the job log " +
-                                      std::string(dir_ / "logs/job-2.log") +
-                                      " could not be written: No space left on device"))
+    EXPECT_TRUE(Contains(message,
+                         "records were not stored in the catalogue: they are printed "
+                         "on standard output; the job log " +
+                             std::string(dir_ / "logs/job-2.log") +
+                             " could not be written: No space left on device"))
         << message;
     EXPECT_FALSE(Contains(message, "saved in")) << message;
     json printed = json::parse(kxtest::ReadFile(out), nullptr, false);
@@ -345,10 +347,9 @@ TEST_F(NeverLosesTrackTest, TheHomeFolderComesFromThePasswordDatabaseAndListCrea
     EXPECT_NE(0, access((dir_ / "none").c_str(), F_OK)) << "reading creates nothing";
     if (geteuid() == 0) {
         // A user the password database does not know, without HOME.
-        int status = std::system(
-            (noHome + "setpriv --reuid=54321 --regid=54321 --clear-groups " + kxsnap +
-             " list >/dev/null 2>" + err)
-                .c_str());
+        int status = std::system((noHome + "setpriv --reuid=54321 --regid=54321 --clear-groups " +
+                                  kxsnap + " list >/dev/null 2>" + err)
+                                     .c_str());
         EXPECT_EQ(3, WEXITSTATUS(status));
         EXPECT_TRUE(Contains(kxtest::ReadFile(err), "no home folder")) << kxtest::ReadFile(err);
     }
