@@ -74,13 +74,13 @@ const std::string kFastNetApp = "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVA
 class NeverLosesTrackTest : public KxsnapCommandsTest {
 protected:
     // Backs up the devices and answers the snapshot names.
-    std::vector<std::string> Backup(const std::string& targets) {
-        json backup = Json("backup " + targets);
+    std::vector<std::string> Backup(const std::string& targets, const std::string& options = "") {
+        json backup = Json(options + "backup " + targets);
         EXPECT_EQ(0, backup["result"]) << backup.dump(1);
         return Names(backup);
     }
-    std::string MountedDevice(const std::string& name) {
-        json mount = Json("mount " + name);
+    std::string MountedDevice(const std::string& name, const std::string& options = "") {
+        json mount = Json(options + "mount " + name);
         EXPECT_EQ(0, mount["result"]) << mount.dump(1);
         return mount["jobs"][0]["snapshots"][0]["record"]["mappedDevicePath"];
     }
@@ -296,6 +296,21 @@ TEST_F(NeverLosesTrackTest, AHolderKeepsTheDeviceToo) {
     Outcome unmount = Kxsnap("unmount " + name);
     EXPECT_EQ(3, unmount.status);
     EXPECT_TRUE(Contains(unmount.err, device + " is held by dm-3")) << unmount.err;
+}
+
+TEST_F(NeverLosesTrackTest, AMountedCloneExportIsNotRemovedFromUnderItsFileSystem) {
+    StartEmulator(kxsnap::NetAppScenario());
+    AddMount(kxsnap::NetAppMounts());
+    std::string name = Backup("/mnt/sales", kFastNetApp).at(0);
+    std::string clone = MountedDevice(name, kFastNetApp);
+    size_t volumes = emu_->netAppVolumes().size();
+    AddMount(clone + " /mnt/clone nfs4 rw 0 0");
+    Outcome refused = Kxsnap(kFastNetApp + "unmount " + name);
+    EXPECT_EQ(3, refused.status);
+    EXPECT_TRUE(Contains(refused.err, clone + " is mounted at /mnt/clone")) << refused.err;
+    EXPECT_EQ(volumes, emu_->netAppVolumes().size());
+    EXPECT_EQ(0, Kxsnap(kFastNetApp + "unmount --force " + name).status);
+    EXPECT_EQ(volumes - 1, emu_->netAppVolumes().size()) << "the clone volume is deleted";
 }
 
 TEST_F(NeverLosesTrackTest, AFailedCatalogueAndLogWriteSayWhatTheyAreAndPrintTheRecords) {
