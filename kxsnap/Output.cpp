@@ -90,6 +90,9 @@ std::string FormatCatalogTable(const std::vector<CatalogEntry>& entries) {
         std::string state = entry.state;
         if (entry.record.errorCode != 0)
             state += " (error " + std::to_string(entry.record.errorCode) + ")";
+        if (entry.busy)
+            state += " (busy: job " + std::to_string(entry.busy->jobId) + ", " +
+                     entry.busy->command + ")";
         rows.push_back({entry.name, std::to_string(entry.snapId), entry.target,
                         KindName(entry.kind), ShortTime(entry.takenAt), state,
                         DeviceColumn(entry)});
@@ -110,6 +113,10 @@ ordered_json EntryToJson(const CatalogEntry& entry) {
     out["statusText"] = StatusMeaning(entry.record.status);
     out["backupJob"] = entry.backupJob;
     out["lastJob"] = entry.lastJob;
+    if (entry.busy) {
+        out["busy"] = {
+            {"job", entry.busy->jobId}, {"command", entry.busy->command}, {"pid", entry.busy->pid}};
+    }
     out["record"] = RecordToJson(entry.record);
     return out;
 }

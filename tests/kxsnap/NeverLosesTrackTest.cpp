@@ -127,6 +127,7 @@ TEST_F(NeverLosesTrackTest, ABusySnapshotRefusesASecondCommandAndOneVmTakesOneMo
     pid_t first = StartKxsnap("mount " + names[0]);
     ASSERT_TRUE(WaitForRequest("PUT", "/disks/"));
 
+    EXPECT_EQ(2, Entry(Json("list"), names[0])["busy"]["job"]) << "list shows who works on it";
     for (const char* command : {"unmount ", "delete ", "mount ", "revert --yes "}) {
         Outcome busy = Kxsnap(command + names[0]);
         EXPECT_EQ(3, busy.status) << command << busy.err << busy.out;
