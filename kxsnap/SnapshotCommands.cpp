@@ -300,8 +300,9 @@ namespace {
 
 // A NetApp Files row without its snapshot record: the backup stopped before
 // the plug-in wrote where the snapshot is, so a delete has nothing to act on.
+// (A backup still running is refused as busy instead.)
 bool NothingToDelete(const CatalogEntry& entry) {
-    return entry.kind == SnapKind::kNetAppFiles && entry.record.metadata.empty();
+    return entry.kind == SnapKind::kNetAppFiles && entry.record.metadata.empty() && !entry.busy;
 }
 
 std::string DescribeDelete(const CatalogEntry& entry) {
