@@ -21,6 +21,7 @@
 #include "kxsnap/Errors.h"
 #include "kxsnap/Output.h"
 #include "kxsnap/PluginLoader.h"
+#include "kxsnap/Progress.h"
 #include "kxsnap/Session.h"
 
 namespace kxsnap {
@@ -118,11 +119,21 @@ bool Demo::PrepareSandbox(std::string& error) {
         error = "azure-emulator was not found beside kxsnap or on PATH";
         return false;
     }
+    // Both are needed by every step: find out now, not one lifecycle in.
+    if (access(emulatorProgram_.c_str(), X_OK) != 0) {
+        error = "the Azure emulator " + emulatorProgram_ + " is missing or not executable";
+        return false;
+    }
+    Plugin plugin;
+    std::string pluginPath =
+        options_.pluginPath.empty() ? DefaultPluginPath() : options_.pluginPath;
+    if (!plugin.Load(pluginPath, error))
+        return false;
     SessionOptions session;
     session.catalogPath = sandbox_ + "/catalog.db";
     session.pluginPath = options_.pluginPath;
     session.verbose = options_.verbose;
-    session.progress = isatty(STDOUT_FILENO);
+    session.progress = CanDrawStatusLine();
     session.arrayConfig["SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY"] = 1;
     session.arrayConfig["SMCONFIG_ANF_OP_PROGRESS_COUNT_KEY"] = 60;
     try {
@@ -277,7 +288,7 @@ bool Demo::MountDisks(std::string& detail) {
 }
 
 bool Demo::UnmountDisks(std::string& detail) {
-    Say("kxsnap unmount <all four>");
+    Say("kxsnap unmount --yes <all four>   (deletes the disks and what was written to them)");
     Say("The disks made by mount are detached from the VM and deleted.");
     std::vector<std::string> devices;
     for (const auto& snapshot : snapshots_)
@@ -384,7 +395,7 @@ bool Demo::MountClones(std::string& detail) {
 }
 
 bool Demo::UnmountClones(std::string& detail) {
-    Say("kxsnap unmount <both>");
+    Say("kxsnap unmount --yes <both>   (deletes the clone volumes and what was written to them)");
     Say("The clone volumes are deleted.");
     JobReport report;
     if (!RunJob(Command::kUnmount, snapshots_, report, detail))

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "kxsnap/AzureNames.h"
 #include "kxsnap/JobFile.h"
 
 namespace kxsnap {
@@ -100,25 +101,100 @@ std::string FormatCatalogTable(const std::vector<CatalogEntry>& entries) {
     return FormatTable(rows);
 }
 
-ordered_json EntryToJson(const CatalogEntry& entry) {
+std::string StatusText(const CatalogEntry& entry) {
+    // A snapshot's operations set their failure status before they start and
+    // leave it on success: a backup that succeeded keeps "snapshot failed".
+    bool backedUp = entry.record.status == KXSO::SNAP_STATUS_SNAP_FAILED ||
+                    entry.record.status == KXSO::SNAP_STATUS_SNAP_CREATED;
+    if (entry.state == "ready" && backedUp && entry.record.errorCode == 0)
+        return "snapshot ready";
+    return StatusMeaning(entry.record.status);
+}
+
+std::string FormatCatalogTsv(const std::vector<CatalogEntry>& entries) {
+    std::string out = "name\tid\tsource\tkind\ttaken\tstate\tdevice\tazure_snapshot_id\n";
+    auto clean = [](std::string text) {
+        for (char& c : text) {
+            if (c == '\t' || c == '\n' || c == '\r')
+                c = ' ';
+        }
+        return text;
+    };
+    for (const auto& entry : entries) {
+        out += clean(entry.name) + "\t" + std::to_string(entry.snapId) + "\t" +
+               clean(entry.target) + "\t" + KindName(entry.kind) + "\t" + entry.takenAt + "\t" +
+               clean(entry.state) + "\t" + clean(DeviceColumn(entry)) + "\t" +
+               clean(AzureNamesOf(entry).snapshotId) + "\n";
+    }
+    return out;
+}
+
+ordered_json EntryToJson(const CatalogEntry& entry, const std::string& logPath) {
+    // The shape scripts rely on (kxsnap(1), JSON OUTPUT): add members, never
+    // rename or remove them.
     ordered_json out;
     out["name"] = entry.name;
     out["id"] = entry.snapId;
     out["uuid"] = entry.uuid;
     out["kind"] = KindName(entry.kind);
     out["source"] = entry.target;
+    out["sourceDevice"] =
+        entry.kind == SnapKind::kManagedDisk ? entry.record.sourceDevicePath.value_or("") : "";
     out["taken"] = entry.takenAt;
     out["state"] = entry.state;
-    out["status"] = entry.record.status;
-    out["statusText"] = StatusMeaning(entry.record.status);
+    out["status"] = {{"code", entry.record.status}, {"text", StatusText(entry)}};
+    if (entry.record.errorCode != 0)
+        out["error"] = {{"code", entry.record.errorCode}, {"text", entry.record.errorText}};
+    else
+        out["error"] = nullptr;
+    bool mapped = entry.state == "mounted" || entry.state == "attached";
+    out["device"] = mapped ? entry.record.mappedDevicePath : "";
+    out["revertedDevice"] = entry.record.revertedDevicePath;
+    AzureNames azure = AzureNamesOf(entry);
+    out["azure"] = {{"snapshotName", azure.snapshotName},
+                    {"snapshotId", azure.snapshotId},
+                    {"sourceName", azure.sourceName},
+                    {"sourceId", azure.sourceId}};
     out["backupJob"] = entry.backupJob;
     out["lastJob"] = entry.lastJob;
+    out["log"] = logPath;
+    // Only while a job works on the snapshot.
     if (entry.busy) {
         out["busy"] = {
             {"job", entry.busy->jobId}, {"command", entry.busy->command}, {"pid", entry.busy->pid}};
     }
-    out["record"] = RecordToJson(entry.record);
     return out;
+}
+
+std::string FormatShow(const CatalogEntry& entry, const std::string& logPath) {
+    AzureNames azure = AzureNamesOf(entry);
+    auto orNone = [](const std::string& text) { return text.empty() ? "-" : text; };
+    std::string status = StatusText(entry);
+    std::string state = status == entry.state ? status : entry.state + " (" + status + ")";
+    std::vector<std::vector<std::string>> rows{
+        {"Name:", entry.name},
+        {"Id:", std::to_string(entry.snapId)},
+        {"UUID:", entry.uuid},
+        {"Kind:", KindName(entry.kind)},
+        {"Source:", entry.target},
+        {"Taken (UTC):", entry.takenAt},
+        {"State:", state},
+        {"Device:", orNone(DeviceColumn(entry))},
+        {"Azure snapshot:", orNone(azure.snapshotName)},
+        {"Azure snapshot id:", orNone(azure.snapshotId)},
+        {entry.kind == SnapKind::kNetAppFiles ? "Azure volume:" : "Azure disk:",
+         orNone(azure.sourceName)},
+        {entry.kind == SnapKind::kNetAppFiles ? "Azure volume id:" : "Azure disk id:",
+         orNone(azure.sourceId)},
+        {"Backup job:", std::to_string(entry.backupJob)},
+        {"Last job:", std::to_string(entry.lastJob)},
+        {"Log:", orNone(logPath)},
+    };
+    if (entry.record.errorCode != 0) {
+        rows.insert(rows.begin() + 7, {"Error:", entry.record.errorText + " [error " +
+                                                     std::to_string(entry.record.errorCode) + "]"});
+    }
+    return FormatTable(rows);
 }
 
 ordered_json ReportsToJson(const std::vector<JobReport>& reports) {
@@ -135,9 +211,11 @@ ordered_json ReportsToJson(const std::vector<JobReport>& reports) {
         job["operations"] = results;
         ordered_json snapshots = ordered_json::array();
         for (const auto& entry : report.entries)
-            snapshots.push_back(EntryToJson(entry));
+            snapshots.push_back(EntryToJson(entry, report.logPath));
         job["snapshots"] = snapshots;
         job["log"] = report.logPath;
+        if (!report.cause.empty())
+            job["cause"] = report.cause;
         jobs.push_back(job);
     }
     ordered_json out;
@@ -154,6 +232,11 @@ std::vector<std::string> FailureLines(const JobReport& report) {
         lines.push_back(entry.name + " (" + entry.target + "): " + entry.record.errorText +
                         " [error " + std::to_string(entry.record.errorCode) + "]");
     }
+    // What the plug-in's message leaves out (which endpoint, what happened
+    // on the wire) is in the job's log; say it once, with where to read more.
+    if (!report.cause.empty() && !lines.empty())
+        lines.push_back(report.cause + " (job " + std::to_string(report.jobId) + ", see " +
+                        report.logPath + ")");
     if (lines.empty() && report.result != 0) {
         std::string operation =
             report.results.empty() ? "the plug-in" : report.results.back().operation;

@@ -25,7 +25,20 @@ std::string StatusMeaning(int status);
 // mounted, the reverted device after a revert, else "".
 std::string DeviceColumn(const CatalogEntry& entry);
 
-nlohmann::ordered_json EntryToJson(const CatalogEntry& entry);
+// A snapshot's state in words: StatusMeaning, except that a successful
+// backup reads "snapshot ready".
+std::string StatusText(const CatalogEntry& entry);
+
+// The listing for scripts that read columns: a heading line, then one line
+// per snapshot, fields separated by tabs.
+std::string FormatCatalogTsv(const std::vector<CatalogEntry>& entries);
+
+// `kxsnap show`: one "Field: value" line each.
+std::string FormatShow(const CatalogEntry& entry, const std::string& logPath);
+
+// The documented JSON of one snapshot (kxsnap(1), JSON OUTPUT); `logPath` is
+// the log of its last job.
+nlohmann::ordered_json EntryToJson(const CatalogEntry& entry, const std::string& logPath);
 nlohmann::ordered_json ReportsToJson(const std::vector<JobReport>& reports);
 
 // The failures a job left on its records, one line each, for standard error.

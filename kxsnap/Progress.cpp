@@ -1,5 +1,7 @@
 #include "kxsnap/Progress.h"
 
+#include <cstdlib>
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -41,20 +43,26 @@ std::string FormatLogLine(const LogEntry& entry) {
     return std::string("[") + LevelName(entry.level) + "] " + entry.tag + ": " + entry.text;
 }
 
-JobProgress::JobProgress(bool statusLine, bool verbose)
-    : statusLine_(statusLine), verbose_(verbose) {}
+bool CanDrawStatusLine() {
+    const char* term = getenv("TERM");
+    return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO) && term != nullptr &&
+           std::string(term) != "dumb" && *term != '\0';
+}
+
+JobProgress::JobProgress(bool statusLine, bool verbose, bool stepLines)
+    : statusLine_(statusLine), verbose_(verbose), stepLines_(stepLines && !verbose) {}
 
 JobProgress::~JobProgress() {
     Stop();
 }
 
 void JobProgress::Start(const std::string& title) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    started_ = std::chrono::steady_clock::now();
     if (!statusLine_)
         return;
-    std::lock_guard<std::mutex> lock(mutex_);
     title_ = title;
     latest_.clear();
-    started_ = std::chrono::steady_clock::now();
     running_ = true;
     drawer_ = std::thread([this] { Loop(); });
 }
@@ -65,6 +73,14 @@ void JobProgress::OnLogLine(const LogEntry& entry) {
         if (running_)
             ClearLine();
         fprintf(stderr, "%s\n", Printable(FormatLogLine(entry)).c_str());
+        fflush(stderr);
+    }
+    if (stepLines_ && entry.level >= KXSO::LOG_INFO) {
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::steady_clock::now() - started_)
+                           .count();
+        fprintf(stderr, "  [%llds] %s\n", static_cast<long long>(seconds),
+                Printable(entry.text).c_str());
         fflush(stderr);
     }
     // Detail lines are the plug-in's inner chatter; the status line shows the

@@ -1,6 +1,4 @@
 // kxsnap run JOB.json: runs a job file and prints the records afterwards.
-#include <sys/types.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -8,6 +6,9 @@
 #include <memory>
 #include <sstream>
 
+#include <sys/types.h>
+
+#include "kxsnap/CommandLine.h"
 #include "kxsnap/Commands.h"
 #include "kxsnap/JobRunner.h"
 
@@ -93,15 +94,13 @@ int RunCommand(const RunOptions& options) {
     std::string error;
     Job job;
     if (!ReadJobText(options.jobFile, text, error) || !ParseJob(text, job, error)) {
-        std::cerr << "kxsnap: unusable job file " << options.jobFile << ": " << error << "\n";
-        return kExitUnusableJob;
+        return ReportError(options.json, kExitUnusableJob,
+                           "unusable job file " + options.jobFile + ": " + error);
     }
     Plugin plugin;
     std::string pluginPath = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
-    if (!plugin.Load(pluginPath, error)) {
-        std::cerr << "kxsnap: " << error << "\n";
-        return kExitUnusableJob;
-    }
+    if (!plugin.Load(pluginPath, error))
+        return ReportError(options.json, kExitUnusableJob, error);
     LogSpool spool;
     if (!spool.usable()) {
         // No temporary file to be had: keep the lines in memory instead.

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "kxsnap/Errors.h"
+#include "kxsnap/FailureCause.h"
 #include "kxsnap/JobFile.h"
 #include "kxsnap/Progress.h"
 #include "kxsnap/Targets.h"
@@ -87,6 +88,15 @@ std::string StateAfter(Command command, int result, const CatalogEntry& entry) {
             return record.status == KXSO::SNAP_STATUS_DELETED_EXTERNALLY ? "gone" : entry.state;
     }
     return entry.state;
+}
+
+// Before the job: a service's journal shows which job runs and where its log
+// grows, however long Azure takes.
+void AnnounceJob(const JobReport& report) {
+    fprintf(stderr, "kxsnap: job %lld started (%s, %s); log %s\n",
+            static_cast<long long>(report.jobId), CommandName(report.command),
+            KindName(report.kind), report.logPath.c_str());
+    fflush(stderr);
 }
 
 std::string TimeStamp() {
@@ -330,15 +340,19 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
         if (job.jobId == report.jobId)
             report.logPath = job.logPath;
     }
+    if (options_.announceJobs)
+        AnnounceJob(report);
 
     Job job = MakeJob(report.jobId, command, kind, entries, options_.arrayConfig);
 
     JobLogFile logFile(report.logPath);
     logFile.Line("job " + std::to_string(report.jobId) + ": kxsnap " + CommandName(command) + " (" +
                  KindName(kind) + ")");
-    JobProgress progress(options_.progress, options_.verbose);
+    JobProgress progress(options_.progress, options_.verbose, options_.progressLines);
+    FailureCause cause;
     auto listener = [&](const LogEntry& entry) {
         logFile.Line(FormatLogLine(entry));
+        cause.Observe(entry);
         progress.OnLogLine(entry);
     };
     // What the plug-in wrote is stored after every operation: a job killed in
@@ -364,6 +378,8 @@ JobReport Session::RunOneJob(Command command, SnapKind kind, std::vector<Catalog
 
     report.result = outcome.lastResult;
     report.results = outcome.results;
+    if (report.result != KXSO::RESULT_SUCCESS)
+        report.cause = cause.Summary();
     for (size_t i = 0; i < entries.size(); ++i) {
         entries[i].record = outcome.records[i];
         entries[i].record.transientMetadata.clear();

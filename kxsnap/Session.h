@@ -23,6 +23,8 @@ struct SessionOptions {
     bool readOnly = false;  // list and show: nothing is created, migrated or written
     bool verbose = false;   // the plug-in's log lines on standard error, live
     bool progress = false;  // a live status line (only on a terminal)
+    bool progressLines = false;  // else the plug-in's steps, a line each, on standard error
+    bool announceJobs = false;   // "kxsnap: job N ... log PATH" on standard error at each start
     // Array configuration values the host hands the plug-in on every record
     // (for example the NetApp Files progress interval).
     std::map<std::string, int> arrayConfig;
@@ -43,6 +45,7 @@ struct JobReport {
     std::vector<OperationResult> results;
     std::vector<CatalogEntry> entries;  // as stored after the job (deleted ones included)
     std::string logPath;
+    std::string cause;  // a failed job's cause from its log, e.g. "cannot reach URL: ..."
 };
 
 class Session {

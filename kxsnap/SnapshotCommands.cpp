@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "kxsnap/CommandSupport.h"
 #include "kxsnap/Commands.h"
 #include "kxsnap/Errors.h"
 #include "kxsnap/InUse.h"
@@ -15,52 +16,10 @@ namespace kxsnap {
 
 namespace {
 
-std::map<std::string, int> ParseArrayConfig(const std::vector<std::string>& items) {
-    std::map<std::string, int> config;
-    for (const std::string& item : items) {
-        size_t equals = item.find('=');
-        if (equals == std::string::npos || equals == 0)
-            throw UsageError("--array-config expects KEY=NUMBER, not '" + item + "'");
-        try {
-            size_t used = 0;
-            int value = std::stoi(item.substr(equals + 1), &used);
-            if (used != item.size() - equals - 1)
-                throw std::invalid_argument("trailing text");
-            config[item.substr(0, equals)] = value;
-        } catch (const std::exception&) {
-            throw UsageError("--array-config expects KEY=NUMBER, not '" + item + "'");
-        }
-    }
-    return config;
-}
-
-SessionOptions ToSessionOptions(const GlobalOptions& options) {
-    SessionOptions session;
-    session.catalogPath = options.catalogPath;
-    session.pluginPath = options.pluginPath;
-    session.busyTimeoutMs = options.lockTimeoutMs;
-    session.verbose = options.verbose;
-    session.progress = !options.json && isatty(STDOUT_FILENO);
-    session.arrayConfig = ParseArrayConfig(options.arrayConfig);
-    return session;
-}
-
-// Runs a subcommand body and turns kxsnap's own errors into one line and
-// their exit status.
+// Runs a subcommand body. kxsnap's own errors (UsageError, EnvironmentError)
+// go on to main, which reports them as one line or, with --json, as JSON.
 int Guarded(const std::function<int()>& body) {
-    try {
-        return body();
-    } catch (const UsageError& error) {
-        std::cerr << "kxsnap: " << error.what() << std::endl;
-        return kExitUsage;
-    } catch (const EnvironmentError& error) {
-        std::cerr << "kxsnap: " << error.what() << std::endl;
-        return kExitUnusableJob;
-    } catch (const std::exception& error) {
-        // Not expected; still one line and a status a script can tell from the plug-in's.
-        std::cerr << "kxsnap: unexpected failure: " << error.what() << std::endl;
-        return kExitUnusableJob;
-    }
+    return body();
 }
 
 // Prints what each job did: `describe` gives the line for one snapshot.
@@ -184,18 +143,11 @@ std::string WhatRevertReplaces(const CatalogEntry& entry) {
            ShortTime(entry.takenAt) + " UTC)";
 }
 
-bool Confirm(const std::vector<CatalogEntry>& entries, bool confirmed) {
-    std::cerr << "Revert replaces live data:\n";
-    for (const auto& entry : entries)
-        std::cerr << "  - " << WhatRevertReplaces(entry) << "\n";
-    if (confirmed)
-        return true;
-    if (!isatty(STDIN_FILENO))
-        throw UsageError("revert replaces data: confirm with --yes when not on a terminal");
-    std::cerr << "Type 'yes' to go on: " << std::flush;
-    std::string answer;
-    std::getline(std::cin, answer);
-    return answer == "yes" || answer == "y";
+std::string WhatUnmountDeletes(const CatalogEntry& entry) {
+    std::string what = entry.kind == SnapKind::kNetAppFiles ? "the clone volume " : "the disk ";
+    if (!entry.record.mappedDevicePath.empty())
+        what += entry.record.mappedDevicePath + " ";
+    return what + "made from " + entry.name + " is deleted, with everything written to it";
 }
 
 }  // namespace
@@ -220,27 +172,6 @@ int BackupCommand(const GlobalOptions& options, const std::vector<std::string>& 
     });
 }
 
-int ListCommand(const GlobalOptions& options) {
-    return Guarded([&] {
-        SessionOptions readOnly = ToSessionOptions(options);
-        readOnly.readOnly = true;
-        Session session(readOnly);
-        std::vector<CatalogEntry> entries = session.catalog().All();
-        if (options.json) {
-            nlohmann::ordered_json list = nlohmann::ordered_json::array();
-            for (const auto& entry : entries)
-                list.push_back(EntryToJson(entry));
-            std::cout << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                      << std::endl;
-        } else if (entries.empty()) {
-            std::cout << "No snapshots in " << session.catalog().Path() << std::endl;
-        } else {
-            std::cout << FormatCatalogTable(entries);
-        }
-        return 0;
-    });
-}
-
 int MountCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
     return RunOnNamed(
         options, Command::kMount, names,
@@ -252,18 +183,27 @@ int MountCommand(const GlobalOptions& options, const std::vector<std::string>& n
         [](const CatalogEntry& entry) { RefuseWhileUnknown(entry, "mounting"); });
 }
 
-int UnmountCommand(const GlobalOptions& options, const std::vector<std::string>& names) {
-    return RunOnNamed(
-        options, Command::kUnmount, names,
-        [](const CatalogEntry& entry) {
-            return entry.name + ": " +
-                   (entry.state == "ready"
-                        ? std::string("unmounted")
-                        : "still " + entry.state + " (" + StatusMeaning(entry.record.status) + ")");
-        },
-        [&options](const CatalogEntry& entry) {
+int UnmountCommand(const GlobalOptions& options, const std::vector<std::string>& names,
+                   bool confirmed) {
+    return Guarded([&] {
+        Session session(ToSessionOptions(options));
+        std::vector<CatalogEntry> entries = session.catalog().Resolve(names);
+        if (!Confirm("unmount", "Unmount deletes what mount made:", entries, WhatUnmountDeletes,
+                     confirmed)) {
+            std::cerr << "kxsnap: unmount cancelled; nothing was changed" << std::endl;
+            return 1;
+        }
+        auto check = [&options](const CatalogEntry& entry) {
             RefuseWhileInUse(entry, CloneUse(entry), "unmounting", options.force);
-        });
+        };
+        return Report(
+            options, session.Run(Command::kUnmount, entries, check), [](const auto& entry) {
+                return entry.name + ": " +
+                       (entry.state == "ready" ? std::string("unmounted")
+                                               : "still " + entry.state + " (" +
+                                                     StatusMeaning(entry.record.status) + ")");
+            });
+    });
 }
 
 int RevertCommand(const GlobalOptions& options, const std::vector<std::string>& names,
@@ -271,7 +211,8 @@ int RevertCommand(const GlobalOptions& options, const std::vector<std::string>& 
     return Guarded([&] {
         Session session(ToSessionOptions(options));
         std::vector<CatalogEntry> entries = session.catalog().Resolve(names);
-        if (!Confirm(entries, confirmed)) {
+        if (!Confirm("revert", "Revert replaces live data:", entries, WhatRevertReplaces,
+                     confirmed)) {
             std::cerr << "kxsnap: revert cancelled; nothing was changed" << std::endl;
             return 1;
         }

@@ -101,8 +101,12 @@ std::string ResolveInsideRoot(const std::string& path) {
 BackupTarget BlockTarget(const std::string& given) {
     std::string root = LocalRoot();
     struct stat info;
-    if (lstat((root + given).c_str(), &info) != 0)
-        throw UsageError("device not found: " + given);
+    // A path outside /dev is most likely an NFS mount point that is not mounted.
+    bool underDev = given.rfind("/dev/", 0) == 0;
+    if (lstat((root + given).c_str(), &info) != 0 || (!underDev && S_ISDIR(info.st_mode)))
+        throw UsageError(underDev ? "device not found: " + given
+                                  : given + " is neither a block device nor an NFS mount in " +
+                                        "/proc/mounts");
     std::string device = ResolveInsideRoot(given);
     std::string name = LastSegment(device);
     struct stat sysfs;

@@ -141,7 +141,7 @@ TEST_F(KxsnapCommandsTest, BadNamesAndTargetsGiveOneLineAndUsageStatus) {
           Case{"mount kxsnap-sd", "ambiguous snapshot name"}, Case{"delete 99", "unknown snapshot"},
           Case{"backup /dev/sdq", "device not found: /dev/sdq"},
           Case{"backup /dev/notadisk", "not a block device"},
-          Case{"backup /mnt/none:/x", "device not found"},
+          Case{"backup /mnt/none:/x", "neither a block device nor an NFS mount"},
           Case{"revert kxsnap-sdc", "confirm with --yes"},
           Case{"--array-config NOPE backup /dev/sdc", "KEY=NUMBER"}}) {
         Outcome outcome = Kxsnap(bad.arguments);

@@ -49,37 +49,38 @@ TEST_F(KxsnapCommandsTest, ManagedDiskLifecycleAcrossProcesses) {
     for (const auto& snapshot : backup["jobs"][0]["snapshots"]) {
         EXPECT_EQ("ready", snapshot["state"]);
         EXPECT_GT(snapshot["id"].get<int>(), 0);
-        EXPECT_EQ(0u, snapshot["record"]["metadata"]["6"].get<std::string>().find("snapURL:"));
+        EXPECT_NE(std::string::npos, snapshot["azure"]["snapshotId"].get<std::string>().find(
+                                         "/snapshots/" + snapshot["name"].get<std::string>()));
         EXPECT_LE(snapshot["name"].get<std::string>().size(), 80u);
         EXPECT_TRUE(emu_->resource(emu_->snapshotId(snapshot["name"])).has_value())
             << snapshot["name"];
     }
-    EXPECT_EQ("/dev/sdf", backup["jobs"][0]["snapshots"][3]["record"]["sourceDevicePath"]);
+    EXPECT_EQ("/dev/sdf", backup["jobs"][0]["snapshots"][3]["sourceDevice"]);
 
     json mount = Json("mount " + names[0] + " " + names[1]);
     ASSERT_EQ(0, mount["result"]) << mount.dump(1);
     std::vector<std::string> devices;
     for (const auto& snapshot : mount["jobs"][0]["snapshots"]) {
         EXPECT_EQ("mounted", snapshot["state"]);
-        devices.push_back(snapshot["record"]["mappedDevicePath"]);
+        devices.push_back(snapshot["device"]);
         EXPECT_TRUE(DevicePresent(*emu_, devices.back())) << devices.back();
     }
     EXPECT_EQ("mounted", Snapshot(Json("list"), names[1])["state"]);
 
-    Outcome unmount = Kxsnap("unmount " + names[0] + " " + names[1]);
+    Outcome unmount = Kxsnap("unmount --yes " + names[0] + " " + names[1]);
     EXPECT_EQ(0, unmount.status) << unmount.err;
     EXPECT_NE(std::string::npos, unmount.out.find(names[0] + ": unmounted"));
     for (const auto& device : devices)
         EXPECT_FALSE(DevicePresent(*emu_, device)) << device;
 
-    std::string before = Snapshot(Json("list"), names[2])["record"]["metadata"]["6"];
+    std::string before = Snapshot(Json("list"), names[2])["azure"]["sourceId"];
     Outcome revert = Kxsnap("revert --yes " + names[2]);
     EXPECT_EQ(0, revert.status) << revert.err;
     EXPECT_NE(std::string::npos, revert.err.find("kxdemo-logs")) << "says what it replaces";
     EXPECT_NE(std::string::npos, revert.out.find(names[2] + ": reverted"));
     json reverted = Snapshot(Json("list"), names[2]);
-    EXPECT_FALSE(reverted["record"]["revertedDevicePath"].get<std::string>().empty());
-    EXPECT_NE(before, reverted["record"]["metadata"]["6"]) << "names the new source disk";
+    EXPECT_FALSE(reverted["revertedDevice"].get<std::string>().empty());
+    EXPECT_NE(before, reverted["azure"]["sourceId"]) << "names the new source disk";
 
     json removed = Json("delete " + Joined(names));
     EXPECT_EQ(0, removed["result"]);
@@ -107,16 +108,6 @@ void DeleteInAzure(const azemu::Emulator& emu, const std::string& resourceId) {
     curl_easy_cleanup(curl);
 }
 
-std::string NetAppSnapshotId(const json& entry) {
-    std::vector<std::string> fields;
-    std::string text = entry["record"]["metadata"]["6"];
-    for (size_t start = 0, bar; (bar = text.find('|', start)) != std::string::npos; start = bar + 1)
-        fields.push_back(text.substr(start, bar - start));
-    return "/subscriptions/" + fields.at(0) + "/resourceGroups/" + fields.at(1) +
-           "/providers/Microsoft.NetApp/netAppAccounts/" + fields.at(2) + "/capacityPools/" +
-           fields.at(3) + "/volumes/" + fields.at(4) + "/snapshots/" + fields.at(5);
-}
-
 TEST_F(KxsnapCommandsTest, NetAppFilesLifecycleAcrossProcesses) {
     StartEmulator(kxsnap::NetAppScenario());
     kxtest::MakeDirs(emu_->root() + "/proc");
@@ -132,11 +123,11 @@ TEST_F(KxsnapCommandsTest, NetAppFilesLifecycleAcrossProcesses) {
     json mount = Json(fast + "mount " + Joined(names));
     ASSERT_EQ(0, mount["result"]) << mount.dump(1);
     for (const auto& snapshot : mount["jobs"][0]["snapshots"]) {
-        std::string path = snapshot["record"]["mappedDevicePath"];
+        std::string path = snapshot["device"];
         EXPECT_NE(std::string::npos, path.find(":/KXClone-")) << path;
     }
     size_t withClones = emu_->netAppVolumes().size();
-    EXPECT_EQ(0, Json(fast + "unmount " + Joined(names))["result"]);
+    EXPECT_EQ(0, Json(fast + "unmount --yes " + Joined(names))["result"]);
     EXPECT_EQ(withClones - 2, emu_->netAppVolumes().size()) << "the clones are deleted";
 
     EXPECT_TRUE(emu_->setVolumeContent("sales", "written after the backup"));
@@ -147,7 +138,7 @@ TEST_F(KxsnapCommandsTest, NetAppFilesLifecycleAcrossProcesses) {
         }
     }
 
-    DeleteInAzure(*emu_, NetAppSnapshotId(Snapshot(Json("list"), names[1])));
+    DeleteInAzure(*emu_, Snapshot(Json("list"), names[1])["azure"]["snapshotId"]);
     json reconcile = Json(fast + "reconcile");
     EXPECT_EQ(0, reconcile["result"]) << reconcile.dump(1);
     json list = Json("list");
