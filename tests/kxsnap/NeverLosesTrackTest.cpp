@@ -83,7 +83,7 @@ protected:
     std::string MountedDevice(const std::string& name, const std::string& options = "") {
         json mount = Json(options + "mount " + name);
         EXPECT_EQ(0, mount["result"]) << mount.dump(1);
-        return mount["jobs"][0]["snapshots"][0]["record"]["mappedDevicePath"];
+        return mount["jobs"][0]["snapshots"][0]["device"];
     }
     void AddMount(const std::string& line) {
         kxtest::MakeDirs(emu_->root() + "/proc");
@@ -128,7 +128,7 @@ TEST_F(NeverLosesTrackTest, ABusySnapshotRefusesASecondCommandAndOneVmTakesOneMo
     ASSERT_TRUE(WaitForRequest("PUT", "/disks/"));
 
     EXPECT_EQ(2, Entry(Json("list"), names[0])["busy"]["job"]) << "list shows who works on it";
-    for (const char* command : {"unmount ", "delete ", "mount ", "revert --yes "}) {
+    for (const char* command : {"unmount --yes ", "delete ", "mount ", "revert --yes "}) {
         Outcome busy = Kxsnap(command + names[0]);
         EXPECT_EQ(3, busy.status) << command << busy.err << busy.out;
         EXPECT_TRUE(Contains(busy.err, names[0] + " is busy: job 2 (kxsnap mount, process " +
@@ -151,7 +151,7 @@ TEST_F(NeverLosesTrackTest, AnUnmountKilledMidwayIsResolvedByReconcile) {
     std::string device = MountedDevice(name);
     emu_->clearRequestLog();
     Delay(*emu_, "PUT", "virtualMachines");
-    pid_t unmount = StartKxsnap("unmount " + name);
+    pid_t unmount = StartKxsnap("unmount --yes " + name);
     ASSERT_TRUE(WaitForRequest("PUT", "virtualMachines"));
     Kill(unmount);
     EXPECT_EQ("unknown (interrupted unmount)", Json("list")[0]["state"]);
@@ -276,7 +276,7 @@ TEST_F(NeverLosesTrackTest, NothingIsPulledFromUnderAFileSystemUnlessForced) {
                      "1");
     AddMount("/dev/sdd /data xfs rw 0 0");
 
-    Outcome unmount = Kxsnap("unmount " + names[0]);
+    Outcome unmount = Kxsnap("unmount --yes " + names[0]);
     EXPECT_EQ(3, unmount.status);
     EXPECT_TRUE(Contains(unmount.err, device + "1 is mounted at /restore")) << unmount.err;
     EXPECT_TRUE(DevicePresent(*emu_, device));
@@ -286,7 +286,7 @@ TEST_F(NeverLosesTrackTest, NothingIsPulledFromUnderAFileSystemUnlessForced) {
     EXPECT_TRUE(Contains(revert.err, "/dev/sdd is mounted at /data")) << revert.err;
     EXPECT_TRUE(emu_->requestLog().empty()) << "the source disk was left alone";
 
-    EXPECT_EQ(0, Kxsnap("unmount --force " + names[0]).status);
+    EXPECT_EQ(0, Kxsnap("unmount --yes --force " + names[0]).status);
     EXPECT_FALSE(DevicePresent(*emu_, device));
 }
 
@@ -295,7 +295,7 @@ TEST_F(NeverLosesTrackTest, AHolderKeepsTheDeviceToo) {
     std::string name = Backup("/dev/sdc").at(0);
     std::string device = MountedDevice(name);
     kxtest::MakeDirs(emu_->root() + "/sys/block/" + device.substr(5) + "/holders/dm-3");
-    Outcome unmount = Kxsnap("unmount " + name);
+    Outcome unmount = Kxsnap("unmount --yes " + name);
     EXPECT_EQ(3, unmount.status);
     EXPECT_TRUE(Contains(unmount.err, device + " is held by dm-3")) << unmount.err;
 }
@@ -307,11 +307,11 @@ TEST_F(NeverLosesTrackTest, AMountedCloneExportIsNotRemovedFromUnderItsFileSyste
     std::string clone = MountedDevice(name, kFastNetApp);
     size_t volumes = emu_->netAppVolumes().size();
     AddMount(clone + " /mnt/clone nfs4 rw 0 0");
-    Outcome refused = Kxsnap(kFastNetApp + "unmount " + name);
+    Outcome refused = Kxsnap(kFastNetApp + "unmount --yes " + name);
     EXPECT_EQ(3, refused.status);
     EXPECT_TRUE(Contains(refused.err, clone + " is mounted at /mnt/clone")) << refused.err;
     EXPECT_EQ(volumes, emu_->netAppVolumes().size());
-    EXPECT_EQ(0, Kxsnap(kFastNetApp + "unmount --force " + name).status);
+    EXPECT_EQ(0, Kxsnap(kFastNetApp + "unmount --yes --force " + name).status);
     EXPECT_EQ(volumes - 1, emu_->netAppVolumes().size()) << "the clone volume is deleted";
 }
 
@@ -434,7 +434,8 @@ TEST_F(NeverLosesTrackTest, AnOlderCatalogueIsReadAsItIsAndMigratedOnTheFirstWri
     json list = Json("list");
     ASSERT_EQ(1u, list.size());
     EXPECT_EQ("mounted", list[0]["state"]);
-    EXPECT_EQ("snapURL:x;sourceDiskURL:y;", list[0]["record"]["metadata"]["6"]);
+    EXPECT_EQ("/x", list[0]["azure"]["snapshotId"]) << "the stored metadata, as it was";
+    EXPECT_EQ("/y", list[0]["azure"]["sourceId"]);
     EXPECT_EQ(1, SchemaOf(CatalogPath())) << "reading migrates nothing";
 
     Outcome refused = Kxsnap("delete kxsnap-sdc-old");
