@@ -25,13 +25,14 @@ namespace {
 std::string RefusalReason(const CatalogEntry& entry) {
     if (entry.state == "mounted" || entry.state == "attached" || IsUnknownState(entry.state)) {
         return entry.name + " is " + entry.state +
-               (entry.record.mappedDevicePath.empty() ? "" : " at " + entry.record.mappedDevicePath) +
+               (entry.record.mappedDevicePath.empty() ? ""
+                                                      : " at " + entry.record.mappedDevicePath) +
                "; unmount it first";
     }
     if (entry.busy) {
-        return entry.name + " is busy: job " + std::to_string(entry.busy->jobId) + " (" +
+        return entry.name + " is busy: job " + std::to_string(entry.busy->jobId) + " (kxsnap " +
                entry.busy->command + ", process " + std::to_string(entry.busy->pid) +
-               ") works on it";
+               ") is working on it";
     }
     return "";
 }

@@ -128,7 +128,8 @@ TEST_F(NeverLosesTrackTest, ABusySnapshotRefusesASecondCommandAndOneVmTakesOneMo
     ASSERT_TRUE(WaitForRequest("PUT", "/disks/"));
 
     EXPECT_EQ(2, Entry(Json("list"), names[0])["busy"]["job"]) << "list shows who works on it";
-    for (const char* command : {"unmount --yes ", "delete ", "mount ", "revert --yes "}) {
+    for (const char* command :
+         {"unmount --yes ", "delete ", "mount ", "revert --yes ", "forget --yes "}) {
         Outcome busy = Kxsnap(command + names[0]);
         EXPECT_EQ(3, busy.status) << command << busy.err << busy.out;
         EXPECT_TRUE(Contains(busy.err, names[0] + " is busy: job 2 (kxsnap mount, process " +
