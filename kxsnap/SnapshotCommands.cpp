@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "kxsnap/CommandLine.h"
 #include "kxsnap/CommandSupport.h"
 #include "kxsnap/Commands.h"
 #include "kxsnap/Errors.h"
@@ -157,6 +158,13 @@ int BackupCommand(const GlobalOptions& options, const std::vector<std::string>& 
         // Checked here, before a row is written or Azure is asked: one bad
         // target must not sink the others.
         CheckedTargets checked = CheckTargets(targets);
+        if (checked.usable.empty() && options.json) {
+            // Nothing to run: the refusals are the answer a script reads.
+            std::string refused;
+            for (const auto& line : checked.refused)
+                refused += (refused.empty() ? "" : "; ") + line;
+            return ReportError(true, kExitUsage, "not backed up: " + refused);
+        }
         for (const auto& line : checked.refused)
             std::cerr << "kxsnap: not backed up: " << line << std::endl;
         for (const auto& line : checked.merged)

@@ -60,12 +60,14 @@ INSTANTIATE_TEST_SUITE_P(
                  ""},
         LineCase{"--json mount nosuchsnap", 64, "\"message\": \"unknown snapshot 'nosuchsnap'", ""},
         LineCase{"--json --plugin /nonexistent.so backup /dev/sdc", 3, "\"exit\": 3", ""},
-        LineCase{"--json run /nonexistent.json", 3, "unusable job file /nonexistent.json", ""}));
+        LineCase{"--json run /nonexistent.json", 3, "unusable job file /nonexistent.json", ""},
+        LineCase{"--json backup /dev/sdq", 64,
+                 "\"exit\": 64,\n    \"message\": \"not backed up: device not found: /dev/sdq\"",
+                 ""}));
 
 // The keys kxsnap accepts are the ones the NetApp Files engine reads.
 TEST_F(KxsnapCommandsTest, ArrayConfigKnowsTheKeysThePluginReads) {
-    for (const char* key : {KX_ANF_CONFIG_RETRY_INTERVAL_KEY,
-                            KX_ANF_CONFIG_RETRY_COUNT_KEY,
+    for (const char* key : {KX_ANF_CONFIG_RETRY_INTERVAL_KEY, KX_ANF_CONFIG_RETRY_COUNT_KEY,
                             KX_ANF_CONFIG_DIAG_LOGGING_KEY}) {
         Outcome outcome = Kxsnap("--array-config " + std::string(key) + "=1 list");
         EXPECT_EQ(0, outcome.status) << key << ": " << outcome.err;
