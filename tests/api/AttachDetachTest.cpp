@@ -170,7 +170,7 @@ AzureDiskSnapShotInfo VerifiedSnapshot(KxSnapAzureAPI& api, const azemu::Emulato
     return snapshot;
 }
 
-TEST_F(AttachDetachTest, MapCreatesAttachesAndFindsAnAlreadyMappedDiskOneByOneOrAsAList) {
+TEST_F(AttachDetachTest, MapCreatesAttachesFindsAnAlreadyMappedDiskAndCleanupRemovesIt) {
     InitAndClearLog();
     const AzureDiskSnapShotInfo snapshot = VerifiedSnapshot(*api_, *emu_, "snapA_CLONE");
     int lun = -1;
@@ -195,6 +195,14 @@ TEST_F(AttachDetachTest, MapCreatesAttachesAndFindsAnAlreadyMappedDiskOneByOneOr
     EXPECT_EQ(Sent("PUT", "/virtualMachines/kxvm").size(), 1u);
     EXPECT_TRUE(api_->IsAzureSnapshotMappedToVM(snapshots[1], lun, instance_));
     EXPECT_EQ(lun, 5);
+
+    // The clean-up of our mapped disk detaches and deletes it.
+    emu_->clearRequestLog();
+    ASSERT_TRUE(api_->CleanupAzureSnapshotDisk(snapshot, instance_).IsSuccess());
+    EXPECT_EQ(Sent("PUT", "/virtualMachines/kxvm").size(), 1u);
+    EXPECT_EQ(Sent("DELETE", "/disks/snapA_CLONE").size(), 1u);
+    EXPECT_FALSE(api_->IsAzureSnapshotMappedToVM(snapshot, lun, instance_));
+    EXPECT_TRUE(record_.Logged("Cleanup snapshot disk [snapA_CLONE] ..."));
 }
 
 TEST_F(AttachDetachTest, UnmapByLunDetachesThenDeletes) {
@@ -234,19 +242,6 @@ TEST_F(AttachDetachTest, UnmapByNameMatchesWithoutCaseAndDeletesOnlyWhatTheCheck
     ASSERT_EQ(puts.size(), 1u);
     EXPECT_EQ(LunsOf(Body(puts[0])), (std::vector<int>{0, 3}));
     EXPECT_TRUE(Sent("DELETE").empty());
-}
-
-TEST_F(AttachDetachTest, CleanupOfOurMappedDiskDetachesAndDeletesIt) {
-    InitAndClearLog();
-    const AzureDiskSnapShotInfo snapshot = VerifiedSnapshot(*api_, *emu_, "snapA_CLONE");
-    int lun = -1;
-    ASSERT_TRUE(api_->MapAzureDiskToVM(snapshot, instance_, lun).IsSuccess());
-    emu_->clearRequestLog();
-    ASSERT_TRUE(api_->CleanupAzureSnapshotDisk(snapshot, instance_).IsSuccess());
-    EXPECT_EQ(Sent("PUT", "/virtualMachines/kxvm").size(), 1u);
-    EXPECT_EQ(Sent("DELETE", "/disks/snapA_CLONE").size(), 1u);
-    EXPECT_FALSE(api_->IsAzureSnapshotMappedToVM(snapshot, lun, instance_));
-    EXPECT_TRUE(record_.Logged("Cleanup snapshot disk [snapA_CLONE] ..."));
 }
 
 TEST_F(AttachDetachTest, CleanupNeverDeletesACustomerDiskOfTheSameName) {

@@ -11,7 +11,7 @@ namespace {
 
 using ContextTest = EmulatorTest;
 
-TEST_F(ContextTest, DescribesThisVmWithUpperCaseResourceGroup) {
+TEST_F(ContextTest, DescribesThisVmWithUpperCaseResourceGroupFromTheRequestsItSent) {
     const CUxError err = Init();
     ASSERT_TRUE(err.IsSuccess()) << err.AsString();
     EXPECT_EQ(instance_.name, "kxvm");
@@ -27,10 +27,8 @@ TEST_F(ContextTest, DescribesThisVmWithUpperCaseResourceGroup) {
     EXPECT_TRUE(
         record_.Logged("Identified vm [kxvm] location [westeurope] resourceGrpName [KX-RG]"));
     EXPECT_TRUE(record_.Logged("Identified Azure Endpoint [" + emu_->armUrl() + "]"));
-}
 
-TEST_F(ContextTest, SendsTokenMetadataAndVmRequestsWithTheirHeaders) {
-    ASSERT_TRUE(Init().IsSuccess());
+    // What went over the wire, with the headers.
     const auto tokens = Sent("GET", "/metadata/identity/oauth2/token?");
     ASSERT_EQ(tokens.size(), 1u);
     EXPECT_EQ(tokens[0].url, "/metadata/identity/oauth2/token?resource=" + emu_->armUrl() +
@@ -55,18 +53,16 @@ TEST_F(ContextTest, SendsTokenMetadataAndVmRequestsWithTheirHeaders) {
     EXPECT_EQ(Header(vm[0], "Metadata"), "<absent>");
 }
 
-TEST_F(ContextTest, NullRecordIsRefused) {
+TEST_F(ContextTest, ANullRecordOrAnUnknownRegionIsRefusedBeforeAnyRequest) {
     const CUxError err = api_->InitAzureContext(nullptr, instance_, 0);
     EXPECT_EQ(err.Code(), 774);
     EXPECT_EQ(err.Message(), "Invalid Snap device object");
-    EXPECT_TRUE(emu_->requestLog().empty());
-}
 
-TEST_F(ContextTest, RegionComparesCaseSensitively) {
+    // The region compares case-sensitively.
     UseSettings(std::string(kFastSettings) + "AzureRegion=global\n");
-    const CUxError err = Init();
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_EQ(err.Message(), "Failed to get Azure Endpoint for azureRegion [global]");
+    const CUxError region = Init();
+    EXPECT_EQ(region.Code(), 774);
+    EXPECT_EQ(region.Message(), "Failed to get Azure Endpoint for azureRegion [global]");
     EXPECT_TRUE(emu_->requestLog().empty());
 }
 
@@ -126,12 +122,7 @@ TEST_F(ContextTest, BrokenAnswersFailWithTheirMessageAndGoNoFurther) {
     };
     for (const Case& c : cases) {
         StartEmulator(DefaultScenario());
-        azemu::FaultSpec fault;
-        fault.path = c.path;
-        fault.action = c.action;
-        fault.status = c.status;
-        fault.times = -1;  // every retry meets it too
-        emu_->injectFault(fault);
+        InjectFault("*", c.path, c.action, -1, c.status);  // every retry meets it too
         const CUxError err = Init();
         EXPECT_TRUE(err.IsError()) << c.path;
         if (c.code != 0) {

@@ -113,8 +113,8 @@ TEST_F(DiskSnapshotTest, NamesThatWouldAddressAnotherResourceAreRefused) {
     EXPECT_TRUE(emu_->requestLog().empty());
 }
 
-TEST_F(DiskSnapshotTest, VerifySnapshotReadsTheDocument) {
-    InitAndClearLog();
+TEST_F(DiskSnapshotTest, VerifiedSnapshotGivesADiskWithTheRevertTag) {
+    InitAndClearLog(7);
     AzureDiskSnapShotInfo snapshot;
     ASSERT_TRUE(api_->VerifyAzureSnapshot(SnapshotPath("snapA"), snapshot).IsSuccess());
     EXPECT_EQ(snapshot.name, "snapA");
@@ -123,12 +123,6 @@ TEST_F(DiskSnapshotTest, VerifySnapshotReadsTheDocument) {
     const auto gets = Sent("GET", "/snapshots/snapA");
     ASSERT_EQ(gets.size(), 1u);
     EXPECT_NE(gets[0].url.find("?api-version=2018-04-01"), std::string::npos);
-}
-
-TEST_F(DiskSnapshotTest, DiskFromSnapshotWithRevertTag) {
-    InitAndClearLog(7);
-    AzureDiskSnapShotInfo snapshot;
-    ASSERT_TRUE(api_->VerifyAzureSnapshot(SnapshotPath("snapA"), snapshot).IsSuccess());
     snapshot.storageAccountType = "Premium_LRS";
     snapshot.originalDiskName = "data1";
     AzureDiskInfo disk;
@@ -260,9 +254,7 @@ TEST_F(DiskSnapshotTest, WaitingForADeletionEndsWhenTheResourceIsGone) {
     EXPECT_NE(present.Message().find("still exists"), std::string::npos) << present.Message();
     EXPECT_EQ(Sent("GET", "/disks/spare").size(), 1u);
 
-    azemu::Settings settings = emu_->settings();
-    settings.deleteDelayMs = 200;
-    emu_->setSettings(settings);
+    Tune(&azemu::Settings::deleteDelayMs, 200);
     ASSERT_TRUE(api_->DeleteAzureDisk("spare", instance_).IsSuccess());
     ASSERT_TRUE(emu_->resource(emu_->diskId("spare")).has_value());
     EXPECT_TRUE(api_->WaitForAzureResourceDeletion(OurPath("disks", "spare")).IsSuccess());

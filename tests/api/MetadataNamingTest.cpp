@@ -1,9 +1,13 @@
-// The snapshot metadata text, its parser and the naming rules.
+// The snapshot metadata text, its parser, the naming rules (names that reach
+// a resource URL are refused when they would address a different resource)
+// and the LUN allocation over a VM's disk list.
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "KxSnapAzureAPI.h"
 #include "KxSnapAzureUtils.h"
 #include "support/TestEnv.h"
 #include "support/TestHost.h"
@@ -54,8 +58,8 @@ TEST(SnapMetadataText, ParsesTextStoredByEarlierJobs) {
 }
 
 TEST(SnapMetadataText, RefusesEmptyTextUnknownKeysAndTokensWithoutOneColon) {
-    for (const char* text : {"", ";;;", "snapurl:a;", "SourceDiskURL:a;", "snapURL;",
-                             "snapURL:https://x;"}) {
+    for (const char* text :
+         {"", ";;;", "snapurl:a;", "SourceDiskURL:a;", "snapURL;", "snapURL:https://x;"}) {
         AzureSnapMetadata parsed;
         EXPECT_FALSE(ParseAzureSnapMetaData(text, parsed)) << text;
     }
@@ -169,6 +173,59 @@ TEST(MappedDiskLun, MatchesIdIgnoringCaseAndOuterSlashes) {
     EXPECT_EQ(lun, -1);
     // The OS disk is found but carries no LUN.
     EXPECT_FALSE(GetLunidForMappedDiskResource(instance, osDisk.id, lun, detail));
+}
+
+TEST(ResourceName, PlainNamesPassSeparatorsEscapesBlanksAndDotsAreRefused) {
+    for (const std::string name : {"snap-1", "s1_3_CLONE", "data.disk_1", "a..b"}) {
+        EXPECT_TRUE(ValidateAzureResourceName(name).IsSuccess()) << name;
+    }
+    const std::string refused[] = {"",     "a/b",  "a?b", "a#b", "a%2Fb", "a b",
+                                   "a\tb", "a\nb", "..",  ".",   "a\\b",  std::string("a\0b", 3),
+                                   "a\x7f"};
+    for (const std::string& name : refused) {
+        const CUxError err = ValidateAzureResourceName(name);
+        EXPECT_EQ(err.Code(), 774) << name;
+        EXPECT_NE(err.Message().find("Invalid Azure resource name"), std::string::npos);
+    }
+}
+
+TEST(ResourcePath, SegmentsAreCheckedOneByOne) {
+    for (const std::string path :
+         {"/subscriptions/s/resourceGroups/RG/providers/Microsoft.Compute/disks/d1",
+          "subscriptions/s/resourceGroups/RG/providers/Microsoft.Compute/snapshots/s"}) {
+        EXPECT_TRUE(ValidateAzureResourcePath(path).IsSuccess()) << path;
+    }
+    for (const std::string path : {"", "/", "subscriptions/s/../other", "disks/d1?x=1", "disks/d 1",
+                                   "disks/d1#frag", "disks/%2e%2e"}) {
+        EXPECT_EQ(ValidateAzureResourcePath(path).Code(), 774) << path;
+    }
+}
+
+// The first gap from the LUN asked for; the OS disk's entry (-1) blocks none,
+// and with all 64 taken the output is left alone.
+TEST(LunAllocation, TheFirstFreeLunFromTheOneAskedFor) {
+    struct Case {
+        std::vector<int> taken;
+        int from;
+        int lun;  // -2: none free
+    };
+    std::vector<int> all;
+    for (int lun = 0; lun <= 63; ++lun) {
+        all.push_back(lun);
+    }
+    const std::vector<int> allButLast(all.begin(), all.end() - 1);
+    const Case cases[] = {{{0, 1, 3, -1}, 0, 2}, {{0, 1, 3, -1}, 3, 4}, {{-1}, 0, 0},
+                          {allButLast, 0, 63},   {all, 0, -2},          {{}, 64, -2}};
+    KxSnapAzureAPI api;
+    for (const Case& c : cases) {
+        std::vector<AzureDiskInfo> disks(c.taken.size());
+        for (size_t i = 0; i < disks.size(); ++i) {
+            disks[i].lun = c.taken[i];
+        }
+        int lun = -2;
+        EXPECT_EQ(c.lun != -2, api.FindFirstFreeLUNIdForVM(disks, lun, c.from)) << c.from;
+        EXPECT_EQ(c.lun, lun) << c.taken.size() << " taken, from " << c.from;
+    }
 }
 
 }  // namespace

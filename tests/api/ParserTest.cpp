@@ -72,27 +72,6 @@ TEST_F(ParserTest, UnmanagedDisksKeepTheirVhdUriAndConvertWithoutManagedDisk) {
     EXPECT_EQ(entry.at("diskSizeGB"), 1023);
 }
 
-TEST_F(ParserTest, ManagedDiskConvertsToADataDiskEntry) {
-    AzureDiskInfo disk;
-    disk.name = "s1_CLONE";
-    disk.lun = 2;
-    disk.caching = "None";
-    disk.createOption = "Attach";
-    disk.id = "/subscriptions/s/resourceGroups/RG/providers/Microsoft.Compute/disks/s1_CLONE";
-    disk.storageAccountType = "Premium_LRS";
-    disk.diskSizeGB = 64;
-    KxJson::Value entry;
-    ASSERT_TRUE(api_.ConvertDiskInfoToJsonObj(disk, entry).IsSuccess());
-    const KxJson::Value expected = {
-        {"name", "s1_CLONE"},
-        {"lun", 2},
-        {"caching", "None"},
-        {"managedDisk", {{"id", disk.id}, {"storageAccountType", "Premium_LRS"}}},
-        {"createOption", "Attach"},
-        {"diskSizeGB", 64}};
-    EXPECT_EQ(entry, expected);
-}
-
 TEST_F(ParserTest, InstanceMetadataExampleUpperCasesTheResourceGroup) {
     AzureInstanceInfo instance;
     ASSERT_TRUE(api_.ParseVMMetaDataFromJSONReponse(
@@ -173,18 +152,6 @@ TEST_F(ParserTest, ResourceTagsKeepOnlyOurNonEmptyTags) {
     EXPECT_TRUE(untagged.tags.empty());
     EXPECT_EQ(api_.ParseResourceInfoFromJSONReponse(R"({"tags":{}})", untagged).Message(),
               "Failed to find properties section in vminfo json reponse");
-}
-
-TEST_F(ParserTest, ZonesAreTakenWhenPresent) {
-    AzureInstanceInfo instance;
-    instance.zones = {"old"};
-    ASSERT_TRUE(api_.ParseVMInfoFromJSONReponse(
-                        R"({"zones":["2"],"properties":{"storageProfile":{"osDisk":{},
-                        "dataDisks":[]}}})",
-                        instance)
-                    .IsSuccess());
-    EXPECT_EQ(instance.zones, std::vector<std::string>{"2"});
-    ASSERT_EQ(instance.disks.size(), 1u);
 }
 
 struct BrokenVm {

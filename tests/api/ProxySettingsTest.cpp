@@ -60,8 +60,7 @@ TEST(ProxySettings, InstallationProxyThenTheClientsOwnSettings) {
         {installation + "[Ferrolink]\nhttpProxyName=0.0.0.0\n", false, "", false, "", ""},
         {client, true, "client.proxy", false, "", ""},
         {client + "httpProxyPort=0\n", true, "client.proxy", false, "", ""},
-        {installation + client + "httpProxyPort=8888\n", true, "client.proxy:8888", false, "",
-         ""},
+        {installation + client + "httpProxyPort=8888\n", true, "client.proxy:8888", false, "", ""},
         {WithPassword(client + "httpProxyUser=bob\n", "httpProxyPassword", "pw-9"), true,
          "client.proxy", true, "bob", "pw-9"},
         {client + "httpProxyUser=bob\n", true, "client.proxy", false, "bob", ""},
@@ -91,14 +90,6 @@ TEST(RequestUrl, PartsThenQueryWithoutTrailingAmpersand) {
     api.FormRESTURLRequest(request, url);
     EXPECT_EQ(url,
               "https://arm/subscriptions/s/disks/d1?resource=https://arm/&api-version=2018-02-01");
-}
-
-TEST(RequestMethods, LogTexts) {
-    EXPECT_EQ(KxSnapAzureAPI::ConvertHttpReqToString(0), "GET");
-    EXPECT_EQ(KxSnapAzureAPI::ConvertHttpReqToString(1), "POST");
-    EXPECT_EQ(KxSnapAzureAPI::ConvertHttpReqToString(2), "PUT");
-    EXPECT_EQ(KxSnapAzureAPI::ConvertHttpReqToString(3), "DEL");
-    EXPECT_EQ(KxSnapAzureAPI::ConvertHttpReqToString(9), "");
 }
 
 TEST(RequestMethods, SendingBeforeTheContextFailsCleanly) {

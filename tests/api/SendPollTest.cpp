@@ -1,11 +1,13 @@
 // Sending and both polls: status texts in any letter case, states that never
 // end, broken status documents, DELETE of a missing object and a PUT whose
 // answer lacks the operation URL.
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "EmulatorFixture.h"
-#include "ScriptedServer.h"
+#include "LoopbackServer.h"
 
 namespace apitest {
 namespace {
@@ -16,151 +18,200 @@ constexpr const char* kNoWaitSettings =
     "nAzureRESTAPIReqWaitTimeSecs=0\n"
     "nAzureWaitTimeForDeviceRefresh=0\n";
 
-class SendPollTest : public EmulatorTest {
-protected:
-    // This VM's description, which the client reads first from its
-    // management endpoint.
-    std::string Vm() const { return emu_->vmDocument().dump(); }
+using SendPollTest = EmulatorTest;
+
+// A plain-HTTP server standing in for the management endpoint (the client
+// follows links only there): it describes this VM, which Init reads first,
+// and answers the status polls of "/op" with `answers` in turn, the last one
+// for ever after.
+class ScriptedEndpoint {
+public:
+    ScriptedEndpoint(const azemu::Emulator& emu, const std::vector<std::string>& answers,
+                     int status)
+        : arm_("KXSO_ARM_ENDPOINT", server_.Url("/").c_str()) {
+        server_.OnFixed("GET", ".*/virtualMachines/.*", {200, emu.vmDocument().dump(), {}});
+        auto next = std::make_shared<std::atomic<size_t>>(0);
+        server_.On("GET", "/op", [answers, status, next](const kxtest::RecordedRequest&) {
+            const size_t index = std::min(next->fetch_add(1), answers.size() - 1);
+            return kxtest::CannedReply{status, answers[index], {}};
+        });
+    }
+    std::string Url() const { return server_.Url("/op"); }
+    size_t Served() const { return server_.RequestsTo("/op").size(); }
+
+private:
+    kxtest::LoopbackServer server_;
+    kxtest::ScopedEnv arm_;
 };
 
-// The scripted server as the management endpoint: the client follows links
-// only there. Init after this reads the VM from it (its greeting).
-kxtest::ScopedEnv ArmAt(const ScriptedServer& server) {
-    return kxtest::ScopedEnv("KXSO_ARM_ENDPOINT", server.Url("/").c_str());
-}
-
-TEST_F(SendPollTest, LowerCaseSucceededEndsTheAsyncPoll) {
-    ScriptedServer server({R"({"status":"inprogress"})", R"({"status":"succeeded","name":"op"})"},
-                          200, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const std::string url = server.Url("/operations/op1");
-    const CUxError err = api_->PollForAsyncOperation(url, response);
-    ASSERT_TRUE(err.IsSuccess()) << err.AsString();
-    EXPECT_EQ(response, R"({"status":"succeeded","name":"op"})");
-    EXPECT_EQ(server.Served(), 2u);
-    EXPECT_TRUE(record_.LoggedExactly("Operation in progress for [" + url + "]"));
-    EXPECT_TRUE(record_.LoggedExactly("Operation success for [" + url + "]"));
-}
-
-TEST_F(SendPollTest, FailedOperation) {
-    ScriptedServer server({R"({"status":"FAILED","error":{"code":"x"}})"}, 200, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_EQ(err.Message(), "Operation failed for the resource");
-    EXPECT_TRUE(record_.Logged("Operation failed for ["));
-}
-
-TEST_F(SendPollTest, UnknownStatusIsPolledUntilTheTimeOut) {
-    UseSettings(kNoWaitSettings);
-    ScriptedServer server({R"({"status":"Paused"})"}, 200, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const auto start = std::chrono::steady_clock::now();
-    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    EXPECT_EQ(err.Code(), 1627);
-    EXPECT_EQ(err.Message(), "Timed out while fetching operation status");
-    EXPECT_GE(server.Served(), 2u);
-    EXPECT_TRUE(record_.Logged(
-        "Maximum wait time [0 secs] for aync operation exceeded. Unable to fetch operation status "
-        "for ["));
-    EXPECT_FALSE(record_.Logged("Operation in progress for"));
-}
-
-TEST_F(SendPollTest, StatusDocumentThatIsNotJsonFailsTheFetch) {
-    ScriptedServer server({"<html>gateway</html>"}, 200, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const std::string url = server.Url("/op");
-    const CUxError err = api_->PollForAsyncOperation(url, response);
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_EQ(err.Message(), "Failed to fetch operation status for [" + url + "]");
-}
-
-TEST_F(SendPollTest, StatusFetchRefusedByTheServer) {
-    ScriptedServer server({R"({"error":"NotFound"})"}, 404, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_NE(err.Message().find("Failed to fetch operation status for ["), std::string::npos);
-    // A poll is sent once: its loop, not the request, decides what happens next.
-    EXPECT_EQ(server.Served(), 1u);
-}
-
-// A 503 says nothing about the operation: it is asked about again, after a
-// wait, until the time-out.
-TEST_F(SendPollTest, AStatusFetchAnswered503IsAskedAgainUntilTheTimeOut) {
-    UseSettings(kNoWaitSettings);
-    ScriptedServer server({R"({"error":"busy"})"}, 503, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-    EXPECT_EQ(err.Code(), 1627);
-    EXPECT_GE(server.Served(), 2u);
-    EXPECT_TRUE(record_.Logged("Operation status not available for ["));
-}
-
-TEST_F(SendPollTest, LowerCaseProvisioningStateSucceeds) {
-    ScriptedServer server({R"({"properties":{"provisioningState":"Updating"}})",
-                           R"({"properties":{"provisioningState":"succeeded"}})"},
-                          200, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const std::string url = server.Url("/disk");
-    ASSERT_TRUE(
-        api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK, url, response).IsSuccess());
-    EXPECT_TRUE(record_.LoggedExactly("Resource provisioning in progress for [" + url + "]"));
-    EXPECT_TRUE(record_.LoggedExactly("Resource provisioning succeeded for [" + url + "]"));
-    EXPECT_TRUE(
-        record_.LoggedExactly("Using status poll interval [0 millisec] max waitime [5 sec]"));
-}
-
-TEST_F(SendPollTest, ProvisioningWithoutPropertiesOrFailed) {
-    std::string response;
-    {
-        ScriptedServer server({R"({"name":"d"})"}, 200, Vm());
-        const kxtest::ScopedEnv arm = ArmAt(server);
+// Both polls against scripted status documents: states in any letter case,
+// states that never end (polled until the time-out, which kNoWaitSettings
+// makes 0 s), broken or refused documents, a cancelled operation (ends at
+// once with Azure's reason). The message is the error's whole text, or with
+// a leading '~' a part of it.
+TEST_F(SendPollTest, ScriptedStatusDocumentsEndThePollAsTheyShould) {
+    struct Case {
+        std::vector<std::string> answers;
+        int httpStatus;
+        bool provisioning;  // else the asynchronous-operation poll
+        bool noWait;
+        int code;  // 0: success
+        std::string message;
+        size_t served;  // 0: at least two
+        std::string logged;
+    };
+    const std::string inProgress = R"({"properties":{"provisioningState":"Updating"}})";
+    const std::string timedOut = "Timed out while fetching operation status";
+    const Case cases[] = {
+        {{R"({"status":"inprogress"})", R"({"status":"succeeded","name":"op"})"},
+         200,
+         false,
+         false,
+         0,
+         "",
+         2,
+         "Operation success for [URL]"},
+        {{R"({"status":"FAILED","error":{"code":"x"}})"},
+         200,
+         false,
+         false,
+         774,
+         "Operation failed for the resource",
+         1,
+         "Operation failed for [URL]"},
+        {{R"({"status":"Paused"})"},
+         200,
+         false,
+         true,
+         1627,
+         timedOut,
+         0,
+         "Maximum wait time [0 secs] for aync operation exceeded. Unable to fetch operation "
+         "status for [URL]"},
+        {{"<html>gateway</html>"},
+         200,
+         false,
+         false,
+         774,
+         "Failed to fetch operation status for [URL]",
+         1,
+         ""},
+        // A poll is sent once: its loop, not the request, decides what happens next.
+        {{R"({"error":"NotFound"})"},
+         404,
+         false,
+         false,
+         774,
+         "~Failed to fetch operation status for [URL]",
+         1,
+         ""},
+        // A 503 says nothing about the operation: asked about again until the time-out.
+        {{R"({"error":"busy"})"},
+         503,
+         false,
+         true,
+         1627,
+         timedOut,
+         0,
+         "Operation status not available for [URL]"},
+        {{R"({"status":"inprogress"})",
+          R"({"status":"cancelled","error":{"code":"OperationCanceled","message":"stopped"}})"},
+         200,
+         false,
+         true,
+         774,
+         "Operation failed for the resource [OperationCanceled] [stopped]",
+         2,
+         ""},
+        {{R"({"status":"Canceled"})"},
+         200,
+         false,
+         false,
+         774,
+         "Operation failed for the resource [the operation was canceled without an error code "
+         "or message]",
+         1,
+         ""},
+        {{inProgress, R"({"properties":{"provisioningState":"succeeded"}})"},
+         200,
+         true,
+         false,
+         0,
+         "",
+         2,
+         "Resource provisioning succeeded for [URL]"},
+        {{R"({"name":"d"})"},
+         200,
+         true,
+         false,
+         1,
+         "Failed to find properties section in json reponse",
+         1,
+         ""},
+        {{R"({"properties":{"provisioningState":"Failed"}})"},
+         200,
+         true,
+         false,
+         774,
+         "Provisioning failed for the resource",
+         1,
+         ""},
+        {{inProgress},
+         200,
+         true,
+         true,
+         1627,
+         timedOut,
+         0,
+         "Maximum wait time [0 secs] for resource provisioning exceeded. Unable to fetch "
+         "provisioning state for the resource [URL]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answers.back());
+        UseSettings(c.noWait ? kNoWaitSettings : kFastSettings);
+        ScriptedEndpoint server(*emu_, c.answers, c.httpStatus);
         InitAndClearLog();
-        const CUxError err = api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK,
-                                                                    server.Url("/d"), response);
-        EXPECT_EQ(err.Code(), 1);
-        EXPECT_EQ(err.Message(), "Failed to find properties section in json reponse");
+        std::string response;
+        const std::string url = server.Url();
+        const auto start = std::chrono::steady_clock::now();
+        const CUxError err = c.provisioning ? api_->PollForResourceProvisioningState(
+                                                  AZURE_OP_CREATE_DISK, url, response)
+                                            : api_->PollForAsyncOperation(url, response);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        const auto withUrl = [&url](std::string text) {
+            const size_t at = text.find("[URL]");
+            return at == std::string::npos ? text : text.replace(at + 1, 3, url);
+        };
+        EXPECT_EQ(err.Code(), c.code) << err.AsString();
+        if (c.message[0] == '~') {
+            EXPECT_NE(err.Message().find(withUrl(c.message.substr(1))), std::string::npos);
+        } else if (c.code != 0) {
+            EXPECT_EQ(err.Message(), withUrl(c.message));
+        } else {
+            EXPECT_EQ(response, c.answers.back());
+        }
+        if (c.served == 0) {
+            EXPECT_GE(server.Served(), 2u);
+        } else {
+            EXPECT_EQ(server.Served(), c.served);
+        }
+        EXPECT_TRUE(record_.Logged(withUrl(c.logged))) << withUrl(c.logged);
+        // Only an operation still running says so; one that ends early never
+        // reaches the time-out.
+        const bool running = c.answers[0].find("inprogress") != std::string::npos ||
+                             c.answers[0].find("Updating") != std::string::npos;
+        EXPECT_EQ(running, record_.Logged("in progress for [" + url + "]"));
+        if (c.code != 1627) {
+            EXPECT_FALSE(record_.Logged("Maximum wait time"));
+        }
+        if (c.provisioning && !c.noWait) {
+            EXPECT_TRUE(record_.LoggedExactly(
+                "Using status poll interval [0 millisec] max waitime [5 sec]"));
+        }
+        // A fresh client: the old one's kept-alive connection would hold up
+        // the server's stop.
+        api_ = std::make_unique<KxSnapAzureAPI>();
     }
-    {
-        ScriptedServer server({R"({"properties":{"provisioningState":"Failed"}})"}, 200, Vm());
-        const kxtest::ScopedEnv arm = ArmAt(server);
-        InitAndClearLog();
-        const CUxError err = api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK,
-                                                                    server.Url("/d"), response);
-        EXPECT_EQ(err.Code(), 774);
-        EXPECT_EQ(err.Message(), "Provisioning failed for the resource");
-    }
-}
-
-TEST_F(SendPollTest, ProvisioningThatNeverEndsTimesOut) {
-    UseSettings(kNoWaitSettings);
-    ScriptedServer server({R"({"properties":{"provisioningState":"Updating"}})"}, 200, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const CUxError err =
-        api_->PollForResourceProvisioningState(AZURE_OP_CREATE_DISK, server.Url("/d"), response);
-    EXPECT_EQ(err.Code(), 1627);
-    EXPECT_EQ(err.Message(), "Timed out while fetching operation status");
-    EXPECT_TRUE(
-        record_.Logged("Maximum wait time [0 secs] for resource provisioning exceeded. "
-                       "Unable to fetch provisioning state for the resource ["));
 }
 
 TEST_F(SendPollTest, DeleteOfAMissingObjectSucceedsOn404) {
@@ -204,33 +255,6 @@ TEST_F(SendPollTest, AttachAnswerWithoutAsyncOperationHeaderIsJudgedByTheVm) {
     EXPECT_EQ(Sent("PUT", "/virtualMachines/kxvm").size(), 1u);
     EXPECT_EQ(instance_.disks.size(), before.disks.size() + 1);
     EXPECT_GE(lun, 0);
-}
-
-TEST_F(SendPollTest, ACancelledOperationEndsThePollAtOnce) {
-    UseSettings(kNoWaitSettings);
-    ScriptedServer server(
-        {R"({"status":"inprogress"})",
-         R"({"status":"cancelled","error":{"code":"OperationCanceled","message":"stopped"}})"},
-        200, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-    EXPECT_EQ(err.Code(), 774);
-    EXPECT_EQ(err.Message(), "Operation failed for the resource [OperationCanceled] [stopped]");
-    EXPECT_EQ(server.Served(), 2u);
-    EXPECT_FALSE(record_.Logged("Maximum wait time"));
-}
-
-TEST_F(SendPollTest, ACancelledOperationWithoutAnErrorGetsAFixedText) {
-    ScriptedServer server({R"({"status":"Canceled"})"}, 200, Vm());
-    const kxtest::ScopedEnv arm = ArmAt(server);
-    InitAndClearLog();
-    std::string response;
-    const CUxError err = api_->PollForAsyncOperation(server.Url("/op"), response);
-    EXPECT_EQ(err.Message(),
-              "Operation failed for the resource [the operation was canceled without an error "
-              "code or message]");
 }
 
 }  // namespace

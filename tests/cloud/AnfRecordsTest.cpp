@@ -59,32 +59,20 @@ TEST(AnfSnapshotRecord, TakesOnlyTheSnapshotNameFromItsId) {
     EXPECT_FALSE(snapshot.parseRawPath());
 }
 
-TEST(AnfProtocolTypes, ParseFromArrayIgnoresLetterCase) {
+// Names in any letter case; unknown names, wrong kinds and non-arrays only
+// leave the flags unset. The JSON array lists the set flags in order.
+TEST(AnfProtocolTypes, ParseIgnoresLetterCaseAndTheArrayListsTheSetFlagsInOrder) {
     ProtocolTypes protocols;
     EXPECT_TRUE(protocols.parseFromArray(AnfJson::Value::parse(R"(["nfsv3","smb"])")));
-    EXPECT_TRUE(protocols.nfsv3);
-    EXPECT_FALSE(protocols.nfsv41);
-    EXPECT_TRUE(protocols.smb);
-    EXPECT_TRUE(protocols.parseFromArray(AnfJson::Value::parse(R"(["NfSv4.1", 7, null])")));
-    EXPECT_TRUE(protocols.nfsv41);
-    EXPECT_FALSE(protocols.nfsv3);
-}
-
-TEST(AnfProtocolTypes, UnknownNamesOnlyLeaveTheFlagsUnset) {
-    ProtocolTypes protocols;
-    protocols.nfsv3 = true;
-    EXPECT_FALSE(protocols.parseFromArray(AnfJson::Value::parse(R"(["CIFS"])")));
-    EXPECT_FALSE(protocols.nfsv3);
-    EXPECT_FALSE(protocols.parseFromArray(AnfJson::Value::parse(R"({"NFSv3":true})")));
-}
-
-TEST(AnfProtocolTypes, JsonArrayListsTheSetFlagsInOrder) {
-    ProtocolTypes protocols;
-    EXPECT_EQ("[]", AnfJson::text(protocols.createJSONArray()));
-    protocols.smb = true;
-    protocols.nfsv3 = true;
+    EXPECT_TRUE(protocols.nfsv3 && protocols.smb && !protocols.nfsv41);
     EXPECT_EQ(R"(["NFSv3","SMB"])", AnfJson::text(protocols.createJSONArray()));
-    protocols.nfsv41 = true;
+    EXPECT_TRUE(protocols.parseFromArray(AnfJson::Value::parse(R"(["NfSv4.1", 7, null])")));
+    EXPECT_TRUE(protocols.nfsv41 && !protocols.nfsv3);
+    EXPECT_FALSE(protocols.parseFromArray(AnfJson::Value::parse(R"(["CIFS"])")));
+    EXPECT_FALSE(protocols.nfsv3 || protocols.nfsv41 || protocols.smb);
+    EXPECT_EQ("[]", AnfJson::text(protocols.createJSONArray()));
+    EXPECT_FALSE(protocols.parseFromArray(AnfJson::Value::parse(R"({"NFSv3":true})")));
+    protocols.nfsv3 = protocols.nfsv41 = protocols.smb = true;
     EXPECT_EQ(R"(["NFSv3","NFSv4.1","SMB"])", AnfJson::text(protocols.createJSONArray()));
     EXPECT_EQ("[NFSv3:true, NFSv4:true, SMB:true]", protocols.dump());
 }

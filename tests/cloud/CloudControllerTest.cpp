@@ -19,6 +19,7 @@ using cloudtest::TaggedRecord;
 using kxtest::TestHost;
 
 constexpr const char* kControllerTag = "KXSnapCloudController";
+constexpr const char* kEngineTag = "KXSnapAzureNetapp";
 constexpr uint64_t kCloudFlag = 0x1000000000000ULL;
 
 using Operation = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
@@ -102,112 +103,104 @@ TEST_F(CloudControllerTest, ARecordRefusingItsStartingStatusEndsTheCallAndSaysWh
     EXPECT_EQ("earlier", again.Record(0).data().errorText);
 }
 
+// Each operation starts with its failure status on every record; post-snapshot
+// and reconcile (0) leave the status alone, though they reach the engine.
 TEST_F(CloudControllerTest, EachOperationStartsWithItsFailureStatus) {
     const std::pair<Operation, int> cases[] = {
-        {kxso_deleteSnaps, 21}, {kxso_mapSnaps, 11},   {kxso_unmapSnaps, 15},
-        {kxso_revertSnaps, 23}, {kxso_snapDevices, 6},
+        {kxso_deleteSnaps, 21},   {kxso_mapSnaps, 11},   {kxso_unmapSnaps, 15},
+        {kxso_revertSnaps, 23},   {kxso_snapDevices, 6}, {kxso_postSnapDevices, 0},
+        {kxso_reconcileSnaps, 0},
     };
     for (const auto& [operation, status] : cases) {
         TestHost host;
-        host.Add(TaggedRecord(5));
-        host.Add(TaggedRecord(6));
+        for (int64_t snapId : {5, 6}) {
+            kxsnap::RecordData data = TaggedRecord(snapId);
+            data.status = 5;
+            host.Add(data);
+        }
         EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), host.count(), host.util()));
         for (size_t i = 0; i < 2; ++i) {
-            ASSERT_FALSE(host.Record(i).data().statusHistory.empty()) << status;
-            EXPECT_EQ(status, host.Record(i).data().statusHistory.front());
+            const kxsnap::RecordData& record = host.Record(i).data();
+            EXPECT_EQ(status == 0, record.statusHistory.empty()) << status;
+            EXPECT_EQ(status == 0 ? 5 : status,
+                      record.statusHistory.empty() ? record.status : record.statusHistory.front());
         }
-    }
-}
-
-TEST_F(CloudControllerTest, PostSnapAndReconcileLeaveTheStatusAlone) {
-    for (Operation operation : {Operation(kxso_postSnapDevices), Operation(kxso_reconcileSnaps)}) {
-        TestHost host;
-        kxsnap::RecordData data = TaggedRecord(8);
-        data.status = 5;
-        host.Add(data);
-        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), host.count(), host.util()));
-        EXPECT_EQ(5, host.Record(0).data().status);
-        EXPECT_TRUE(host.Record(0).data().statusHistory.empty());
-        // The call did reach the controller and the engine.
-        EXPECT_TRUE(host.Logged("Identified cloud vendor [100] service engine [101] for snap [8]",
+        EXPECT_TRUE(host.Logged("Identified cloud vendor [100] service engine [101] for snap [5]",
                                 kControllerTag));
     }
 }
 
-TEST_F(CloudControllerTest, PrepareOfAnUnsupportedDeviceRunsNoPhase) {
-    TestHost host;
-    kxsnap::RecordData data;
-    data.sourceDevicePath = "/dev/sdc";
-    host.Add(data);
-    KXSnapCloudController controller = NewController();
-    EXPECT_EQ(KXSO::RESULT_FAILURE,
-              controller.kxso_prepareDevices(host.devices(), host.count(), host.util()));
-    EXPECT_TRUE(host.Logged("Initializing cloud engine [100]", kControllerTag));
-    EXPECT_TRUE(host.Logged("Unsupported device found :[/dev/sdc]", "KXSnapCloudAzureUtil"));
-    EXPECT_TRUE(host.Logged("No devices are compatible with cloud vendor [100]", kControllerTag));
-    EXPECT_TRUE(host.Logged("Failed to identify cloud vendor for [1] devices", kControllerTag));
-    EXPECT_TRUE(host.Logged("Failed to discover cloud vendors", kControllerTag));
-    EXPECT_FALSE(host.Logged("", "KXSnapAzureNetapp"));
-    EXPECT_EQ(0u, host.Record(0).data().metadata.count(160));
-    EXPECT_EQ(0u, host.Record(0).data().snapFlags);
+kxsnap::RecordData Refusing(kxsnap::RecordData data, const char* call) {
+    data.refuse = {call};
+    return data;
 }
 
-TEST_F(CloudControllerTest, PrepareWithAManagedDiskAfterTheFirstRecordFailsDiscovery) {
-    TestHost host;
-    host.Add(AnfRecord(1));
-    host.Add(kxtest::DiskRecord("/dev/sdd"));
-    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_prepareDevices(host.devices(), host.count(), host.util()));
-    EXPECT_EQ("100|101", host.Record(0).data().metadata.at(160));
-    EXPECT_EQ(0u, host.Record(1).data().metadata.count(160));
-    EXPECT_TRUE(host.Logged("Failed to identify cloud vendor for [1] devices", kControllerTag));
-    EXPECT_TRUE(host.Logged("Failed to discover cloud vendors", kControllerTag));
-}
-
-TEST_F(CloudControllerTest, PrepareWithAnUnreadableSourcePathFailsThatVendor) {
-    TestHost host;
-    host.Add(kxsnap::RecordData{});
-    KXSnapCloudController controller = NewController();
-    EXPECT_EQ(KXSO::RESULT_FAILURE,
-              controller.kxso_prepareDevices(host.devices(), host.count(), host.util()));
-    EXPECT_TRUE(
-        host.Logged("Failed to retrieve source device information", "KXSnapCloudAzureUtil"));
-    EXPECT_TRUE(host.Logged("Failed to discover devices with cloud vendor [100].", kControllerTag));
-    EXPECT_TRUE(host.Logged("Failed to discover cloud vendors", kControllerTag));
-}
-
-TEST_F(CloudControllerTest, AVendorWithoutUtilityIsSkipped) {
-    TestHost host;
-    host.Add(AnfRecord(1));
-    KXSnapCloudController controller(std::vector<int>{7});
-    EXPECT_EQ(KXSO::RESULT_FAILURE,
-              controller.kxso_prepareDevices(host.devices(), host.count(), host.util()));
-    EXPECT_TRUE(host.Logged("Failed to get instance for cloud vendor id [7]", kControllerTag));
-    EXPECT_TRUE(host.Logged("Failed to identify cloud vendor for [1] devices", kControllerTag));
-}
-
-TEST_F(CloudControllerTest, HostRefusingTheSnapFlagKeepsTheMetadataButFailsPrepare) {
-    TestHost host;
-    kxsnap::RecordData data = AnfRecord(4);
-    data.refuse = {"setSnapFlags"};
-    host.Add(data);
-    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_prepareDevices(host.devices(), host.count(), host.util()));
-    EXPECT_EQ("100|101", host.Record(0).data().metadata.at(160));
-    EXPECT_EQ(0u, host.Record(0).data().snapFlags);
-    EXPECT_TRUE(host.Logged("Failed to set snap flag for cloud framework in device",
-                            "KXSnapCloudAzureUtil"));
-    EXPECT_TRUE(host.Logged("Failed to discover devices with cloud vendor [100].", kControllerTag));
-    EXPECT_TRUE(host.Logged("Failed to discover cloud vendors", kControllerTag));
-}
-
-TEST_F(CloudControllerTest, HostRefusingTheMetadataFailsPrepare) {
-    TestHost host;
-    kxsnap::RecordData data = AnfRecord(4);
-    data.refuse = {"setSnapMetadata"};
-    host.Add(data);
-    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_prepareDevices(host.devices(), host.count(), host.util()));
-    EXPECT_TRUE(host.Logged("Failed to set cloud controller metadata [100|101] in device",
-                            "KXSnapCloudAzureUtil"));
-    EXPECT_EQ(0u, host.Record(0).data().snapFlags);
+// Prepares that fail before any phase reaches Azure: the log says where, and
+// a record is tagged for the cloud only when discovery got that far.
+TEST_F(CloudControllerTest, PrepareFailuresBeforeAzureSayWhereAndTagOnlyWhatWasFound) {
+    struct Case {
+        std::vector<kxsnap::RecordData> records;
+        int vendor;
+        std::vector<std::pair<const char*, const char*>> logged;  // text, tag
+        const char* firstMetadata;                                // "": none
+    };
+    const char* util = "KXSnapCloudAzureUtil";
+    const Case cases[] = {
+        {{kxtest::DiskRecord("/dev/sdc")},
+         100,
+         {{"Initializing cloud engine [100]", kControllerTag},
+          {"Unsupported device found :[/dev/sdc]", util},
+          {"No devices are compatible with cloud vendor [100]", kControllerTag},
+          {"Failed to identify cloud vendor for [1] devices", kControllerTag}},
+         ""},
+        {{AnfRecord(1), kxtest::DiskRecord("/dev/sdd")},
+         100,
+         {{"Failed to identify cloud vendor for [1] devices", kControllerTag}},
+         "100|101"},
+        {{kxsnap::RecordData{}},
+         100,
+         {{"Failed to retrieve source device information", util},
+          {"Failed to discover devices with cloud vendor [100].", kControllerTag}},
+         ""},
+        {{AnfRecord(1)},
+         7,
+         {{"Failed to get instance for cloud vendor id [7]", kControllerTag},
+          {"Failed to identify cloud vendor for [1] devices", kControllerTag}},
+         ""},
+        {{Refusing(AnfRecord(4), "setSnapFlags")},
+         100,
+         {{"Failed to set snap flag for cloud framework in device", util},
+          {"Failed to discover devices with cloud vendor [100].", kControllerTag}},
+         "100|101"},
+        {{Refusing(AnfRecord(4), "setSnapMetadata")},
+         100,
+         {{"Failed to set cloud controller metadata [100|101] in device", util}},
+         ""},
+    };
+    for (const Case& c : cases) {
+        TestHost host;
+        for (const kxsnap::RecordData& record : c.records) {
+            host.Add(record);
+        }
+        KXSnapCloudController controller(std::vector<int>{c.vendor});
+        EXPECT_EQ(KXSO::RESULT_FAILURE,
+                  controller.kxso_prepareDevices(host.devices(), host.count(), host.util()));
+        for (const auto& [text, tag] : c.logged) {
+            EXPECT_TRUE(host.Logged(text, tag)) << text;
+        }
+        const std::string context = c.logged[0].first;
+        EXPECT_FALSE(host.Logged("", kEngineTag)) << context;
+        const kxsnap::RecordData& first = host.Record(0).data();
+        EXPECT_EQ(c.firstMetadata,
+                  first.metadata.count(160) ? first.metadata.at(160) : std::string())
+            << context;
+        if (std::string(c.firstMetadata).empty() || !first.refuse.empty()) {
+            EXPECT_EQ(0u, first.snapFlags) << context;
+        }
+        for (size_t i = 1; i < host.count(); ++i) {
+            EXPECT_EQ(0u, host.Record(i).data().metadata.count(160)) << context;
+        }
+    }
 }
 
 TEST_F(CloudControllerTest, SnapEngineIdIdentifiesWithoutReadingTheMetadata) {
@@ -247,19 +240,25 @@ TEST_F(CloudControllerTest, MetadataWithoutAUsableEngineFailsTheOperationSayingW
         int status;
     };
     const Case cases[] = {
-        {"100|0", kxso_snapDevices,
+        {"100|0",
+         kxso_snapDevices,
          {"Invalid vendor id or service engine id found. (100,0)",
           "Failed to identify cloud vendor and service engine from metadata for snap [7]",
           "Failed to identify cloud vendors and service engines"},
          6},
-        {nullptr, kxso_mapSnaps,
+        {nullptr,
+         kxso_mapSnaps,
          {"Failed to get cloud controller from device",
           "Failed to identify cloud vendors and service engines"},
          11},
-        {"200|101", kxso_unmapSnaps,
-         {"Failed to get cloud util instance for cloud vendor id [200]"}, 15},
-        {"100|5", kxso_deleteSnaps,
-         {"Failed to initalize cloud engine [100]", "Failed to setup service engines"}, 21},
+        {"200|101",
+         kxso_unmapSnaps,
+         {"Failed to get cloud util instance for cloud vendor id [200]"},
+         15},
+        {"100|5",
+         kxso_deleteSnaps,
+         {"Failed to initalize cloud engine [100]", "Failed to setup service engines"},
+         21},
     };
     for (const Case& c : cases) {
         TestHost host;

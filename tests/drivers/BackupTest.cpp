@@ -61,9 +61,7 @@ TEST_F(BackupTest, SnapshotStoresNameMetadataStatusAndFlag) {
 }
 
 TEST_F(BackupTest, IncrementalRefusedWith400IsRetriedAsFull) {
-    azemu::Settings settings = emu_->settings();
-    settings.incrementalSnapshots = false;
-    emu_->setSettings(settings);
+    Tune(&azemu::Settings::incrementalSnapshots, false);
     auto host = DeviceHost({"/dev/sdc"});
     ASSERT_EQ(kxso_snapDevices(host->devices(), host->count(), host->util()), 0);
     EXPECT_EQ(Status(*host, 0), 5);
@@ -105,9 +103,7 @@ TEST_F(BackupTest, OtherFailuresAndDisabledIncrementalAreNotRetried) {
 }
 
 TEST_F(BackupTest, PostSnapshotTimesOutAfterOneSleepWithMaximumWaitZero) {
-    azemu::Settings settings = emu_->settings();
-    settings.provisioningDelayMs = 600000;
-    emu_->setSettings(settings);
+    Tune(&azemu::Settings::provisioningDelayMs, 600000);
     auto host = DeviceHost({"/dev/sdc"});
     ASSERT_EQ(kxso_snapDevices(host->devices(), host->count(), host->util()), 0);
     UseSettings("nAzureRESTAPIReqWaitTimeSecs=0\nnAzureRESTAPIReqPollIntervalSecs=1\n");

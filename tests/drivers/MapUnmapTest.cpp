@@ -220,9 +220,7 @@ TEST_F(MapUnmapTest, DeviceThatNeverAppearsLeavesTheDiskAttachedAndSaysSo) {
             UseSettings(kPerDevice);
         }
         auto host = BackedUpHost();
-        azemu::Settings settings = emu_->settings();
-        settings.deviceDelayMs = 600000;
-        emu_->setSettings(settings);
+        Tune(&azemu::Settings::deviceDelayMs, 600000);
         EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1) << mode;
         // The first record's disk is attached without a device: status 9 and the error.
         EXPECT_GE(AttachedLun("snap-sdc_CLONE"), 0) << mode;

@@ -38,31 +38,16 @@ protected:
     void SetUp() override {
         DriverTest::SetUp();
         backup_ = Backup({"/dev/sdc", "/dev/sdd"});
-        azemu::Settings settings = emu_->settings();
-        settings.asyncOperationDelayMs = kOperationDelayMs;
-        emu_->setSettings(settings);
+        Tune(&azemu::Settings::asyncOperationDelayMs, kOperationDelayMs);
         emu_->clearRequestLog();
     }
     // Fires `fault` twice, after letting `skip` matching requests through.
     void Inject(const Fault& fault, int skip = 0) {
-        azemu::FaultSpec spec;
-        spec.method = fault.method;
-        spec.path = fault.path;
-        spec.action = fault.action;
-        spec.status = fault.status;
-        spec.afterProcessing = fault.afterProcessing;
-        spec.times = 2;
-        spec.skip = skip;
-        emu_->injectFault(spec);
+        InjectFault(fault.method, fault.path, fault.action, 2, fault.status, "InternalServerError",
+                    fault.afterProcessing, skip);
     }
     void InjectAsync(azemu::FaultAction action, const std::string& code, int skip) {
-        azemu::FaultSpec spec;
-        spec.method = "PUT";
-        spec.path = "/virtualMachines/";
-        spec.action = action;
-        spec.code = code;
-        spec.skip = skip;
-        emu_->injectFault(spec);
+        InjectFault("PUT", "/virtualMachines/", action, 1, 500, code, false, skip);
     }
     static std::string CloneOf(kxtest::TestHost& host, int16_t index) {
         return host.Record(index).data().snapName.value() + "_CLONE";
@@ -177,6 +162,13 @@ TEST_P(RevertWhoseAttachFails, TheSourcesComeBackAtTheirLuns) {
     // first attach.
     InjectAsync(azemu::FaultAction::AsyncFail, "InternalServerError", GetParam() ? 2 : 1);
     EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1);
+    if (!GetParam()) {
+        EXPECT_EQ(ErrorText(*host, 1).rfind(
+                      "Failed to attach Azure disks created from snapshots. error: ", 0),
+                  0u);
+    }
+    // The new disks are gone, the sources back at their LUNs: the VM is not
+    // left without either.
     EXPECT_EQ(AttachedLun("data0"), 0);
     EXPECT_EQ(AttachedLun("data1"), 1);
     EXPECT_EQ(emu_->dataDisks().size(), 4u);

@@ -1,12 +1,12 @@
 // The VM's device tree: initial layout, kernel-style naming, devices following attach and
 // detach, delayed device events with the udevadm stand-in, and readers racing the changes.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "DeviceTree.h"
 #include "TestSupport.h"
@@ -27,12 +27,6 @@ class DeviceTreeTest : public EmulatorTest {
 protected:
     std::string root() const { return emu_->root(); }
 
-    void setDeviceDelay(int ms) {
-        Settings s = emu_->settings();
-        s.deviceDelayMs = ms;
-        emu_->setSettings(s);
-    }
-
     // Runs the udevadm stand-in as the plug-in would; returns its exit status.
     int runUdevadm(const std::vector<std::string>& args, const std::string& adminUrl) {
         pid_t pid = fork();
@@ -40,7 +34,8 @@ protected:
             setenv("KXSO_EMULATOR_ADMIN", adminUrl.c_str(), 1);
             std::vector<char*> argv;
             argv.push_back(const_cast<char*>(AZEMU_UDEVADM));
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            for (const auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             execv(AZEMU_UDEVADM, argv.data());
             _exit(127);
@@ -52,9 +47,10 @@ protected:
 };
 
 TEST(DeviceNamesTest, NamesFollowTheKernelsScheme) {
-    const std::pair<int, const char*> names[] = {{0, "sda"},   {25, "sdz"},  {26, "sdaa"},
+    const std::pair<int, const char*> names[] = {{0, "sda"},   {25, "sdz"},   {26, "sdaa"},
                                                  {27, "sdab"}, {701, "sdzz"}, {702, "sdaaa"}};
-    for (const auto& [index, name] : names) EXPECT_EQ(scsiDiskName(index), name);
+    for (const auto& [index, name] : names)
+        EXPECT_EQ(scsiDiskName(index), name);
 }
 
 TEST_F(DeviceTreeTest, InitialLayoutLooksLikeAnAzureVm) {
@@ -93,11 +89,8 @@ TEST_F(DeviceTreeTest, NewDevicesTakeTheFirstFreeName) {
 }
 
 TEST_F(DeviceTreeTest, DevicesCanTrailTheOperation) {
-    setDeviceDelay(300);
-    Json vm = getVm();
-    vm["properties"]["storageProfile"]["dataDisks"].push_back(
-        {{"lun", 2}, {"createOption", "Attach"}, {"managedDisk", {{"id", emu_->diskId("spare")}}}});
-    Reply r = putVm({{"location", vm["location"]}, {"properties", vm["properties"]}});
+    tune(&Settings::deviceDelayMs, 300);
+    Reply r = attachRaw(attachEntry(2, "spare"));
     ASSERT_EQ(r.status, 200);
     EXPECT_EQ(waitForOperation(r.header("Azure-AsyncOperation"))["status"], "Succeeded");
     EXPECT_FALSE(exists(root() + "/dev/disk/azure/scsi1/lun2"));  // the kernel is not that fast
@@ -108,7 +101,7 @@ TEST_F(DeviceTreeTest, DevicesCanTrailTheOperation) {
 }
 
 TEST_F(DeviceTreeTest, UdevadmStandInWaitsForPendingDevices) {
-    setDeviceDelay(300);
+    tune(&Settings::deviceDelayMs, 300);
     ASSERT_EQ(detachLun(1).status, 200);
     EXPECT_TRUE(exists(root() + "/dev/disk/azure/scsi1/lun1"));
     EXPECT_EQ(runUdevadm({"settle", "--timeout=0"}, emu_->adminUrl()), 1);
@@ -130,7 +123,8 @@ TEST_F(DeviceTreeTest, ConcurrentReadersNeverSeeAHalfMadeDevice) {
             for (fs::directory_iterator it(r + "/sys/block", ec), end; !ec && it != end;
                  it.increment(ec)) {
                 std::string name = it->path().filename().string();
-                if (name[0] == '.' || name.rfind("sd", 0) != 0) continue;
+                if (name[0] == '.' || name.rfind("sd", 0) != 0)
+                    continue;
                 std::error_code inner;
                 int entries = 0;
                 for (fs::directory_iterator s(it->path() / "device/scsi_device", inner), e;
@@ -138,19 +132,24 @@ TEST_F(DeviceTreeTest, ConcurrentReadersNeverSeeAHalfMadeDevice) {
                     ++entries;
                 }
                 // Gone between listing and opening is what a real kernel does too.
-                if (inner) continue;
+                if (inner)
+                    continue;
                 ++sightings;
-                if (entries != 1) ++addressless;
+                if (entries != 1)
+                    ++addressless;
             }
             for (fs::directory_iterator it(r + "/dev/disk/azure/scsi1", ec), end; !ec && it != end;
                  it.increment(ec)) {
                 std::string link = it->path().string();
-                if (it->path().filename().string()[0] == '.') continue;
+                if (it->path().filename().string()[0] == '.')
+                    continue;
                 std::string target = readLink(link);
-                if (target.empty()) continue;  // removed under us
+                if (target.empty())
+                    continue;  // removed under us
                 std::string dev = r + "/dev/disk/azure/scsi1/" + target;
                 // Checked twice: a detach and a new attach may reuse the name in between.
-                if (!exists(dev) && readLink(link) == target && !exists(dev)) ++dangling;
+                if (!exists(dev) && readLink(link) == target && !exists(dev))
+                    ++dangling;
             }
         }
     });

@@ -32,9 +32,8 @@ TEST_F(DisksSnapshotsTest, IncrementalSnapshotsNeedApiVersion20190301) {
                   {{"incremental", true},
                    {"creationData",
                     {{"createOption", "Copy"}, {"sourceResourceId", emu_->diskId("data0")}}}}}};
-    Reply old = arm("PUT", snapshotPath("inc"), body.dump(), "2018-04-01");
-    EXPECT_EQ(old.status, 400) << old.body;
-    EXPECT_EQ(old.json()["error"]["code"], "InvalidParameter");
+    expectError(arm("PUT", snapshotPath("inc"), body.dump(), "2018-04-01"), 400,
+                "InvalidParameter");
     EXPECT_EQ(arm("GET", snapshotPath("inc")).status, 404);
 
     Reply ok = arm("PUT", snapshotPath("inc"), body.dump(), "2019-03-01");
@@ -44,17 +43,13 @@ TEST_F(DisksSnapshotsTest, IncrementalSnapshotsNeedApiVersion20190301) {
     EXPECT_EQ(s["properties"]["diskState"], "Unattached");
 
     // Refused by setting, so that the plug-in's fall-back to a full snapshot runs.
-    Settings settings = emu_->settings();
-    settings.incrementalSnapshots = false;
-    emu_->setSettings(settings);
+    tune(&Settings::incrementalSnapshots, false);
     EXPECT_EQ(createSnapshot("inc2", "data0", true).status, 400);
     EXPECT_EQ(createSnapshot("full", "data0", false).status, 202);
 }
 
 TEST_F(DisksSnapshotsTest, BadSourcesAndMissingMembersAreRefused) {
-    Reply missing = createSnapshot("s", "nosuchdisk");
-    EXPECT_EQ(missing.status, 404);
-    EXPECT_EQ(missing.json()["error"]["code"], "NotFound");
+    expectError(createSnapshot("s", "nosuchdisk"), 404, "NotFound");
 
     Json notAnId = {{"location", "westeurope"},
                     {"properties",
@@ -65,25 +60,18 @@ TEST_F(DisksSnapshotsTest, BadSourcesAndMissingMembersAreRefused) {
         {"properties",
          {{"creationData",
            {{"createOption", "Copy"}, {"sourceResourceId", emu_->diskId("data0")}}}}}};
-    Reply r = arm("PUT", snapshotPath("s"), noLocation.dump());
-    EXPECT_EQ(r.status, 400);
-    EXPECT_EQ(r.json()["error"]["code"], "LocationRequired");
+    expectError(arm("PUT", snapshotPath("s"), noLocation.dump()), 400, "LocationRequired");
 
-    Reply noCreation = arm("PUT", snapshotPath("s"), R"({"location":"westeurope"})");
-    EXPECT_EQ(noCreation.status, 400);
-    EXPECT_EQ(noCreation.json()["error"]["code"], "InvalidParameter");
+    expectError(arm("PUT", snapshotPath("s"), R"({"location":"westeurope"})"), 400,
+                "InvalidParameter");
 
-    Reply badName = createSnapshot(std::string(81, 'a'), "data0");
-    EXPECT_EQ(badName.status, 400);
-    EXPECT_EQ(badName.json()["error"]["code"], "InvalidResourceName");
+    expectError(createSnapshot(std::string(81, 'a'), "data0"), 400, "InvalidResourceName");
     EXPECT_EQ(createSnapshot(std::string(80, 'a'), "data0").status, 202);
 }
 
 TEST_F(DisksSnapshotsTest, SameNameWithAnotherSourceConflictsSameSourceUpdates) {
     ASSERT_EQ(createSnapshot("s1", "data0").status, 202);
-    Reply other = createSnapshot("s1", "data1");
-    EXPECT_EQ(other.status, 409);
-    EXPECT_EQ(other.json()["error"]["code"], "PropertyChangeNotAllowed");
+    expectError(createSnapshot("s1", "data1"), 409, "PropertyChangeNotAllowed");
     EXPECT_EQ(getSnapshot("s1")["properties"]["creationData"]["sourceResourceId"],
               emu_->diskId("data0"));
 
@@ -98,9 +86,7 @@ TEST_F(DisksSnapshotsTest, SameNameWithAnotherSourceConflictsSameSourceUpdates) 
 }
 
 TEST_F(DisksSnapshotsTest, DeletesCompleteAtOnceSoTheNameCanBeReusedButNotOfAttachedDisks) {
-    Reply r = arm("DELETE", diskPath("data0"));
-    EXPECT_EQ(r.status, 409);
-    EXPECT_EQ(r.json()["error"]["code"], "OperationNotAllowed");
+    expectError(arm("DELETE", diskPath("data0")), 409, "OperationNotAllowed");
     EXPECT_EQ(arm("GET", diskPath("data0")).status, 200);
 
     ASSERT_EQ(createSnapshot("s1", "data0").status, 202);
@@ -116,12 +102,8 @@ TEST_F(DisksSnapshotsTest, DeletesCompleteAtOnceSoTheNameCanBeReusedButNotOfAtta
 
 TEST_F(DisksSnapshotsTest, DeleteOfAMissingResourceAnswersAsConfigured) {
     EXPECT_EQ(arm("DELETE", snapshotPath("never")).status, 204);
-    Settings s = emu_->settings();
-    s.deleteMissingStatus = 404;
-    emu_->setSettings(s);
-    Reply r = arm("DELETE", snapshotPath("never"));
-    EXPECT_EQ(r.status, 404);
-    EXPECT_EQ(r.json()["error"]["code"], "ResourceNotFound");
+    tune(&Settings::deleteMissingStatus, 404);
+    expectError(arm("DELETE", snapshotPath("never")), 404, "ResourceNotFound");
 }
 
 }  // namespace

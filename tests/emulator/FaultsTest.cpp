@@ -14,19 +14,12 @@ protected:
 
     int firedCount(int id) {
         for (const auto& f : emu_->faults()) {
-            if (f.id == id) return f.fired;
+            if (f.id == id)
+                return f.fired;
         }
         return -1;
     }
-
-    Reply attachSpare() {
-        Json vm = getVm();
-        vm["properties"]["storageProfile"]["dataDisks"].push_back(
-            {{"lun", 2},
-             {"createOption", "Attach"},
-             {"managedDisk", {{"id", emu_->diskId("spare")}}}});
-        return putVm({{"location", vm["location"]}, {"properties", vm["properties"]}});
-    }
+    Reply attachSpare() { return attachRaw(attachEntry(2, "spare")); }
 };
 
 TEST_F(FaultsTest, ErrorFiresExactlyAsOftenAsAsked) {
@@ -87,7 +80,8 @@ TEST_F(FaultsTest, TransportFaultsFireOnceOnEitherListener) {
     EXPECT_FALSE(imds(token).transportOk);
     EXPECT_EQ(imds(token).status, 200);
     bool logged = false;
-    for (const auto& r : emu_->requestLog()) logged = logged || (r.status == 0 && r.faultId > 0);
+    for (const auto& r : emu_->requestLog())
+        logged = logged || (r.status == 0 && r.faultId > 0);
     EXPECT_TRUE(logged);
 
     inject({{"action", "truncate"}, {"path", "virtualMachines"}});

@@ -62,9 +62,7 @@ TEST_F(NetAppFaultsStateTest, AnswerFaultsApplyToNetAppPaths) {
            {"action", "error"},
            {"status", 503},
            {"code", "ServiceUnavailable"}});
-    Reply refused = anf("GET", poolPath() + "/volumes");
-    EXPECT_EQ(refused.status, 503);
-    EXPECT_EQ(refused.json()["error"]["code"], "ServiceUnavailable");
+    expectError(anf("GET", poolPath() + "/volumes"), 503, "ServiceUnavailable");
     EXPECT_EQ(anf("GET", poolPath() + "/volumes").status, 200);
 
     fault({{"method", "PUT"}, {"path", "/snapshots/"}, {"action", "noAsyncHeader"}});

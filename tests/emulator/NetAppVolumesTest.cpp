@@ -1,6 +1,7 @@
 // NetApp Files through Resource Manager as the plug-in's client uses it: volume reads and
 // lists, snapshots and their operations, clones, reverts and deletes, with the effects on the
 // emulated volumes' contents.
+// Also what the identity can see: subscriptions and resource groups with a role.
 #include "NetAppTestSupport.h"
 
 namespace azemu::test {
@@ -9,21 +10,15 @@ namespace {
 class NetAppVolumesTest : public NetAppTest {};
 
 TEST_F(NetAppVolumesTest, MissingResourcesAndWrongVersionsAnswerAsResourceManagerDoes) {
-    Reply volume = anf("GET", volumePath("ghost"));
-    EXPECT_EQ(volume.status, 404);
-    EXPECT_EQ(volume.json()["error"]["code"], "ResourceNotFound");
-    Reply snapshot = anf("GET", snapshotPathOf("vol1", "ghost"));
-    EXPECT_EQ(snapshot.status, 404);
-    EXPECT_EQ(snapshot.json()["error"]["code"], "ResourceNotFound");
+    expectError(anf("GET", volumePath("ghost")), 404, "ResourceNotFound");
+    expectError(anf("GET", snapshotPathOf("vol1", "ghost")), 404, "ResourceNotFound");
     Reply underMissingVolume = anf("GET", snapshotPathOf("ghost", "old-snap"));
     EXPECT_EQ(underMissingVolume.status, 404);
     EXPECT_NE(underMissingVolume.body.find("volumes/ghost"), std::string::npos);
     EXPECT_EQ(anf("GET", poolPath("anf-rg", "acct1", "nopool")).status, 404);
     EXPECT_EQ(anf("GET", poolPath("no-such-rg")).json()["error"]["code"], "ResourceGroupNotFound");
 
-    Reply oldVersion = arm("GET", volumePath("vol1"), "", "2015-01-01");
-    EXPECT_EQ(oldVersion.status, 400);
-    EXPECT_EQ(oldVersion.json()["error"]["code"], "NoRegisteredProviderFound");
+    expectError(arm("GET", volumePath("vol1"), "", "2015-01-01"), 400, "NoRegisteredProviderFound");
     EXPECT_EQ(arm("GET", volumePath("vol1"), "", "").json()["error"]["code"],
               "MissingApiVersionParameter");
 }
@@ -36,12 +31,8 @@ TEST_F(NetAppVolumesTest, SnapshotDeleteIsAnOperationAndAMissingSnapshotIsAlread
     EXPECT_EQ(anf("GET", snapshotPathOf("vol1", "old-snap")).status, 404);
     EXPECT_EQ(anf("DELETE", snapshotPathOf("vol1", "old-snap")).status, 204);
 
-    Settings s = emu_->settings();
-    s.deleteMissingStatus = 404;
-    emu_->setSettings(s);
-    Reply missing = anf("DELETE", snapshotPathOf("vol1", "old-snap"));
-    EXPECT_EQ(missing.status, 404);
-    EXPECT_EQ(missing.json()["error"]["code"], "ResourceNotFound");
+    tune(&Settings::deleteMissingStatus, 404);
+    expectError(anf("DELETE", snapshotPathOf("vol1", "old-snap")), 404, "ResourceNotFound");
 }
 
 TEST_F(NetAppVolumesTest, ClonesConflictOnTakenNamesAndTokensAndNeedARealSnapshot) {
@@ -52,12 +43,10 @@ TEST_F(NetAppVolumesTest, ClonesConflictOnTakenNamesAndTokensAndNeedARealSnapsho
         finish(anf("PUT", volumePath("KXClone-c"), cloneBody("KXClone-c", guid).dump()))["status"],
         "Succeeded");
 
-    Reply sameName = anf("PUT", volumePath("KXClone-c"), cloneBody("KXClone-c", guid).dump());
-    EXPECT_EQ(sameName.status, 409);
-    EXPECT_EQ(sameName.json()["error"]["code"], "Conflict");
-    Reply sameToken = anf("PUT", volumePath("KXClone-d"), cloneBody("KXClone-c", guid).dump());
-    EXPECT_EQ(sameToken.status, 409);
-    EXPECT_EQ(sameToken.json()["error"]["code"], "CreationTokenIsAlreadyInUse");
+    expectError(anf("PUT", volumePath("KXClone-c"), cloneBody("KXClone-c", guid).dump()), 409,
+                "Conflict");
+    expectError(anf("PUT", volumePath("KXClone-d"), cloneBody("KXClone-c", guid).dump()), 409,
+                "CreationTokenIsAlreadyInUse");
     Reply noSnapshot = anf("PUT", volumePath("KXClone-e"),
                            cloneBody("KXClone-e", "00000000-0000-4000-8000-000000000000").dump());
     EXPECT_EQ(noSnapshot.status, 404);
@@ -131,6 +120,42 @@ TEST_F(NetAppVolumesTest, DeletingAVolumeTakesItsSnapshotsAndItsNicAlong) {
     Reply fresh = anf("PUT", volumePath("fresh"), body.dump());
     ASSERT_EQ(fresh.status, 201) << fresh.body;
     EXPECT_EQ(fresh.json()["properties"]["mountTargets"][0]["ipAddress"], "10.1.3.4");
+}
+
+class NetworkAccessTest : public NetAppTest {
+protected:
+    std::vector<std::string> names(const Json& list, const char* key) {
+        std::vector<std::string> out;
+        for (const auto& item : list["value"])
+            out.push_back(item[key]);
+        return out;
+    }
+};
+
+TEST_F(NetworkAccessTest, OnlySubscriptionsAndGroupsWithARoleAreListed) {
+    Json subs = anf("GET", "subscriptions").json();
+    EXPECT_EQ(names(subs, "subscriptionId"),
+              (std::vector<std::string>{emu_->subscriptionId(), kOtherSubscription}));
+    Json groups = anf("GET", "subscriptions/" + emu_->subscriptionId() + "/resourceGroups").json();
+    EXPECT_EQ(names(groups, "name"), (std::vector<std::string>{"Test-RG", "anf-rg", "net-rg"}));
+    Json other =
+        anf("GET", std::string("subscriptions/") + kOtherSubscription + "/resourceGroups").json();
+    EXPECT_EQ(names(other, "name"), std::vector<std::string>{"other-rg"});
+}
+
+TEST_F(NetworkAccessTest, RequestsWhereTheIdentityHasNoRoleAreRefused) {
+    Reply hidden = anf("GET", poolPath("hidden-rg", "hiddenacct", "poolh") + "/volumes");
+    EXPECT_EQ(hidden.status, 403);
+    EXPECT_EQ(hidden.json()["error"]["code"], "AuthorizationFailed");
+    EXPECT_NE(hidden.body.find("Microsoft.NetApp/netAppAccounts/capacityPools/volumes/read"),
+              std::string::npos);
+    Reply invisible =
+        anf("GET", std::string("subscriptions/") + kInvisibleSubscription + "/resourceGroups");
+    EXPECT_EQ(invisible.status, 403);
+    Reply unknown = anf("GET", "subscriptions/00000000-0000-0000-0000-000000000000/resourceGroups");
+    EXPECT_EQ(unknown.json()["error"]["code"], "SubscriptionNotFound");
+    // The VM's own group and Compute are untouched by all this.
+    EXPECT_EQ(arm("GET", diskPath("data0")).status, 200);
 }
 
 }  // namespace

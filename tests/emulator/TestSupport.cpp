@@ -1,12 +1,12 @@
 #include "TestSupport.h"
 
-#include <httplib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+
+#include <httplib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -51,7 +51,8 @@ TempDir::TempDir() {
     const char* env = std::getenv("TMPDIR");
     std::string base = env && *env ? env : ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     std::string pattern = base + "/azemu-test-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
 
@@ -62,12 +63,15 @@ TempDir::~TempDir() {
 
 std::string Reply::header(const std::string& name) const {
     for (const auto& [k, v] : headers) {
-        if (strcasecmp(k.c_str(), name.c_str()) == 0) return v;
+        if (strcasecmp(k.c_str(), name.c_str()) == 0)
+            return v;
     }
     return "";
 }
 
-Json Reply::json() const { return Json::parse(body); }
+Json Reply::json() const {
+    return Json::parse(body);
+}
 
 struct Client::Impl {
     std::unique_ptr<httplib::Client> client;
@@ -92,51 +96,65 @@ Reply Client::send(const std::string& method, const std::string& pathAndQuery,
                    const std::string& body,
                    const std::vector<std::pair<std::string, std::string>>& headers) {
     httplib::Headers h;
-    for (const auto& [k, v] : headers) h.emplace(k, v);
+    for (const auto& [k, v] : headers)
+        h.emplace(k, v);
     auto& c = *impl_->client;
     const char* type = "application/json";
     auto res = [&] {
-        if (method == "GET") return c.Get(pathAndQuery.c_str(), h);
-        if (method == "PUT") return c.Put(pathAndQuery.c_str(), h, body, type);
-        if (method == "POST") return c.Post(pathAndQuery.c_str(), h, body, type);
-        if (method == "PATCH") return c.Patch(pathAndQuery.c_str(), h, body, type);
-        if (method == "DELETE") return c.Delete(pathAndQuery.c_str(), h, body, type);
+        if (method == "GET")
+            return c.Get(pathAndQuery.c_str(), h);
+        if (method == "PUT")
+            return c.Put(pathAndQuery.c_str(), h, body, type);
+        if (method == "POST")
+            return c.Post(pathAndQuery.c_str(), h, body, type);
+        if (method == "PATCH")
+            return c.Patch(pathAndQuery.c_str(), h, body, type);
+        if (method == "DELETE")
+            return c.Delete(pathAndQuery.c_str(), h, body, type);
         throw std::invalid_argument("method " + method);
     }();
     Reply r;
-    if (!res) return r;
+    if (!res)
+        return r;
     r.transportOk = true;
     r.status = res->status;
     r.body = res->body;
-    for (const auto& [k, v] : res->headers) r.headers.emplace(k, v);
+    for (const auto& [k, v] : res->headers)
+        r.headers.emplace(k, v);
     return r;
 }
 
 std::pair<std::string, std::string> splitUrl(const std::string& url) {
     auto scheme = url.find("://");
     auto slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-    if (slash == std::string::npos) return {url, "/"};
+    if (slash == std::string::npos)
+        return {url, "/"};
     return {url.substr(0, slash), url.substr(slash)};
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
+        if (condition())
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return condition();
 }
 
-void EmulatorTest::SetUp() { restart(baseScenario()); }
+void EmulatorTest::SetUp() {
+    restart(baseScenario());
+}
 
 void EmulatorTest::TearDown() {
-    if (emu_) emu_->stop();
+    if (emu_)
+        emu_->stop();
     armClient_.reset();
 }
 
 void EmulatorTest::restart(const Json& scenario, const std::string& stateFile) {
-    if (emu_) emu_->stop();
+    if (emu_)
+        emu_->stop();
     armClient_.reset();
     emu_.reset();
     emu_ = std::make_unique<Emulator>(scenario, dir_ / "root", stateFile);
@@ -177,7 +195,8 @@ Reply EmulatorTest::imds(const std::string& pathAndQuery, bool metadataHeader) {
     auto [base, prefix] = splitUrl(emu_->imdsUrl());
     Client c(base);
     std::vector<std::pair<std::string, std::string>> headers;
-    if (metadataHeader) headers.emplace_back("Metadata", "true");
+    if (metadataHeader)
+        headers.emplace_back("Metadata", "true");
     return c.send("GET", prefix + pathAndQuery, "", headers);
 }
 
@@ -206,42 +225,61 @@ Json EmulatorTest::getVm() {
     return r.json();
 }
 
-Reply EmulatorTest::putVm(const Json& vm) { return arm("PUT", vmPath(), vm.dump()); }
+Reply EmulatorTest::putVm(const Json& vm) {
+    return arm("PUT", vmPath(), vm.dump());
+}
 
 Json EmulatorTest::waitForOperation(const std::string& url) {
     Json doc;
     waitUntil([&] {
         Reply r = armGetUrl(url);
-        if (r.status != 200) return false;
+        if (r.status != 200)
+            return false;
         doc = r.json();
         return doc.value("status", "") != "InProgress";
     });
     return doc;
 }
 
-Reply EmulatorTest::attach(int lun, const std::string& diskName) {
+Json EmulatorTest::updateWith(const Json& vm, const Json& dataDisks) {
+    Json props = vm["properties"];
+    props["storageProfile"]["dataDisks"] = dataDisks;
+    return {{"properties", props}, {"location", vm["location"]}};
+}
+
+Json EmulatorTest::attachEntry(int lun, const std::string& disk) const {
+    return {{"name", disk},
+            {"lun", lun},
+            {"caching", "None"},
+            {"managedDisk", {{"id", emu_->diskId(disk)}, {"storageAccountType", "Premium_LRS"}}},
+            {"createOption", "Attach"},
+            {"diskSizeGB", 64}};
+}
+
+Reply EmulatorTest::attachRaw(const Json& entry) {
     Json vm = getVm();
-    vm["properties"]["storageProfile"]["dataDisks"].push_back(
-        {{"lun", lun},
-         {"name", diskName},
-         {"createOption", "Attach"},
-         {"caching", "None"},
-         {"managedDisk", {{"id", emu_->diskId(diskName)}, {"storageAccountType", "Premium_LRS"}}}});
-    Reply r = putVm({{"location", vm["location"]}, {"properties", vm["properties"]}});
-    if (r.status == 200) waitForOperation(r.header("Azure-AsyncOperation"));
+    Json disks = dataDisksOf(vm);
+    disks.push_back(entry);
+    return putVm(updateWith(vm, disks));
+}
+
+Reply EmulatorTest::attach(int lun, const std::string& diskName) {
+    Reply r = attachRaw(attachEntry(lun, diskName));
+    if (r.status == 200)
+        waitForOperation(r.header("Azure-AsyncOperation"));
     return r;
 }
 
 Reply EmulatorTest::detachLun(int lun) {
     Json vm = getVm();
-    Json& disks = vm["properties"]["storageProfile"]["dataDisks"];
     Json kept = Json::array();
-    for (const auto& d : disks) {
-        if (d["lun"] != lun) kept.push_back(d);
+    for (const auto& d : dataDisksOf(vm)) {
+        if (d["lun"] != lun)
+            kept.push_back(d);
     }
-    disks = kept;
-    Reply r = putVm({{"location", vm["location"]}, {"properties", vm["properties"]}});
-    if (r.status == 200) waitForOperation(r.header("Azure-AsyncOperation"));
+    Reply r = putVm(updateWith(vm, kept));
+    if (r.status == 200)
+        waitForOperation(r.header("Azure-AsyncOperation"));
     return r;
 }
 
@@ -254,8 +292,19 @@ Reply EmulatorTest::createSnapshot(const std::string& name, const std::string& s
          {{"creationData",
            {{"createOption", "Copy"}, {"sourceResourceId", emu_->diskId(sourceDisk).substr(1)}}}}},
         {"tags", {{"SnapShotCreatedByTest", "job 7"}}}};
-    if (incremental) body["properties"]["incremental"] = true;
+    if (incremental)
+        body["properties"]["incremental"] = true;
     return arm("PUT", snapshotPath(name), body.dump(), incremental ? "2019-03-01" : "2018-04-01");
+}
+
+void expectError(const Reply& r, int status, const std::string& code) {
+    EXPECT_EQ(r.status, status) << r.body;
+    if (!code.empty()) {
+        const Json body = Json::parse(r.body, nullptr, false);
+        ASSERT_TRUE(body.is_object()) << r.body;
+        EXPECT_EQ(body["error"]["code"], code) << r.body;
+        EXPECT_TRUE(body["error"]["message"].is_string()) << r.body;
+    }
 }
 
 std::string readLink(const std::string& path) {

@@ -2,14 +2,14 @@
 // and a fixture that runs one emulator per test.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "AzureEmulator.h"
 
@@ -83,8 +83,24 @@ protected:
     Json getVm();
     // PUTs `vm` back; returns the reply.
     Reply putVm(const Json& vm);
-    // Appends an attach entry to the VM's data disks and PUTs it; waits for the operation.
+    static Json dataDisksOf(const Json& vm) {
+        return vm["properties"]["storageProfile"]["dataDisks"];
+    }
+    // The update body the plug-in sends: the properties it read, the location, nothing else.
+    static Json updateWith(const Json& vm, const Json& dataDisks);
+    // The data disk entry the plug-in sends to attach `disk` at `lun`.
+    Json attachEntry(int lun, const std::string& disk) const;
+    // Appends `entry` to the VM's data disks and PUTs the update; returns at once.
+    Reply attachRaw(const Json& entry);
+    // attachRaw of attachEntry(lun, diskName); waits for the operation.
     Reply attach(int lun, const std::string& diskName);
+    // Changes one setting, e.g. tune(&Settings::asyncOperationDelayMs, 300).
+    template <typename T, typename V>
+    void tune(T Settings::*setting, V value) {
+        Settings settings = emu_->settings();
+        settings.*setting = static_cast<T>(value);
+        emu_->setSettings(settings);
+    }
     Reply detachLun(int lun);
     // Polls an Azure-AsyncOperation URL until its status is final; returns the last document.
     Json waitForOperation(const std::string& url);
@@ -100,6 +116,8 @@ protected:
     const Emulator* armClientFor_ = nullptr;
 };
 
+// An error answer of `status` whose error code is `code` ("" for any code).
+void expectError(const Reply& r, int status, const std::string& code = "");
 std::string readLink(const std::string& path);
 bool exists(const std::string& path);
 

@@ -9,50 +9,11 @@ class VirtualMachineTest : public EmulatorTest {
 protected:
     std::string root() const { return emu_->root(); }
 
-    Json dataDisksOf(const Json& vm) { return vm["properties"]["storageProfile"]["dataDisks"]; }
-
-    // The update body the plug-in sends: the properties it read, the location, nothing else.
-    Json updateWith(const Json& vm, const Json& dataDisks) {
-        Json props = vm["properties"];
-        props["storageProfile"]["dataDisks"] = dataDisks;
-        return {{"properties", props}, {"location", vm["location"]}};
-    }
-
-    Json attachEntry(int lun, const std::string& disk) {
-        return {
-            {"name", disk},
-            {"lun", lun},
-            {"caching", "None"},
-            {"managedDisk", {{"id", emu_->diskId(disk)}, {"storageAccountType", "Premium_LRS"}}},
-            {"createOption", "Attach"},
-            {"diskSizeGB", 64}};
-    }
-
-    void setAsyncDelay(int ms) {
-        Settings s = emu_->settings();
-        s.asyncOperationDelayMs = ms;
-        emu_->setSettings(s);
-    }
-
-    Reply attachRaw(const Json& entry) {
-        Json vm = getVm();
-        Json disks = dataDisksOf(vm);
-        disks.push_back(entry);
-        return putVm(updateWith(vm, disks));
-    }
-
     // PUTs `body` and waits for its operation to end.
     void putAndWait(const Json& body) {
         Reply r = putVm(body);
         ASSERT_EQ(r.status, 200) << r.body;
         waitForOperation(r.header("Azure-AsyncOperation"));
-    }
-
-    void expectRefused(const Reply& r, int status, const std::string& code = "") {
-        EXPECT_EQ(r.status, status) << r.body;
-        if (!code.empty()) {
-            EXPECT_EQ(r.json()["error"]["code"], code) << r.body;
-        }
     }
 };
 
@@ -77,7 +38,7 @@ TEST_F(VirtualMachineTest, DetachByLeavingTheEntryOutOrMarkingItToBeDetached) {
 }
 
 TEST_F(VirtualMachineTest, ChangeTakesEffectOnlyWhenTheOperationCompletes) {
-    setAsyncDelay(250);
+    tune(&Settings::asyncOperationDelayMs, 250);
     Reply r = attachRaw(attachEntry(2, "spare"));
     ASSERT_EQ(r.status, 200);
     Reply first = armGetUrl(r.header("Azure-AsyncOperation"));
@@ -94,21 +55,21 @@ TEST_F(VirtualMachineTest, ChangeTakesEffectOnlyWhenTheOperationCompletes) {
 
 TEST_F(VirtualMachineTest, AttachesComputeRefusesLeaveTheVmAsItWas) {
     for (int lun : {64, -1, 100, 1}) {  // out of range, or taken
-        expectRefused(attachRaw(attachEntry(lun, "spare")), 400, "InvalidParameter");
+        expectError(attachRaw(attachEntry(lun, "spare")), 400, "InvalidParameter");
     }
-    expectRefused(attachRaw(attachEntry(2, "otherdisk")), 409, "OperationNotAllowed");
-    expectRefused(attachRaw(attachEntry(2, "ghost")), 404, "NotFound");
-    expectRefused(attachRaw(attachEntry(2, "regional")), 400);  // another zone
-    expectRefused(attachRaw({{"lun", 2}, {"createOption", "Attach"}}), 400);
+    expectError(attachRaw(attachEntry(2, "otherdisk")), 409, "OperationNotAllowed");
+    expectError(attachRaw(attachEntry(2, "ghost")), 404, "NotFound");
+    expectError(attachRaw(attachEntry(2, "regional")), 400);  // another zone
+    expectError(attachRaw({{"lun", 2}, {"createOption", "Attach"}}), 400);
     Json vhd = {{"lun", 6}, {"createOption", "Attach"}, {"vhd", {{"uri", "https://x/y.vhd"}}}};
-    expectRefused(attachRaw(vhd), 409);
+    expectError(attachRaw(vhd), 409);
     Json sameTwice = dataDisksOf(getVm());
     sameTwice.push_back(attachEntry(2, "spare"));
     sameTwice.push_back(attachEntry(3, "spare"));
-    expectRefused(putVm(updateWith(getVm(), sameTwice)), 400);
+    expectError(putVm(updateWith(getVm(), sameTwice)), 400);
     Json vm = getVm();
-    expectRefused(putVm({{"properties", vm["properties"]}}), 400, "LocationRequired");
-    expectRefused(putVm({{"location", "eastus"}, {"properties", vm["properties"]}}), 409);
+    expectError(putVm({{"properties", vm["properties"]}}), 400, "LocationRequired");
+    expectError(putVm({{"location", "eastus"}, {"properties", vm["properties"]}}), 409);
     EXPECT_EQ(dataDisksOf(getVm()).size(), 2u);
 
     EXPECT_EQ(attachRaw(attachEntry(63, "spare")).status, 200);
@@ -118,7 +79,7 @@ TEST_F(VirtualMachineTest, AttachesComputeRefusesLeaveTheVmAsItWas) {
 // As in Azure, a disk an update is still attaching can be deleted; the
 // update then fails and the VM keeps the disks it had.
 TEST_F(VirtualMachineTest, ADiskBeingAttachedCanBeDeletedAndTheAttachThenFails) {
-    setAsyncDelay(500);
+    tune(&Settings::asyncOperationDelayMs, 500);
     ASSERT_EQ(attachRaw(attachEntry(2, "spare")).status, 200);
     Reply del = arm("DELETE", diskPath("spare"));
     EXPECT_EQ(del.status, 200);
@@ -132,13 +93,11 @@ TEST_F(VirtualMachineTest, TheSizesDiskLimitHolds) {
     Json scenario = baseScenario();
     scenario["vm"]["maxDataDisks"] = 2;
     restart(scenario);
-    expectRefused(attachRaw(attachEntry(2, "spare")), 409, "OperationNotAllowed");
+    expectError(attachRaw(attachEntry(2, "spare")), 409, "OperationNotAllowed");
 }
 
 TEST_F(VirtualMachineTest, ADiskStillBeingMadeCannotBeAttached) {
-    Settings s = emu_->settings();
-    s.provisioningDelayMs = 5000;
-    emu_->setSettings(s);
+    tune(&Settings::provisioningDelayMs, 5000);
     Json body = {
         {"location", "westeurope"},
         {"zones", {"2"}},
@@ -174,7 +133,7 @@ TEST_F(VirtualMachineTest, ReadOnlyMembersSentBackAreAcceptedAndMembersLeftOutKe
 }
 
 TEST_F(VirtualMachineTest, ANewerUpdatePreemptsAnOlderOne) {
-    setAsyncDelay(300);
+    tune(&Settings::asyncOperationDelayMs, 300);
     Reply first = attachRaw(attachEntry(2, "spare"));
     ASSERT_EQ(first.status, 200);
     ASSERT_EQ(detachLun(0).status, 200);

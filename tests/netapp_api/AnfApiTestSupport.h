@@ -35,11 +35,15 @@ public:
     using KXSnapAzureNetAppAPI::matchVolumeFromListCPResponse;
     using KXSnapAzureNetAppAPI::NicCache;
     using KXSnapAzureNetAppAPI::populateNICCacheFromResponse;
+    using KXSnapAzureNetAppAPI::processGetInstanceDetailsResp;
     using KXSnapAzureNetAppAPI::SharePathCache;
     void SetRetries(int count, int intervalSeconds) {
         retryCount = count;
         retryInterval = intervalSeconds;
     }
+    int RetryCount() const { return retryCount; }
+    int RetryInterval() const { return retryInterval; }
+    bool Logging() const { return logging; }
     const AzureNetApp::AzureError& LastAzureError() const { return azureError; }
 };
 

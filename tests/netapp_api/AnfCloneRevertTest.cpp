@@ -96,22 +96,6 @@ TEST_F(AnfCloneRevertTest, ExportRulesNameEveryAddressOfTheMachineInOrder) {
               Rules(Machine({{"10.0.0.4", "10.0.0.5"}, {"10.1.0.4"}})));
 }
 
-// A machine whose addresses are unknown, with no range configured, would get
-// a clone every client may write to: none is asked for.
-TEST_F(AnfCloneRevertTest, NoAddressAndNoRangeMeansNoCloneRequest) {
-    for (const AzureNetApp::AzureInstanceInfo& instance : {Machine({}), Machine({{""}})}) {
-        AzureNetApp::KxSnapANFSnapObj snapObj = CloneObj();
-        EXPECT_EQ("", api_->buildJSONForCreateCloneReq(snapObj, instance));
-        AzureNetApp::AzureInstanceInfo machine = instance;
-        EXPECT_EQ(36, api_->rest_createClone(snapObj, machine));
-        EXPECT_EQ(0u, api_->getErrorString().find(
-                          "Refusing to create clone [KXClone-snap-a]: no export rule can be "
-                          "formed"))
-            << api_->getErrorString();
-    }
-    EXPECT_TRUE(ArmRequests().empty());
-}
-
 TEST_F(AnfCloneRevertTest, ACustomRangeReplacesTheMachinesAddressesUnlessEmpty) {
     const AzureNetApp::AzureInstanceInfo twoNics = Machine({{"10.0.0.4"}, {"10.1.0.4"}});
     {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "AnfApiTestSupport.h"
-#include "AzureEmulator.h"
+#include "support/EmulatorBench.h"
 
 namespace anftest {
 namespace {
@@ -148,17 +148,11 @@ azemu::Json SampleScenario() {
     return azemu::Json::parse(text.str());
 }
 
-class AnfPagingEmulatorTest : public ::testing::Test {
+class AnfPagingEmulatorTest : public kxtest::EmulatorBench {
 protected:
     void SetUp() override {
-        emu_ = std::make_unique<azemu::Emulator>(SampleScenario(), dir_ / "root");
-        emu_->start();
-        for (const auto& variable : {std::make_pair("KXSO_ARM_ENDPOINT", emu_->armUrl()),
-                                     std::make_pair("KXSO_IMDS_ENDPOINT", emu_->imdsUrl()),
-                                     std::make_pair("KXSO_CA_FILE", emu_->caFile())}) {
-            env_.push_back(
-                std::make_unique<kxtest::ScopedEnv>(variable.first, variable.second.c_str()));
-        }
+        StartEmulator(SampleScenario());
+        UseSettings(kNoWait);
         host_.Add(cloudtest::AnfRecord(1, "oradata", "10.20.1.4"));
         api_ = std::make_unique<TestableAPI>(&host_.Record(0));
         api_->SetRetries(20, 0);
@@ -166,7 +160,7 @@ protected:
     }
     void TearDown() override {
         api_.reset();
-        emu_->stop();
+        EmulatorBench::TearDown();
     }
     std::shared_ptr<AzureNetApp::KxSnapANFSnapObj> Device(int64_t snapNum, const std::string& share,
                                                           const std::string& address) {
@@ -190,30 +184,23 @@ protected:
         return api_->discoverArrayVolumeDetails(devices, groups);
     }
 
-    kxtest::TempDir dir_;
-    std::unique_ptr<azemu::Emulator> emu_;
-    std::vector<std::unique_ptr<kxtest::ScopedEnv>> env_;
-    kxtest::ScopedSettings settings_{kNoWait};
     kxtest::TestHost host_;
     std::unique_ptr<TestableAPI> api_;
     AzureNetApp::AzureInstanceInfo instance_;
 };
 
 TEST_F(AnfPagingEmulatorTest, VolumeOnASecondPageIsFound) {
-    azemu::Settings settings = emu_->settings();
-    settings.listPageSize = 1;
-    emu_->setSettings(settings);
+    Tune(&azemu::Settings::listPageSize, 1);
     AzureNetApp::SnapObjMap devices{{1, Device(1, "oradata", "10.20.1.4")},
                                     {2, Device(2, "oralogs", "10.20.1.5")}};
     ASSERT_EQ(0, Discover(devices));
     EXPECT_FALSE(devices[1]->snapshotInfo.fileSystemId.empty());
     EXPECT_FALSE(devices[2]->snapshotInfo.fileSystemId.empty());
-    size_t pages = 0;
-    for (const azemu::RequestRecord& request : emu_->requestLog()) {
-        pages += request.url.find("/volumes?") != std::string::npos &&
-                 request.url.find("skiptoken=1") != std::string::npos;
+    bool secondPage = false;
+    for (const azemu::RequestRecord& request : Sent("GET", "skiptoken=1")) {
+        secondPage = secondPage || request.url.find("/volumes?") != std::string::npos;
     }
-    EXPECT_GE(pages, 1u);
+    EXPECT_TRUE(secondPage);
 }
 
 // libcurl never re-sends the revert on its own: the one re-send is the
@@ -224,20 +211,10 @@ TEST_F(AnfPagingEmulatorTest, RevertWhoseAnswersAreLostIsSentOnceMoreOnly) {
     AzureNetApp::KxSnapANFSnapObj& snapObj = *devices[1];
     snapObj.snapName = "kx-snap-1";
     snapObj.snapshotInfo.snapRawPath = snapObj.snapshotInfo.rawPath + "/snapshots/kx-snap-1";
-    azemu::FaultSpec fault;
-    fault.method = "POST";
-    fault.path = "/revert";
-    fault.action = azemu::FaultAction::Drop;
-    fault.afterProcessing = true;
-    fault.times = 2;
-    emu_->injectFault(fault);
+    LoseAnswers("POST", "/revert");
     emu_->clearRequestLog();
     EXPECT_EQ(15, api_->rest_revertVolume(snapObj, instance_));
-    size_t posts = 0;
-    for (const azemu::RequestRecord& request : emu_->requestLog()) {
-        posts += request.method == "POST";
-    }
-    EXPECT_EQ(2u, posts);
+    EXPECT_EQ(2u, Sent("POST").size());
     EXPECT_TRUE(host_.Logged("the request may have reached the server; not sent again"));
 }
 

@@ -12,25 +12,7 @@ namespace {
 
 using azemu::FaultAction;
 
-class EngineFaultsTest : public NetAppEngineTest {
-protected:
-    bool CloneExists(const std::string& creationToken) const {
-        for (const azemu::NetAppVolumeView& volume : emu_->netAppVolumes()) {
-            if (volume.creationToken == creationToken) {
-                return true;
-            }
-        }
-        return false;
-    }
-    std::string Content(const std::string& creationToken) const {
-        for (const azemu::NetAppVolumeView& volume : emu_->netAppVolumes()) {
-            if (volume.creationToken == creationToken) {
-                return volume.content;
-            }
-        }
-        return "";
-    }
-};
+using EngineFaultsTest = NetAppEngineTest;
 
 TEST_F(EngineFaultsTest, PrepareNamesEveryExportItCouldNotResolve) {
     auto host = ExportHost();
@@ -128,7 +110,7 @@ TEST_F(EngineFaultsTest, SeveralClonesOfOneSnapshotCarryTheCloneIndex) {
     }
     ASSERT_EQ(0, Run(kxso_mapSnaps, *host));
     const std::string clone = "KXClone-" + std::string(kSnapUuid1) + "-2";
-    EXPECT_TRUE(CloneExists(clone));
+    EXPECT_TRUE(Volume(clone).has_value());
     const std::string& path = host->Record(0).data().mappedDevicePath;
     EXPECT_EQ(clone, path.substr(path.find(":/") + 2));
 }
@@ -167,7 +149,7 @@ TEST_F(EngineFaultsTest, ARevertWhoseFirstRequestFailsAbortsTheRest) {
     EXPECT_EQ(23, host->Record(1).data().status);
     EXPECT_TRUE(host->Logged("Revert aborted for volume [vol2]."));
     EXPECT_TRUE(host->Logged("[2] volumes failed to revert out of [2]."));
-    EXPECT_EQ("vol2:v2", Content("vol2"));
+    EXPECT_EQ("vol2:v2", Volume("vol2")->content);
 }
 
 TEST_F(EngineFaultsTest, RevertToASnapshotThatIsGoneFailsValidationWithoutARequest) {

@@ -12,16 +12,6 @@
 namespace enginetest {
 namespace {
 
-const azemu::NetAppVolumeView* FindVolume(const std::vector<azemu::NetAppVolumeView>& volumes,
-                                          const std::string& creationToken) {
-    for (const azemu::NetAppVolumeView& volume : volumes) {
-        if (volume.creationToken == creationToken) {
-            return &volume;
-        }
-    }
-    return nullptr;
-}
-
 bool Contains(const std::vector<int>& history, int status) {
     return std::find(history.begin(), history.end(), status) != history.end();
 }
@@ -94,8 +84,8 @@ TEST_F(EngineLifecycleTest, MapUnmapRevertReconcileAndDeleteInLaterJobs) {
     std::vector<azemu::NetAppVolumeView> state = emu_->netAppVolumes();
     for (int i = 0; i < 2; ++i) {
         const std::string cloneName = "KXClone-" + uuids[i];
-        const azemu::NetAppVolumeView* clone = FindVolume(state, cloneName);
-        ASSERT_NE(nullptr, clone) << cloneName;
+        const std::optional<azemu::NetAppVolumeView> clone = Volume(cloneName);
+        ASSERT_TRUE(clone.has_value()) << cloneName;
         EXPECT_EQ(std::string(volumes[i]) + ":v1", clone->content);
         EXPECT_EQ("harrowind", clone->tags.value("data-protection-vendor-kx", ""));
         EXPECT_EQ("quillfast", clone->tags.value("data-protection-feature-kx", ""));
@@ -124,10 +114,9 @@ TEST_F(EngineLifecycleTest, MapUnmapRevertReconcileAndDeleteInLaterJobs) {
 
     // Revert: both volumes hold their snapshot's content again.
     ASSERT_EQ(0, Run(kxso_revertSnaps, *host));
-    state = emu_->netAppVolumes();
     for (int i = 0; i < 2; ++i) {
-        const azemu::NetAppVolumeView* volume = FindVolume(state, volumes[i]);
-        ASSERT_NE(nullptr, volume);
+        const std::optional<azemu::NetAppVolumeView> volume = Volume(volumes[i]);
+        ASSERT_TRUE(volume.has_value());
         EXPECT_EQ(std::string(volumes[i]) + ":v1", volume->content);
         EXPECT_EQ(SnapshotId(volumes[i], uuids[i]), volume->revertedTo);
         EXPECT_EQ(22, host->Record(i).data().status);

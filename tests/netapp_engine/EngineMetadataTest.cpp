@@ -49,19 +49,23 @@ kxsnap::RecordData SnapshotRecord(int64_t snapId, const std::string& uuid = kUui
     return data;
 }
 
+// initialize() of `engine` for `opType` on the records given, by default
+// every record of the host.
+bool InitializeOn(EngineProbe& engine, kxtest::TestHost& host, short opType,
+                  std::vector<KXSO::SnapInfo*> records = {}) {
+    if (records.empty()) {
+        records.assign(host.devices(), host.devices() + host.count());
+    }
+    return engine.initialize(records, KXSnapCloudUtil::getInstance(100, host.util()), opType);
+}
+
 class EngineMetadataTest : public ::testing::Test {
 protected:
-    // initialize() for `opType` on every record of the host.
-    bool Initialize(short opType) {
-        devices_.assign(host_.devices(), host_.devices() + host_.count());
-        return engine_.initialize(devices_, KXSnapCloudUtil::getInstance(100, host_.util()),
-                                  opType);
-    }
+    bool Initialize(short opType) { return InitializeOn(engine_, host_, opType); }
     AzureNetApp::KxSnapANFSnapObj& Work(int64_t snapNum) { return engine_.bySnapNum(snapNum); }
 
     kxtest::TestHost host_;
     EngineProbe engine_;
-    std::vector<KXSO::SnapInfo*> devices_;
 };
 
 TEST_F(EngineMetadataTest, CompleteRecordsFillTheWorkObjectForEveryOperation) {
@@ -71,10 +75,7 @@ TEST_F(EngineMetadataTest, CompleteRecordsFillTheWorkObjectForEveryOperation) {
         data.transientMetadata[102] = "/subscriptions/sub-1/x/volumes/vol-1|";
         host.Add(data);
         EngineProbe engine;
-        std::vector<KXSO::SnapInfo*> devices{&host.Record(0)};
-        ASSERT_TRUE(
-            engine.initialize(devices, KXSnapCloudUtil::getInstance(100, host.util()), opType))
-            << opType;
+        ASSERT_TRUE(InitializeOn(engine, host, opType)) << opType;
         const AzureNetApp::KxSnapANFSnapObj& work = engine.bySnapNum(5);
         const AzureNetApp::AzureNetAppSnapshotInfo& info = work.snapshotInfo;
         EXPECT_EQ("sub-1", info.subscriptionId);
@@ -115,8 +116,7 @@ TEST_F(EngineMetadataTest, MissingFieldsFailWithCodeEightAndTheRecordInTheMessag
         kxtest::TestHost host;
         host.Add(SnapshotRecord(9, c.uuid));
         EngineProbe engine;
-        std::vector<KXSO::SnapInfo*> devices{&host.Record(0)};
-        EXPECT_FALSE(engine.initialize(devices, KXSnapCloudUtil::getInstance(100, host.util()), 2));
+        EXPECT_FALSE(InitializeOn(engine, host, 2));
         EXPECT_EQ(8, engine.lastError) << c.uuid;
         // Map's error code, the parser's text, on the record concerned.
         EXPECT_EQ(62009, host.Record(0).data().errorCode);
@@ -134,10 +134,7 @@ TEST_F(EngineMetadataTest, SnapshotNameAndIdMayBeMissingWhileTheSnapshotIsBeingT
         data.transientMetadata[102] = "/subscriptions/sub/volumes/v|";
         host.Add(data);
         EngineProbe engine;
-        std::vector<KXSO::SnapInfo*> devices{&host.Record(0)};
-        EXPECT_TRUE(
-            engine.initialize(devices, KXSnapCloudUtil::getInstance(100, host.util()), opType))
-            << opType;
+        EXPECT_TRUE(InitializeOn(engine, host, opType)) << opType;
         EXPECT_EQ("", engine.bySnapNum(3).snapName);
         EXPECT_EQ("", engine.bySnapNum(3).snapshotInfo.snapshotId);
     }
@@ -172,26 +169,19 @@ TEST_F(EngineMetadataTest, EmptyOrMissingRecordsFailEveryOperationButDeleteAndRe
         host.Add(missing);
 
         EngineProbe emptyEngine;
-        std::vector<KXSO::SnapInfo*> first{&host.Record(0)};
-        EXPECT_FALSE(
-            emptyEngine.initialize(first, KXSnapCloudUtil::getInstance(100, host.util()), 3));
+        EXPECT_FALSE(InitializeOn(emptyEngine, host, 3, {&host.Record(0)}));
         EXPECT_EQ(16, emptyEngine.lastError);
         EXPECT_EQ(c.emptyMessage, host.Record(0).data().errorText);
         EXPECT_EQ(62010, host.Record(0).data().errorCode);
 
         EngineProbe missingEngine;
-        std::vector<KXSO::SnapInfo*> second{&host.Record(1)};
-        EXPECT_FALSE(
-            missingEngine.initialize(second, KXSnapCloudUtil::getInstance(100, host.util()), 3));
+        EXPECT_FALSE(InitializeOn(missingEngine, host, 3, {&host.Record(1)}));
         EXPECT_EQ(6, missingEngine.lastError);
         EXPECT_EQ(c.missingMessage, host.Record(1).data().errorText);
 
         for (short tolerant : {1, 7}) {
             EngineProbe engine;
-            std::vector<KXSO::SnapInfo*> both{&host.Record(0), &host.Record(1)};
-            EXPECT_TRUE(
-                engine.initialize(both, KXSnapCloudUtil::getInstance(100, host.util()), tolerant))
-                << c.id << " " << tolerant;
+            EXPECT_TRUE(InitializeOn(engine, host, tolerant)) << c.id << " " << tolerant;
         }
     }
 }
@@ -216,8 +206,7 @@ TEST_F(EngineMetadataTest, SnapshotCreationNeedsTheTransientVolumePath) {
         }
         host.Add(data);
         EngineProbe engine;
-        std::vector<KXSO::SnapInfo*> devices{&host.Record(0)};
-        EXPECT_FALSE(engine.initialize(devices, KXSnapCloudUtil::getInstance(100, host.util()), 6));
+        EXPECT_FALSE(InitializeOn(engine, host, 6));
         EXPECT_EQ(c.code, engine.lastError);
         EXPECT_EQ(c.message, host.Record(0).data().errorText);
         EXPECT_EQ(60001, host.Record(0).data().errorCode);

@@ -100,6 +100,25 @@ azemu::Json NetAppEngineTest::Resource(const std::string& id) const {
     return found ? *found : azemu::Json();
 }
 
+std::optional<azemu::NetAppVolumeView> NetAppEngineTest::Volume(
+    const std::string& creationToken) const {
+    for (const azemu::NetAppVolumeView& volume : emu_->netAppVolumes()) {
+        if (volume.creationToken == creationToken) {
+            return volume;
+        }
+    }
+    return std::nullopt;
+}
+
+bool NetAppEngineTest::AnyCloneExists() const {
+    for (const azemu::NetAppVolumeView& volume : emu_->netAppVolumes()) {
+        if (volume.creationToken.rfind("KXClone-", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void NetAppEngineTest::DeleteBehindOurBack(const std::string& volume, const std::string& snapshot) {
     kxtest::TestHost other;
     other.Add();

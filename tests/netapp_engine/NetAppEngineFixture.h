@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ protected:
     std::string SnapshotId(const std::string& volume, const std::string& snapshot) const;
     // The resource document, or null JSON when it does not exist.
     azemu::Json Resource(const std::string& id) const;
+    // The NetApp Files volume of that creation token, if there is one.
+    std::optional<azemu::NetAppVolumeView> Volume(const std::string& creationToken) const;
+    bool AnyCloneExists() const;
     // Deletes a snapshot the way someone else would: a request of its own.
     void DeleteBehindOurBack(const std::string& volume, const std::string& snapshot);
 };

@@ -21,9 +21,7 @@ protected:
     void SetUp() override {
         NetAppEngineTest::SetUp();
         backup_ = Backup();
-        azemu::Settings settings = emu_->settings();
-        settings.asyncOperationDelayMs = kOperationDelayMs;
-        emu_->setSettings(settings);
+        Tune(&azemu::Settings::asyncOperationDelayMs, kOperationDelayMs);
         emu_->clearRequestLog();
     }
     // A later job that polls every second, at most `count` - 1 times.
@@ -35,30 +33,9 @@ protected:
         }
         return host;
     }
-    int InjectTwice(const std::string& method, const std::string& path, FaultAction action,
-                    int status, bool afterProcessing) {
-        azemu::FaultSpec spec;
-        spec.method = method;
-        spec.path = path;
-        spec.action = action;
-        spec.status = status;
-        spec.afterProcessing = afterProcessing;
-        spec.times = 2;
-        return emu_->injectFault(spec);
-    }
-    const azemu::NetAppVolumeView* Volume(const std::string& creationToken) {
-        volumes_ = emu_->netAppVolumes();
-        for (const azemu::NetAppVolumeView& volume : volumes_) {
-            if (volume.creationToken == creationToken) {
-                return &volume;
-            }
-        }
-        return nullptr;
-    }
     static std::string Clone(const char* uuid) { return "KXClone-" + std::string(uuid); }
 
     std::unique_ptr<kxtest::TestHost> backup_;
-    std::vector<azemu::NetAppVolumeView> volumes_;
 };
 
 // The revert's answer is lost after Azure started it. The engine neither
@@ -72,12 +49,7 @@ TEST_F(AnfTransientFaultsTest, ARevertWhoseAnswerIsLostIsSentAgainOnceTheVolumeI
     // Once: the revert goes on a connection of its own, so libcurl has
     // nothing to re-send it on; a second firing would meet the deliberate
     // re-send (see the next test).
-    azemu::FaultSpec spec;
-    spec.method = "POST";
-    spec.path = "volumes/vol1/revert";
-    spec.action = FaultAction::Drop;
-    spec.afterProcessing = true;
-    emu_->injectFault(spec);
+    LoseAnswers("POST", "volumes/vol1/revert", 1);
     EXPECT_EQ(0, Run(kxso_revertSnaps, *host));
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(22, host->Record(i).data().status) << host->Record(i).data().errorText;
@@ -95,13 +67,7 @@ TEST_F(AnfTransientFaultsTest, ARevertWhoseAnswerIsLostIsSentAgainOnceTheVolumeI
 // that said "Succeeded".
 TEST_F(AnfTransientFaultsTest, ARevertNeverConfirmedIsAFailure) {
     auto host = Job();
-    azemu::FaultSpec spec;
-    spec.method = "POST";
-    spec.path = "volumes/vol1/revert";
-    spec.action = FaultAction::Drop;
-    spec.afterProcessing = true;
-    spec.times = -1;
-    emu_->injectFault(spec);
+    LoseAnswers("POST", "volumes/vol1/revert", -1);
     EXPECT_EQ(1, Run(kxso_revertSnaps, *host));
     EXPECT_EQ(23, host->Record(0).data().status);
     EXPECT_EQ(60005, host->Record(0).data().errorCode);
@@ -114,8 +80,8 @@ TEST_F(AnfTransientFaultsTest, ARevertNeverConfirmedIsAFailure) {
 // the interval, the back-off or the server's Retry-After allow.
 TEST_F(AnfTransientFaultsTest, FailedStatusPollsAreSpacedAndTheMapSucceeds) {
     auto host = Job();
-    InjectTwice("GET", "operationResults", FaultAction::Error, 503, false);
-    InjectTwice("GET", "operationResults", FaultAction::Drop, 0, false);
+    InjectFault("GET", "operationResults", FaultAction::Error, 2, 503);
+    InjectFault("GET", "operationResults", FaultAction::Drop, 2);
     EXPECT_EQ(0, Run(kxso_mapSnaps, *host));
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(12, host->Record(i).data().status) << host->Record(i).data().errorText;
@@ -147,7 +113,7 @@ TEST_F(AnfTransientFaultsTest, ACloneLeftFailedIsDeletedAndMadeAgain) {
     auto first = Job();
     InjectFault("PUT", "volumes/" + Clone(kSnapUuid1), FaultAction::AsyncFail);
     EXPECT_EQ(1, Run(kxso_mapSnaps, *first));
-    ASSERT_NE(nullptr, Volume(Clone(kSnapUuid1)));
+    ASSERT_TRUE(Volume(Clone(kSnapUuid1)).has_value());
     EXPECT_EQ("Failed", Volume(Clone(kSnapUuid1))->provisioningState);
     emu_->clearRequestLog();
 
@@ -156,19 +122,17 @@ TEST_F(AnfTransientFaultsTest, ACloneLeftFailedIsDeletedAndMadeAgain) {
     EXPECT_EQ(1u, Sent("DELETE", "volumes/" + Clone(kSnapUuid1)).size());
     EXPECT_EQ(1u, Sent("PUT", "volumes/" + Clone(kSnapUuid1)).size());
     EXPECT_EQ(12, again->Record(0).data().status) << again->Record(0).data().errorText;
-    ASSERT_NE(nullptr, Volume(Clone(kSnapUuid1)));
+    ASSERT_TRUE(Volume(Clone(kSnapUuid1)).has_value());
     EXPECT_EQ("Succeeded", Volume(Clone(kSnapUuid1))->provisioningState);
     EXPECT_EQ("vol1:v1", Volume(Clone(kSnapUuid1))->content);
 }
 
 // A clone still being made when the next map comes is waited for, then used.
 TEST_F(AnfTransientFaultsTest, ACloneStillBeingMadeIsWaitedFor) {
-    azemu::Settings settings = emu_->settings();
-    settings.asyncOperationDelayMs = 2500;
-    emu_->setSettings(settings);
+    Tune(&azemu::Settings::asyncOperationDelayMs, 2500);
     auto first = Job(1);  // gives up at once
     EXPECT_EQ(1, Run(kxso_mapSnaps, *first));
-    ASSERT_NE(nullptr, Volume(Clone(kSnapUuid1)));
+    ASSERT_TRUE(Volume(Clone(kSnapUuid1)).has_value());
     EXPECT_EQ("Creating", Volume(Clone(kSnapUuid1))->provisioningState);
     emu_->clearRequestLog();
 

@@ -89,6 +89,7 @@ protected:
 };
 
 TEST_F(RootedTest, ListsEveryEntryUnderTheRootAndEndsWithSuccessAtEnd) {
+    const size_t descriptors = OpenDescriptorCount();
     EXPECT_EQ((std::set<std::string>{".", "..", "sda", "sdc", "loop0"}), ListAll("/sys/block"));
     EXPECT_EQ((std::set<std::string>{".", "..", "5:0:0:10"}),
               ListAll("/sys/block/sdc/device/scsi_device"));
@@ -107,6 +108,14 @@ TEST_F(RootedTest, ListsEveryEntryUnderTheRootAndEndsWithSuccessAtEnd) {
     EXPECT_EQ("", name);
     dir.Close();
     EXPECT_FALSE(dir.IsOpen());
+    // Reopening and destroying release the descriptor.
+    {
+        CUxDirectory reopened;
+        ASSERT_FALSE(reopened.Open("/sys/block", "*", true));
+        ASSERT_FALSE(reopened.Open("/sys/block/sda", "*", true));
+        EXPECT_EQ(descriptors + 1, OpenDescriptorCount());
+    }
+    EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 
 TEST_F(RootedTest, MissingDirectoryIsAnErrorWithTheErrnoAndALogLine) {
@@ -123,17 +132,6 @@ TEST_F(RootedTest, MissingDirectoryIsAnErrorWithTheErrnoAndALogLine) {
     bool atEnd = true;
     EXPECT_TRUE(dir.GetEntry(name, atEnd).IsError());
     EXPECT_FALSE(atEnd);
-}
-
-TEST_F(RootedTest, ReopeningAndDestroyingReleaseTheDescriptor) {
-    const size_t before = OpenDescriptorCount();
-    {
-        CUxDirectory dir;
-        ASSERT_FALSE(dir.Open("/sys/block", "*", true));
-        ASSERT_FALSE(dir.Open("/sys/block/sda", "*", true));
-        EXPECT_EQ(before + 1, OpenDescriptorCount());
-    }
-    EXPECT_EQ(before, OpenDescriptorCount());
 }
 
 TEST_F(RootedTest, LinksResolveUnderTheRootToThePlainDevicePath) {

@@ -78,42 +78,34 @@ TEST(KXPasswordTest, TextAndItsNulMustFitTheBuffer) {
     EXPECT_EQ(std::string(8, 'z'), std::string(buffer, sizeof(buffer)));  // untouched
 }
 
-TEST(KxPlatformEnvTest, UnsetSeamsMeanTheRealThing) {
-    ScopedEnv arm("KXSO_ARM_ENDPOINT", nullptr);
-    ScopedEnv imds("KXSO_IMDS_ENDPOINT", nullptr);
-    ScopedEnv ca("KXSO_CA_FILE", nullptr);
-    ScopedEnv root("KXSO_ROOT", nullptr);
-    EXPECT_EQ("", KxPlatformEnv::ArmEndpointOverride());
-    EXPECT_EQ("", KxPlatformEnv::ImdsEndpointOverride());
-    EXPECT_EQ("", KxPlatformEnv::CaFile());
-    EXPECT_EQ("", KxPlatformEnv::Root());
-    EXPECT_EQ("http://169.254.169.254/", KxPlatformEnv::ImdsBase());
-    EXPECT_EQ("169.254.169.254", KxPlatformEnv::ImdsHost());
-    EXPECT_EQ("/sys/block", KxPlatformEnv::LocalPath("/sys/block"));
-}
-
-TEST(KxPlatformEnvTest, EndpointOverridesAlwaysEndInASlashAndTheCaFileIsAsGiven) {
-    ScopedEnv ca("KXSO_CA_FILE", "/tmp/emulator-ca.pem");
-    EXPECT_EQ("/tmp/emulator-ca.pem", KxPlatformEnv::CaFile());
+// Unset seams mean the real thing; endpoint overrides always end in a slash,
+// and the metadata service's bare host is what the proxy bypass names.
+TEST(KxPlatformEnvTest, UnsetSeamsMeanTheRealThingOverridesEndInASlash) {
+    {
+        ScopedEnv arm("KXSO_ARM_ENDPOINT", nullptr);
+        ScopedEnv imds("KXSO_IMDS_ENDPOINT", nullptr);
+        ScopedEnv root("KXSO_ROOT", nullptr);
+        EXPECT_EQ("", KxPlatformEnv::ArmEndpointOverride());
+        EXPECT_EQ("", KxPlatformEnv::ImdsEndpointOverride());
+        EXPECT_EQ("", KxPlatformEnv::Root());
+        EXPECT_EQ("http://169.254.169.254/", KxPlatformEnv::ImdsBase());
+        EXPECT_EQ("169.254.169.254", KxPlatformEnv::ImdsHost());
+        EXPECT_EQ("/sys/block", KxPlatformEnv::LocalPath("/sys/block"));
+    }
     ScopedEnv arm("KXSO_ARM_ENDPOINT", "https://127.0.0.1:8443");
-    ScopedEnv imds("KXSO_IMDS_ENDPOINT", "http://127.0.0.1:8081/");
     EXPECT_EQ("https://127.0.0.1:8443/", KxPlatformEnv::ArmEndpointOverride());
+    const std::pair<const char*, const char*> hosts[] = {
+        {"http://127.0.0.1:8081", "127.0.0.1"},
+        {"http://imds.test/metadata/", "imds.test"},
+        {"http://user@imds.test:80/", "imds.test"},
+        {"http://[::1]:8081/", "::1"}};
+    for (const auto& [base, host] : hosts) {
+        ScopedEnv imds("KXSO_IMDS_ENDPOINT", base);
+        EXPECT_EQ(host, KxPlatformEnv::ImdsHost()) << base;
+    }
+    ScopedEnv imds("KXSO_IMDS_ENDPOINT", "http://127.0.0.1:8081");
     EXPECT_EQ("http://127.0.0.1:8081/", KxPlatformEnv::ImdsEndpointOverride());
     EXPECT_EQ("http://127.0.0.1:8081/", KxPlatformEnv::ImdsBase());
-}
-
-TEST(KxPlatformEnvTest, ImdsHostIsTheBareHostForProxyBypass) {
-    struct Case {
-        const char* base;
-        const char* host;
-    };
-    for (const Case& c :
-         {Case{"http://127.0.0.1:8081/", "127.0.0.1"}, Case{"http://127.0.0.1:8081", "127.0.0.1"},
-          Case{"http://imds.test/metadata/", "imds.test"},
-          Case{"http://user@imds.test:80/", "imds.test"}, Case{"http://[::1]:8081/", "::1"}}) {
-        ScopedEnv imds("KXSO_IMDS_ENDPOINT", c.base);
-        EXPECT_EQ(c.host, KxPlatformEnv::ImdsHost()) << c.base;
-    }
 }
 
 TEST(KxPlatformEnvTest, LocalPathPrefixesTheRootWithoutDoubleSlashes) {

@@ -53,9 +53,21 @@ protected:
         }
         return matching;
     }
+    // Changes one of the emulator's settings, e.g.
+    // Tune(&azemu::Settings::asyncOperationDelayMs, 300).
+    template <typename T, typename V>
+    void Tune(T azemu::Settings::*setting, V value) {
+        azemu::Settings settings = emu_->settings();
+        settings.*setting = static_cast<T>(value);
+        emu_->setSettings(settings);
+    }
+    // Fires `action` on the next `times` requests that match (-1: on every
+    // one) after letting `skip` of them through. With `afterProcessing` the
+    // request is carried out first and only its answer is spoilt.
     int InjectFault(const std::string& method, const std::string& path, azemu::FaultAction action,
                     int times = 1, int status = 500,
-                    const std::string& code = "InternalServerError") {
+                    const std::string& code = "InternalServerError", bool afterProcessing = false,
+                    int skip = 0) {
         azemu::FaultSpec fault;
         fault.method = method;
         fault.path = path;
@@ -63,7 +75,16 @@ protected:
         fault.times = times;
         fault.status = status;
         fault.code = code;
+        fault.afterProcessing = afterProcessing;
+        fault.skip = skip;
         return emu_->injectFault(fault);
+    }
+    // The answers of the next `times` matching requests are lost after Azure
+    // carried them out. Twice by default: libcurl silently re-sends a request
+    // whose answer was lost on a reused connection.
+    int LoseAnswers(const std::string& method, const std::string& path, int times = 2,
+                    int skip = 0) {
+        return InjectFault(method, path, azemu::FaultAction::Drop, times, 0, "", true, skip);
     }
 
     TempDir dir_;

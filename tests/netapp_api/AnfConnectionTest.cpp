@@ -1,80 +1,36 @@
 // The NetApp Files REST client's connection half against a loopback server:
 // token, instance details, both error shapes, operation links and the
 // monitoring loop with its exact retry arithmetic.
-#include <atomic>
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "AnfApiTestSupport.h"
 
-#include "CloudTestSupport.h"
-#include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
-#include "support/TestEnv.h"
-#include "support/TestHost.h"
-
+namespace anftest {
 namespace {
 
 using cloudtest::LoopbackServer;
 using cloudtest::Reply;
 using cloudtest::SeenRequest;
 
-constexpr const char* kApiTag = "KXSnapAzureNetapp";
-constexpr const char* kToken = "eyJ0eXAiOiJKV1Qi.token-body.signature";
 constexpr const char* kOperationLink =
     "subscriptions/sub-1/providers/Microsoft.NetApp/locations/westeurope/operationResults/"
     "op-1?api-version=2019-11-01";
 constexpr const char* kOperationPath =
     "/subscriptions/sub-1/providers/Microsoft.NetApp/locations/westeurope/operationResults/op-1";
 
-// The client with its retry policy and last Azure error within reach.
-class TestableAPI : public KXSnapAzureNetAppAPI {
-public:
-    using KXSnapAzureNetAppAPI::KXSnapAzureNetAppAPI;
-    using KXSnapAzureNetAppAPI::processGetAccessTokenResp;
-    using KXSnapAzureNetAppAPI::processGetInstanceDetailsResp;
-    void SetRetries(int count, int intervalSeconds) {
-        retryCount = count;
-        retryInterval = intervalSeconds;
-    }
-    int RetryCount() const { return retryCount; }
-    int RetryInterval() const { return retryInterval; }
-    bool Logging() const { return logging; }
-    const AzureNetApp::AzureError& LastAzureError() const { return azureError; }
-};
-
-// Answers the replies in turn, the last one for ever after.
-LoopbackServer::Route Sequence(std::vector<Reply> replies) {
-    auto shared = std::make_shared<std::vector<Reply>>(std::move(replies));
-    auto next = std::make_shared<std::atomic<size_t>>(0);
-    return [shared, next](const SeenRequest&) {
-        const size_t index = next->fetch_add(1);
-        return (*shared)[std::min(index, shared->size() - 1)];
-    };
-}
-
 Reply Status(const std::string& status, const std::string& extra = "") {
     return {200, R"({"status":")" + status + "\"" + extra + "}", {}};
 }
 
-class AnfConnectionTest : public ::testing::Test {
+class AnfConnectionTest : public AnfApiTest {
 protected:
-    void SetUp() override {
-        host_.Add(cloudtest::AnfRecord(1));
-        api_ = std::make_unique<TestableAPI>(&host_.Record(0));
-    }
-
     void ServeToken(Reply reply) {
         server_.OnFixed("GET", "/metadata/identity/oauth2/token", std::move(reply));
     }
     void ServeInstance(const std::string& document) {
         server_.OnFixed("GET", "/metadata/instance", {200, document, {}});
-    }
-    void Connect() {
-        ServeToken({200, cloudtest::TokenDocument(kToken), {}});
-        AzureNetApp::AzureInstanceInfo instance;
-        ASSERT_EQ(0, api_->rest_connectToArray(instance));
     }
     // Monitors kOperationLink; the replies answer its polls in turn.
     int Monitor(std::vector<Reply> replies, int opKind, AzureNetApp::AzureAsyncOpInfo& op) {
@@ -83,23 +39,13 @@ protected:
         return api_->monitorSnapOpProgress(op, opKind);
     }
     size_t Polls() const { return server_.RequestsTo("/operationResults/").size(); }
-    bool Logged(const std::string& text, const std::string& tag = kApiTag) const {
-        return host_.Logged(text, tag);
-    }
-
-    kxtest::TestHost host_;
-    LoopbackServer server_;
-    cloudtest::ScopedEndpoints endpoints_{server_};
-    cloudtest::PlatformLog platformLog_;
-    // Failed requests are retried at once: no test waits.
-    kxtest::ScopedSettings settings_{"[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n"};
-    std::unique_ptr<TestableAPI> api_;
 };
 
-TEST_F(AnfConnectionTest, ConnectAsksTheMetadataServiceForATokenOfTheConfiguredEndpoint) {
-    ServeToken({200, cloudtest::TokenDocument(kToken), {}});
+TEST_F(AnfConnectionTest, ConnectAsksTheMetadataServiceOnceForATokenOfTheConfiguredEndpoint) {
+    Connect();
     AzureNetApp::AzureInstanceInfo instance;
     EXPECT_EQ(0, api_->rest_connectToArray(instance));
+    EXPECT_TRUE(Logged("Already connected to ANF"));
     const std::vector<SeenRequest> seen = server_.Requests();
     ASSERT_EQ(1u, seen.size());
     EXPECT_EQ("/metadata/identity/oauth2/token?api-version=2019-08-15&resource=" + server_.Url(),
@@ -108,25 +54,6 @@ TEST_F(AnfConnectionTest, ConnectAsksTheMetadataServiceForATokenOfTheConfiguredE
     EXPECT_FALSE(seen[0].HasHeader("Authorization"));
     EXPECT_TRUE(Logged("Start : Connect to ANF"));
     EXPECT_TRUE(Logged("End : Connect to ANF - done"));
-}
-
-TEST_F(AnfConnectionTest, ASecondConnectUsesTheTokenItHas) {
-    Connect();
-    AzureNetApp::AzureInstanceInfo instance;
-    EXPECT_EQ(0, api_->rest_connectToArray(instance));
-    EXPECT_TRUE(Logged("Already connected to ANF"));
-    EXPECT_EQ(1u, server_.Requests().size());
-}
-
-TEST_F(AnfConnectionTest, PlainHttpResourceManagerRequestsNeverCarryTheBearerToken) {
-    Connect();
-    AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(0, Monitor({Status("Succeeded")}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
-    const std::vector<SeenRequest> polls = server_.RequestsTo("/operationResults/");
-    ASSERT_EQ(1u, polls.size());
-    // The loopback endpoint is plain HTTP: the token travels over HTTPS only.
-    EXPECT_FALSE(polls[0].HasHeader("Authorization"));
-    EXPECT_EQ("/" + std::string(kOperationLink), polls[0].target);
 }
 
 TEST_F(AnfConnectionTest, ATokenResponseWithoutAccessTokenIsThirteen) {
@@ -182,13 +109,7 @@ TEST_F(AnfConnectionTest, InstanceDetailsWithTheNetworkSection) {
     EXPECT_EQ("true", seen[0].Header("Metadata"));
     EXPECT_TRUE(Logged("Start : Getting Instance Info"));
     EXPECT_TRUE(Logged("End : Getting Instance Info"));
-}
-
-TEST_F(AnfConnectionTest, InstanceDetailsWithoutTheExtendedFlagSkipTheNetwork) {
-    Connect();
-    ServeInstance(cloudtest::InstanceDocument("sub-1", "rg-1", {"10.20.0.4"}));
-    AzureNetApp::AzureInstanceInfo instance;
-    instance.networkInfo.interfaces.resize(3);
+    // Without the extended flag the network section is left out.
     EXPECT_EQ(0,
               api_->rest_getInstanceDetails(instance, ANF_API_CONST::ANF_GET_INSTANCE_FLAG_NONE));
     EXPECT_TRUE(instance.networkInfo.interfaces.empty());
@@ -277,24 +198,25 @@ TEST_F(AnfConnectionTest, DiagnosticLoggingDumpsRecordsButNeverTheToken) {
     EXPECT_TRUE(Logged("Dump of AzureInstanceInfo [subscriptionId : [sub-1]"));
     EXPECT_TRUE(Logged("Response for URL [", "KXSnapRESTAPI_ANF"));
     for (const kxsnap::LogEntry& entry : host_.Log()) {
-        EXPECT_EQ(std::string::npos, entry.text.find("token-body")) << entry.text;
+        EXPECT_EQ(std::string::npos, entry.text.find("anf-token")) << entry.text;
     }
-    EXPECT_EQ(std::string::npos, platformLog_.Text().find("token-body"));
+    EXPECT_EQ(std::string::npos, platformLog_.Text().find("anf-token"));
 }
 
 TEST_F(AnfConnectionTest, ConfigsTakeOnlyPositiveValues) {
     AzureNetApp::ANFArrayConfigs configs;
     configs.retryCount = 0;
     configs.retryInterval = -5;
-    EXPECT_TRUE(api_->setConfigs(configs));
-    EXPECT_EQ(1440, api_->RetryCount());
-    EXPECT_EQ(30, api_->RetryInterval());
-    EXPECT_FALSE(api_->Logging());
+    TestableAPI fresh(&host_.Record(0));
+    EXPECT_TRUE(fresh.setConfigs(configs));
+    EXPECT_EQ(1440, fresh.RetryCount());
+    EXPECT_EQ(30, fresh.RetryInterval());
+    EXPECT_FALSE(fresh.Logging());
     configs.retryCount = 7;
     configs.retryInterval = 2;
-    api_->setConfigs(configs);
-    EXPECT_EQ(7, api_->RetryCount());
-    EXPECT_EQ(2, api_->RetryInterval());
+    fresh.setConfigs(configs);
+    EXPECT_EQ(7, fresh.RetryCount());
+    EXPECT_EQ(2, fresh.RetryInterval());
     TestableAPI silent(nullptr);
     EXPECT_FALSE(silent.enableLogging());
 }
@@ -386,103 +308,137 @@ TEST_F(AnfConnectionTest, RunningOperationsArePolledUntilTheySucceed) {
     EXPECT_TRUE(Logged("Monitoring Azure async operation - try [4/10]", "KXSnapAzureNetAppAPI"));
 }
 
-TEST_F(AnfConnectionTest, AtMostRetryCountMinusOnePolls) {
+// How a monitored operation ends, by its status documents, the operation's
+// kind and the retry count: the code, the polls spent and the error kept.
+struct MonitorCase {
+    const char* name;
+    std::vector<Reply> replies;
+    int opKind;
+    int retries;
+    int code;
+    size_t polls;
+    const char* errorText;  // in getRESTErrorString(), or else getErrorString()
+    const char* logged;
+};
+
+class AnfMonitorOutcome : public AnfConnectionTest,
+                          public ::testing::WithParamInterface<MonitorCase> {};
+
+TEST_P(AnfMonitorOutcome, EndsWithTheCodeAfterThePollsItNeeds) {
+    const MonitorCase& c = GetParam();
     Connect();
-    api_->SetRetries(4, 0);
+    api_->SetRetries(c.retries, 0);
     AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(25, Monitor({Status("InProgress")}, ANF_API_CONST::ANF_OP_REVERT_VOL, op));
-    EXPECT_EQ(3u, Polls());
-    EXPECT_EQ("Azure async operation did not complete in time. Last Status [InProgress]",
-              api_->getErrorString());
-    EXPECT_TRUE(Logged("Azure async operation monitoring - End (exhausted retry) Status [25]"));
+    EXPECT_EQ(c.code, Monitor(c.replies, c.opKind, op));
+    const std::vector<SeenRequest> polls = server_.RequestsTo("/operationResults/");
+    EXPECT_EQ(c.polls, polls.size());
+    for (const SeenRequest& poll : polls) {
+        // The loopback endpoint is plain HTTP: the token travels over HTTPS only.
+        EXPECT_FALSE(poll.HasHeader("Authorization"));
+        EXPECT_EQ("/" + std::string(kOperationLink), poll.target);
+    }
+    const std::string error = api_->getRESTErrorString() + "|" + api_->getErrorString();
+    EXPECT_NE(std::string::npos, error.find(c.errorText)) << error;
+    EXPECT_TRUE(Logged(c.logged)) << c.logged;
+    EXPECT_EQ(c.code == 18, Logged("doesn't exist"));
 }
 
-TEST_F(AnfConnectionTest, StatusWordsAreReadWithoutRegardToCase) {
-    Connect();
-    api_->SetRetries(2, 0);
-    AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(0, Monitor({Status("succeeded")}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
+std::string FailedWith(const std::string& error) {
+    return R"(,"error":)" + error;
 }
 
 // A cancelled operation never ends otherwise: it fails at once with Azure's
-// reason, where the monitor used to poll it for hours.
-TEST_F(AnfConnectionTest, ACancelledOperationFailsAtOnceWithItsReason) {
-    Connect();
-    api_->SetRetries(1440, 0);
-    AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(17, Monitor({Status("Cancelled", R"(,"error":{"code":"OperationPreempted",)"
-                                               R"("message":"overtaken"})")},
-                          ANF_API_CONST::ANF_OP_REVERT_VOL, op));
-    EXPECT_EQ(1u, Polls());
-    EXPECT_TRUE(Logged("Azure async operation canceled."));
-    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("OperationPreempted"));
-    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("overtaken"));
-}
-
-TEST_F(AnfConnectionTest, ACancelledOperationWithoutAnErrorGetsAFixedText) {
-    Connect();
-    api_->SetRetries(1440, 0);
-    AzureNetApp::AzureAsyncOpInfo bare;
-    EXPECT_EQ(17, Monitor({Status("Canceled")}, ANF_API_CONST::ANF_OP_CREATE_CLONE, bare));
-    EXPECT_EQ("The operation was canceled without an error code or message",
-              api_->getRESTErrorString());
-}
-
-TEST_F(AnfConnectionTest, AFailedDeleteOfAResourceNotFoundIsEighteen) {
-    Connect();
-    api_->SetRetries(5, 0);
-    AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(18,
-              Monitor({Status("Failed", R"(,"properties":{"resourceName":"snap-1"},)"
-                                        R"("error":{"code":"resourcenotfound","message":"gone"})")},
-                      ANF_API_CONST::ANF_OP_DELETE_SNAP, op));
-    EXPECT_TRUE(Logged("Azure async operation failed."));
-    EXPECT_TRUE(Logged("The resource [snap-1] doesn't exist."));
-    EXPECT_EQ(1u, Polls());
-}
-
-TEST_F(AnfConnectionTest, TheSameFailureOfACreateCloneIsSeventeen) {
-    Connect();
-    api_->SetRetries(5, 0);
-    AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(
-        17, Monitor({Status("Failed", R"(,"error":{"code":"resourcenotfound","message":"gone"})")},
-                    ANF_API_CONST::ANF_OP_CREATE_CLONE, op));
-    EXPECT_FALSE(Logged("doesn't exist"));
-    EXPECT_NE(std::string::npos, api_->getRESTErrorString().find("resourcenotfound"));
-}
-
-TEST_F(AnfConnectionTest, DeleteCloneNotFoundIsEighteenAndOtherCodesSeventeen) {
-    Connect();
-    api_->SetRetries(5, 0);
-    AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(18, Monitor({Status("Failed", R"(,"error":{"code":"NotFound"})")},
-                          ANF_API_CONST::ANF_OP_DELETE_CLONE, op));
-    LoopbackServer other;
-    cloudtest::ScopedEndpoints endpoints(other);
-    other.OnFixed("GET", "/metadata/identity/oauth2/token",
-                  {200, cloudtest::TokenDocument(kToken), {}});
-    other.On("GET", kOperationPath,
-             Sequence({Status("Failed", R"(,"error":{"code":"Conflict"})")}));
-    TestableAPI api(&host_.Record(0));
-    api.SetRetries(5, 0);
-    AzureNetApp::AzureInstanceInfo instance;
-    ASSERT_EQ(0, api.rest_connectToArray(instance));
-    AzureNetApp::AzureAsyncOpInfo second;
-    second.asyncOpUrl = kOperationLink;
-    EXPECT_EQ(17, api.monitorSnapOpProgress(second, ANF_API_CONST::ANF_OP_DELETE_SNAP));
-}
-
-TEST_F(AnfConnectionTest, AFailedOperationWithoutErrorObjectNeverCountsAsGone) {
-    Connect();
-    api_->SetRetries(5, 0);
-    AzureNetApp::AzureAsyncOpInfo op;
-    // The first poll fails with a "NotFound" error; the operation then ends
-    // "Failed" without saying why: that is a failure, not "already deleted".
-    EXPECT_EQ(
-        17, Monitor({{404, R"({"error":{"code":"NotFound","message":"x"}})", {}}, Status("Failed")},
-                    ANF_API_CONST::ANF_OP_DELETE_SNAP, op));
-}
+// reason, where the monitor used to poll it for hours. A failed delete of a
+// resource not found is 18 ("already gone"), every other failure 17.
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, AnfMonitorOutcome,
+    ::testing::Values(
+        MonitorCase{"StatusWordsInAnyCase",
+                    {Status("succeeded")},
+                    ANF_API_CONST::ANF_OP_CREATE_SNAP,
+                    2,
+                    0,
+                    1,
+                    "",
+                    "Azure async operation succeeded."},
+        MonitorCase{"AtMostRetryCountMinusOnePolls",
+                    {Status("InProgress")},
+                    ANF_API_CONST::ANF_OP_REVERT_VOL,
+                    4,
+                    25,
+                    3,
+                    "Azure async operation did not complete in time. Last Status [InProgress]",
+                    "Azure async operation monitoring - End (exhausted retry) Status [25]"},
+        MonitorCase{"ExhaustedFailuresKeepTheLastCode",
+                    {{503, "", {}}},
+                    ANF_API_CONST::ANF_OP_CREATE_SNAP,
+                    3,
+                    15,
+                    2,
+                    "",
+                    "Azure async operation monitoring - End (exhausted retry) Status [15]"},
+        MonitorCase{"CancelledWithItsReason",
+                    {Status("Cancelled",
+                            FailedWith(R"({"code":"OperationPreempted","message":"overtaken"})"))},
+                    ANF_API_CONST::ANF_OP_REVERT_VOL,
+                    1440,
+                    17,
+                    1,
+                    "\"OperationPreempted\", Azure error message : \"overtaken\"",
+                    "Azure async operation canceled."},
+        MonitorCase{"CancelledWithoutAnError",
+                    {Status("Canceled")},
+                    ANF_API_CONST::ANF_OP_CREATE_CLONE,
+                    1440,
+                    17,
+                    1,
+                    "The operation was canceled without an error code or message",
+                    "Azure async operation canceled."},
+        MonitorCase{"DeleteSnapOfAResourceNotFound",
+                    {Status("Failed", R"(,"properties":{"resourceName":"snap-1"})" +
+                                          FailedWith(R"({"code":"resourcenotfound"})"))},
+                    ANF_API_CONST::ANF_OP_DELETE_SNAP,
+                    5,
+                    18,
+                    1,
+                    "",
+                    "The resource [snap-1] doesn't exist."},
+        MonitorCase{"DeleteCloneNotFound",
+                    {Status("Failed", FailedWith(R"({"code":"NotFound"})"))},
+                    ANF_API_CONST::ANF_OP_DELETE_CLONE,
+                    5,
+                    18,
+                    1,
+                    "",
+                    "Azure async operation failed."},
+        MonitorCase{
+            "CreateCloneOfAResourceNotFound",
+            {Status("Failed", FailedWith(R"({"code":"resourcenotfound","message":"gone"})"))},
+            ANF_API_CONST::ANF_OP_CREATE_CLONE,
+            5,
+            17,
+            1,
+            "resourcenotfound",
+            "Azure async operation failed."},
+        MonitorCase{"DeleteSnapConflict",
+                    {Status("Failed", FailedWith(R"({"code":"Conflict"})"))},
+                    ANF_API_CONST::ANF_OP_DELETE_SNAP,
+                    5,
+                    17,
+                    1,
+                    "Conflict",
+                    "Azure async operation failed."},
+        // A poll failing with "NotFound" before an operation that ends
+        // "Failed" without saying why: a failure, not "already deleted".
+        MonitorCase{"FailedWithoutErrorObject",
+                    {{404, R"({"error":{"code":"NotFound","message":"x"}})", {}}, Status("Failed")},
+                    ANF_API_CONST::ANF_OP_DELETE_SNAP,
+                    5,
+                    17,
+                    2,
+                    "",
+                    "Azure async operation failed."}),
+    [](const ::testing::TestParamInfo<MonitorCase>& info) { return info.param.name; });
 
 // A poll that fails says nothing about the operation: it waits like one
 // still running, longer after each failure in a row, and never less than the
@@ -522,13 +478,5 @@ TEST_F(AnfConnectionTest, AStatusDocumentWithoutPropertiesIsAccepted) {
     EXPECT_EQ("t1", op.endTime);
 }
 
-TEST_F(AnfConnectionTest, ExhaustedFailuresReturnTheLastFailureCode) {
-    Connect();
-    api_->SetRetries(3, 0);
-    AzureNetApp::AzureAsyncOpInfo op;
-    EXPECT_EQ(15, Monitor({{503, "", {}}}, ANF_API_CONST::ANF_OP_CREATE_SNAP, op));
-    EXPECT_EQ(2u, Polls());
-    EXPECT_TRUE(Logged("Azure async operation monitoring - End (exhausted retry) Status [15]"));
-}
-
 }  // namespace
+}  // namespace anftest
