@@ -15,6 +15,14 @@ protected:
         emu_->clearRequestLog();
         return SnapshotHost(*backup_);
     }
+    // Records for the clone disks s0_CLONE, s1_CLONE, s2_CLONE.
+    std::unique_ptr<kxtest::TestHost> CloneRecordsHost() const {
+        auto host = std::make_unique<kxtest::TestHost>(5);
+        for (int i = 0; i < 3; ++i) {
+            host->Add(SnapshotRecord("s" + std::to_string(i), Metadata("spareSnap", "spare")));
+        }
+        return host;
+    }
     std::unique_ptr<kxtest::TestHost> backup_;
 };
 
@@ -128,10 +136,7 @@ azemu::Json ScenarioWithCloneDisks(int ownedCount) {
 TEST_F(MapUnmapTest, BulkUnmapJudgesByWhatStaysAttached) {
     for (int owned : {1, 0, 3}) {
         StartEmulator(ScenarioWithCloneDisks(owned));
-        auto host = std::make_unique<kxtest::TestHost>(5);
-        for (int i = 0; i < 3; ++i) {
-            host->Add(SnapshotRecord("s" + std::to_string(i), Metadata("spareSnap", "spare")));
-        }
+        auto host = CloneRecordsHost();
         const int result = kxso_unmapSnaps(host->devices(), host->count(), host->util());
         if (owned == 1) {
             EXPECT_EQ(result, 2);
@@ -147,14 +152,9 @@ TEST_F(MapUnmapTest, BulkUnmapJudgesByWhatStaysAttached) {
             EXPECT_EQ(result, 0);
         }
     }
-}
-
-TEST_F(MapUnmapTest, BulkUnmapCountsARecordWithoutMetadataAsNotUnmapped) {
+    // A record without metadata counts as not unmapped; the others go.
     StartEmulator(ScenarioWithCloneDisks(3));
-    auto host = std::make_unique<kxtest::TestHost>(5);
-    for (int i = 0; i < 3; ++i) {
-        host->Add(SnapshotRecord("s" + std::to_string(i), Metadata("spareSnap", "spare")));
-    }
+    auto host = CloneRecordsHost();
     host->Record(2).data().metadata.clear();
     EXPECT_EQ(kxso_unmapSnaps(host->devices(), host->count(), host->util()), 2);
     EXPECT_EQ(ErrorText(*host, 2), "Failed to fetch Azure snapshot URL from metadata.");
@@ -166,16 +166,10 @@ TEST_F(MapUnmapTest, BulkUnmapCountsARecordWithoutMetadataAsNotUnmapped) {
 TEST_F(MapUnmapTest, PerDeviceUnmapFailuresNameOnlyTheirOwnDisk) {
     StartEmulator(ScenarioWithCloneDisks(3));
     UseSettings(kPerDevice);
-    auto host = std::make_unique<kxtest::TestHost>(5);
-    for (int i = 0; i < 3; ++i) {
-        host->Add(SnapshotRecord("s" + std::to_string(i), Metadata("spareSnap", "spare")));
-    }
-    azemu::FaultSpec fault;
-    fault.method = "PUT";
-    fault.path = "virtualMachines/";
-    fault.skip = 1;  // the first record's detach goes through
-    fault.times = -1;
-    emu_->injectFault(fault);
+    auto host = CloneRecordsHost();
+    // The first record's detach goes through.
+    InjectFault("PUT", "virtualMachines/", azemu::FaultAction::Error, -1, 500,
+                "InternalServerError", false, 1);
     EXPECT_EQ(kxso_unmapSnaps(host->devices(), host->count(), host->util()), 1);
     EXPECT_EQ(Status(*host, 0), 14);
     for (size_t i = 1; i < 3; ++i) {

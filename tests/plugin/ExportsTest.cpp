@@ -67,20 +67,6 @@ TEST_F(ExportsTest, ReconcileOfManagedDisksFailsAndChangesNothing) {
     EXPECT_EQ(0, host.Record(0).data().errorCode);
 }
 
-TEST_F(ExportsTest, BadArgumentsFailEveryDeviceOperation) {
-    using Export = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
-    for (Export operation : {kxso_prepareDevices, kxso_snapDevices, kxso_postSnapDevices,
-                             kxso_mapSnaps, kxso_unmapSnaps, kxso_deleteSnaps, kxso_revertSnaps}) {
-        TestHost host;
-        host.Add(DiskRecord("/dev/sdc"));
-        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(nullptr, 1, host.util()));
-        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), 0, host.util()));
-        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), -3, host.util()));
-        EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), host.count(), nullptr));
-        EXPECT_TRUE(host.Record(0).data().statusHistory.empty());
-    }
-}
-
 // --- Choosing the path ------------------------------------------------------
 
 TEST_F(ExportsTest, PrepareChoosesTheCloudPathFromTheFirstRecordOnly) {

@@ -70,6 +70,13 @@ TEST_F(FrameTest, RecordsBeforeANullEntryKeepTheirStatus) {
     host.Add(DiskRecord("/dev/sde"));
     host.SetPointer(2, nullptr);
     for (const DriverCase& driver : kDrivers) {
+        // Bad arguments fail before any record is touched.
+        const size_t statusesBefore = host.Record(0).data().statusHistory.size();
+        EXPECT_EQ(KXSO::RESULT_FAILURE, driver.operation(nullptr, 1, host.util()));
+        EXPECT_EQ(KXSO::RESULT_FAILURE, driver.operation(host.devices(), 0, host.util()));
+        EXPECT_EQ(KXSO::RESULT_FAILURE, driver.operation(host.devices(), -3, host.util()));
+        EXPECT_EQ(KXSO::RESULT_FAILURE, driver.operation(host.devices(), host.count(), nullptr));
+        EXPECT_EQ(statusesBefore, host.Record(0).data().statusHistory.size()) << driver.name;
         EXPECT_EQ(KXSO::RESULT_FAILURE, driver.operation(host.devices(), host.count(), host.util()))
             << driver.name;
         EXPECT_EQ(driver.upFrontStatus, host.Record(0).data().status) << driver.name;
@@ -114,9 +121,9 @@ TEST_F(FrameTest, BulkVariantsRunByDefaultAndSetTheStatusTwice) {
         int status;
         const char* bulkSignature;
     } cases[] = {
-        {kxso_mapSnaps, 11, "kxso_mapSnaps2("},
-        {kxso_unmapSnaps, 15, "kxso_unmapSnaps2("},
-        {kxso_revertSnaps, 23, "kxso_revertSnaps2("},
+        {kxso_mapSnaps, 11, "KXSO::ResultCode kxso_mapSnaps2("},
+        {kxso_unmapSnaps, 15, "KXSO::ResultCode kxso_unmapSnaps2("},
+        {kxso_revertSnaps, 23, "KXSO::ResultCode kxso_revertSnaps2("},
     };
     for (const auto& item : cases) {
         TestHost host;
@@ -124,43 +131,31 @@ TEST_F(FrameTest, BulkVariantsRunByDefaultAndSetTheStatusTwice) {
         item.operation(host.devices(), host.count(), host.util());
         EXPECT_EQ((std::vector<int>{item.status, item.status}),
                   host.Record(0).data().statusHistory);
-        const auto log = host.Log();
-        bool bulkTagged = false;
-        for (const auto& entry : log) {
-            if (entry.tag.find(item.bulkSignature) != std::string::npos)
-                bulkTagged = true;
-        }
-        EXPECT_TRUE(bulkTagged) << item.bulkSignature;
+        EXPECT_TRUE(host.Logged("", item.bulkSignature)) << item.bulkSignature;
     }
 }
 
+// Only "true" in our own section switches the bulk variants off.
 TEST_F(FrameTest, DisablingBulkRequestsKeepsTheCallPerDevice) {
-    kxtest::ScopedSettings settings("[Ferrolink]\nbAzureEngineDisableHttpBulkRequest = TRUE\n");
-    for (Export operation : {kxso_mapSnaps, kxso_unmapSnaps, kxso_revertSnaps}) {
-        TestHost host;
-        host.Add(DiskRecord("/dev/sdc"));
-        operation(host.devices(), host.count(), host.util());
-        EXPECT_EQ(1u, host.Record(0).data().statusHistory.size());
-        EXPECT_TRUE(
-            host.Logged("Found bAzureEngineDisableHttpBulkRequest setting. User chose to "
-                        "disable bulk http requests",
-                        "AZUREAPI >>>>>"));
-    }
-}
-
-TEST_F(FrameTest, BulkSwitchFollowsTheSettingExactly) {
     TestHost host;
     host.Add(DiskRecord("/dev/sdc"));
-    {
-        kxtest::ScopedSettings off("[Ferrolink]\nbAzureEngineDisableHttpBulkRequest=false\n");
-        EXPECT_FALSE(ShouldDisableBulkRequests(&host.Record(0)));
-    }
-    {
-        // Another section's key is not ours.
-        kxtest::ScopedSettings elsewhere("[Other]\nbAzureEngineDisableHttpBulkRequest=true\n");
-        EXPECT_FALSE(ShouldDisableBulkRequests(&host.Record(0)));
+    for (const char* ini : {"[Ferrolink]\nbAzureEngineDisableHttpBulkRequest=false\n",
+                            "[Other]\nbAzureEngineDisableHttpBulkRequest=true\n"}) {
+        kxtest::ScopedSettings settings(ini);
+        EXPECT_FALSE(ShouldDisableBulkRequests(&host.Record(0))) << ini;
     }
     EXPECT_TRUE(host.Log().empty());
+    kxtest::ScopedSettings settings("[Ferrolink]\nbAzureEngineDisableHttpBulkRequest = TRUE\n");
+    for (Export operation : {kxso_mapSnaps, kxso_unmapSnaps, kxso_revertSnaps}) {
+        TestHost perDevice;
+        perDevice.Add(DiskRecord("/dev/sdc"));
+        operation(perDevice.devices(), perDevice.count(), perDevice.util());
+        EXPECT_EQ(1u, perDevice.Record(0).data().statusHistory.size());
+        EXPECT_TRUE(
+            perDevice.Logged("Found bAzureEngineDisableHttpBulkRequest setting. User chose to "
+                             "disable bulk http requests",
+                             "AZUREAPI >>>>>"));
+    }
 }
 
 TEST(SetErrorMessageTest, LogsStoresAndSetsAPositiveStatusOnly) {
