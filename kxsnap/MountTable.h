@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/KxMountTable.h"
+
 namespace kxsnap {
 
-struct MountEntry {
-    std::string device;      // "/dev/sdc1", "10.0.0.4:/vol1"
-    std::string mountPoint;  // "/data"
-    std::string type;        // "ext4", "nfs4"
-};
+// device ("/dev/sdc1", "10.0.0.4:/vol1"), mountPoint ("/data"), type
+// ("ext4", "nfs4") and options, escapes already undone.
+using MountEntry = KxMountTable::Entry;
 
 // Empty when the table cannot be read.
 std::vector<MountEntry> ReadMountTable();
