@@ -6,8 +6,12 @@
 #include <vector>
 
 #include "KXSnapCloud/KXSnapAzureNetApp.h"
+#include "KXSnapCloud/KXSnapAzureNetAppMetadataText.h"
 #include "KXSnapCloud/KXSnapCloudConstants.h"
 
+using AnfMetadataText::CompleteLastField;
+using AnfMetadataText::SplitFields;
+using AnfMetadataText::TakeField;
 using AzureNetApp::KxSnapANFSnapObj;
 using KXSnapCloudConstants::KXSnapCloud_Op_Delete;
 using KXSnapCloudConstants::KXSnapCloud_Op_PostSnap;
@@ -16,48 +20,10 @@ using KXSnapCloudConstants::KXSnapCloud_Op_Snap;
 
 namespace {
 
-constexpr char kFieldEnd = '|';
-
 // Error codes of the metadata records.
 constexpr int kMetadataUnreadable = 6;
 constexpr int kMetadataFieldMissing = 8;
 constexpr int kMetadataEmpty = 16;
-
-// The fields of a record: the texts before each "|". Text after the last "|"
-// is no field: a writer that stopped half-way left it.
-std::vector<std::string> SplitFields(const std::string& record) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t end = record.find(kFieldEnd); end != std::string::npos;
-         end = record.find(kFieldEnd, start)) {
-        fields.push_back(record.substr(start, end - start));
-        start = end + 1;
-    }
-    return fields;
-}
-
-// Field `index` when present and non-empty.
-bool TakeField(const std::vector<std::string>& fields, size_t index, std::string& value) {
-    if (index >= fields.size() || fields[index].empty()) {
-        return false;
-    }
-    value = fields[index];
-    return true;
-}
-
-// Puts `value` into the last field of `record` (the one closed by its final
-// "|"). The field is empty when prepare wrote the record; a value already
-// there (the phase ran before) is replaced, never extended.
-bool CompleteLastField(std::string& record, const std::string& value) {
-    const size_t last = record.rfind(kFieldEnd);
-    if (last == std::string::npos) {
-        return false;
-    }
-    const size_t previous = last == 0 ? std::string::npos : record.rfind(kFieldEnd, last - 1);
-    const size_t fieldStart = previous == std::string::npos ? 0 : previous + 1;
-    record.replace(fieldStart, last - fieldStart, value);
-    return true;
-}
 
 }  // namespace
 
@@ -256,7 +222,7 @@ bool KXSnapAzureNetApp::parseUUIDMetadata(KxSnapANFSnapObj& snapObj) {
             return false;
         }
     }
-    if (TakeField(fields, 5, snapObj.snapName)) {
+    if (TakeField(fields, AnfMetadataText::kSnapshotNameField, snapObj.snapName)) {
         info.snapshotName = snapObj.snapName;
     } else if (opType == KXSnapCloud_Op_Delete) {
         logLine(KXSO::LOG_ERROR,

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include "KXSnapCloud/KXSnapAzureNetAppMetadataText.h"
+#include "KxSnapAzureMetadataText.h"
 #include "kxsnap/CommandLine.h"
 #include "kxsnap/CommandSupport.h"
 #include "kxsnap/Commands.h"
@@ -106,28 +108,26 @@ void RefuseWhileUnknown(const CatalogEntry& entry, const char* doing) {
     }
 }
 
-std::string MetadataField(const CatalogEntry& entry, const std::string& key) {
+// The snapshot's metadata record as the plug-in stored it, or "".
+std::string SnapshotRecord(const CatalogEntry& entry) {
     auto found = entry.record.metadata.find(KXSO::METADATA_SNAPSHOT);
-    if (found == entry.record.metadata.end())
-        return "";
-    const std::string& text = found->second;
-    size_t start = text.find(key + ":");
-    if (start == std::string::npos)
-        return "";
-    start += key.size() + 1;
-    return text.substr(start, text.find(';', start) - start);
+    return found == entry.record.metadata.end() ? "" : found->second;
 }
 
-// The NetApp Files snapshot record: subscription|group|account|pool|volume|name|
-std::string NetAppVolume(const CatalogEntry& entry) {
-    auto found = entry.record.metadata.find(KXSO::METADATA_SNAPSHOT);
-    if (found == entry.record.metadata.end())
+// Read with the plug-in's own parsers: the texts are its stored data.
+std::string SourceDiskName(const CatalogEntry& entry) {
+    AzureSnapMetadata metadata;
+    std::string problem;
+    if (!ReadAzureSnapMetadataText(SnapshotRecord(entry), metadata, problem))
         return "";
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t bar; (bar = found->second.find('|', start)) != std::string::npos; start = bar + 1)
-        fields.push_back(found->second.substr(start, bar - start));
-    return fields.size() > 4 ? fields[4] : "";
+    return metadata.sourceDiskURL.substr(metadata.sourceDiskURL.rfind('/') + 1);
+}
+
+std::string NetAppVolume(const CatalogEntry& entry) {
+    std::string volume;
+    AnfMetadataText::TakeField(AnfMetadataText::SplitFields(SnapshotRecord(entry)),
+                               AnfMetadataText::kVolumeField, volume);
+    return volume;
 }
 
 std::string WhatRevertReplaces(const CatalogEntry& entry) {
@@ -137,8 +137,7 @@ std::string WhatRevertReplaces(const CatalogEntry& entry) {
                entry.target + " is rolled back to " + entry.name + " (taken " +
                ShortTime(entry.takenAt) + " UTC); everything written since is lost";
     }
-    std::string disk = MetadataField(entry, "sourceDiskURL");
-    disk = disk.substr(disk.rfind('/') + 1);
+    std::string disk = SourceDiskName(entry);
     return "the Azure disk " + (disk.empty() ? "" : disk + " ") + "behind " + entry.target +
            " is detached and replaced by a new disk made from " + entry.name + " (taken " +
            ShortTime(entry.takenAt) + " UTC)";

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <sstream>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -15,6 +13,7 @@
 
 #include "kxsnap/Errors.h"
 #include "kxsnap/MountTable.h"
+#include "platform/KxInRootLink.h"
 #include "src/KxSnapAzureUtilsDeviceClass.h"
 
 namespace kxsnap {
@@ -65,37 +64,17 @@ BackupTarget NfsTarget(const std::string& given, const MountEntry& mount) {
     return target;
 }
 
-// Follows symbolic links the way the kernel would, inside the local root.
-std::string ResolveInsideRoot(const std::string& path) {
-    std::string root = LocalRoot();
-    std::string current = path;
-    for (int hops = 0; hops < 16; ++hops) {
-        char buffer[PATH_MAX];
-        ssize_t length = readlink((root + current).c_str(), buffer, sizeof buffer - 1);
-        if (length <= 0)
-            return current;
-        std::string link(buffer, static_cast<size_t>(length));
-        if (link.front() != '/')
-            link = current.substr(0, current.rfind('/') + 1) + link;
-        // Collapse "dir/../" so that the result stays a plain /dev path.
-        std::vector<std::string> parts;
-        std::istringstream segments(link);
-        std::string segment;
-        while (std::getline(segments, segment, '/')) {
-            if (segment.empty() || segment == ".")
-                continue;
-            if (segment == "..") {
-                if (!parts.empty())
-                    parts.pop_back();
-            } else {
-                parts.push_back(segment);
-            }
-        }
-        current.clear();
-        for (const auto& part : parts)
-            current += "/" + part;
+// Follows device links with the plug-in's own resolver, under the same root.
+// A link that is broken on the way, loops or leaves the root resolves to
+// nothing: the path is given back unchanged (and `problem` says why).
+std::string ResolveInsideRoot(const std::string& path, std::string* problem = nullptr) {
+    std::string resolved, reason;
+    if (KxInRootLink::Resolve(LocalRoot(), path, resolved, reason) != 0) {
+        if (problem)
+            *problem = reason;
+        return path;
     }
-    return current;
+    return resolved;
 }
 
 BackupTarget BlockTarget(const std::string& given) {
@@ -107,7 +86,10 @@ BackupTarget BlockTarget(const std::string& given) {
         throw UsageError(underDev ? "device not found: " + given
                                   : given + " is neither a block device nor an NFS mount in " +
                                         "/proc/mounts");
-    std::string device = ResolveInsideRoot(given);
+    std::string problem;
+    std::string device = ResolveInsideRoot(given, &problem);
+    if (!problem.empty())
+        throw UsageError(given + " is not a block device: " + problem);
     std::string name = LastSegment(device);
     struct stat sysfs;
     bool known =

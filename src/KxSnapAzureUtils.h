@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "AzureRecords.h"
+#include "KxSnapAzureMetadataText.h"
 #include "kxso/KXSOSnapInfo.h"
 #include "platform/CUxError.h"
 
 // --- Snapshot metadata and naming ----------------------------------------
 // The metadata text is stored data: snapshots taken today are deleted, mapped
 // and reverted from it years later, so its form never changes.
-void FormatAzureSnapMetaData(const AzureSnapMetadata& metadata, std::string& text);
 bool ParseAzureSnapMetaData(const std::string& text, AzureSnapMetadata& metadata);
 CUxError ValidateAzureDiskName(const std::string& name);
 void GetRevertedDiskName(const AzureSnapMetadata& metadata, bool reuseSourceName,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "KxSnapAzureAPI.h"
+#include "KxSnapAzureMetadataText.h"
 #include "KxSnapAzureUtils.h"
 #include "platform/EvDebug.h"
 #include "platform/FXString.h"
@@ -12,8 +13,6 @@
 
 namespace {
 
-constexpr const char* kMetadataFormat =
-    "snapURL:%s;sourceDiskURL:%s;sourceDiskName:%s;sourceDiskSku:%s;";
 constexpr size_t kMaxAzureDiskNameLength = 80;
 constexpr const char* kArraySettingKey = "sAzureArray";
 constexpr const char* kDefaultArrayName = "Azure-Default-MSI";
@@ -24,60 +23,17 @@ std::string LastPathSegment(const std::string& text) {
     return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
-// Assigns `value` to the field that `key` names; false for a key we do not
-// know. Keys compare case-sensitively: the text is ours and stored as written.
-bool AssignMetadataField(const std::string& key, const std::string& value,
-                         AzureSnapMetadata& metadata) {
-    if (key == "snapURL") {
-        metadata.snapURL = value;
-    } else if (key == "sourceDiskURL") {
-        metadata.sourceDiskURL = value;
-    } else if (key == "sourceDiskSku") {
-        metadata.sourceDiskSku = value;
-    } else if (key == "sourceDiskName") {
-        metadata.sourceDiskName = value;
-    } else {
-        return false;
-    }
-    return true;
-}
-
 unsigned long SecondsSinceEpoch() {
     return static_cast<unsigned long>(std::time(nullptr));
 }
 
 }  // namespace
 
-void FormatAzureSnapMetaData(const AzureSnapMetadata& metadata, std::string& text) {
-    text =
-        FXString::Format(kMetadataFormat, metadata.snapURL.c_str(), metadata.sourceDiskURL.c_str(),
-                         metadata.sourceDiskName.c_str(), metadata.sourceDiskSku.c_str());
-}
-
 bool ParseAzureSnapMetaData(const std::string& text, AzureSnapMetadata& metadata) {
-    const std::vector<std::string> tokens = FXString::Split(text, ";", FXString::SPLIT_DROP_EMPTY);
-    if (tokens.empty()) {
-        EvDebug().Error(AZURE_LOG_TAG, "%s",
-                        "Snap metadata buffer is empty. Failed to parse the snap metadata.");
+    std::string problem;
+    if (!ReadAzureSnapMetadataText(text, metadata, problem)) {
+        EvDebug().Error(AZURE_LOG_TAG, "%s", problem.c_str());
         return false;
-    }
-    for (const std::string& token : tokens) {
-        // The splitter keeps an empty trailing part, so "sourceDiskSku:" is
-        // a key with an empty value, as the formatter writes it.
-        const std::vector<std::string> parts = FXString::Split(token, ":");
-        if (parts.size() != 2) {
-            EvDebug().Error(AZURE_LOG_TAG, "%s",
-                            "Snap metadata buffer is incorrectly formatted. Failed to parse the "
-                            "snap metadata.");
-            return false;
-        }
-        if (!AssignMetadataField(parts[0], parts[1], metadata)) {
-            EvDebug().Error(AZURE_LOG_TAG,
-                            "Snap metadata has unknown information [%s]. Failed to parse the snap "
-                            "metadata.",
-                            parts[0].c_str());
-            return false;
-        }
     }
     return true;
 }
