@@ -17,8 +17,8 @@ namespace {
 
 constexpr const char* kDefaultLogFile = "/var/log/kxso/kxso.log";
 
-// Read on every line so that a test (or an operator) can move the log without
-// restarting the host; getenv is far cheaper than the open that follows.
+// Read at each call's first line (or each line outside a call) so that a test
+// (or an operator) can move the log without restarting the host.
 std::string LogFilePath() {
     const char* path = getenv("KXSO_LOG_FILE");
     return (path != nullptr && *path != '\0') ? std::string(path) : std::string(kDefaultLogFile);
@@ -72,19 +72,58 @@ std::string OneLine(const char* text) {
     return line;
 }
 
+// The call scope active on this thread, or nullptr. Each thread sees only its
+// own: this is the current call's context, never shared between calls.
+thread_local EvDebugCallScope* tCurrentCall = nullptr;
+
+void WriteRecord(int fd, const std::string& record) {
+    ssize_t ignored = write(fd, record.data(), record.size());
+    (void)ignored;
+}
+
 // One write() on an O_APPEND descriptor per line keeps lines of concurrent
 // threads and processes whole without a lock.
 void AppendToLogFile(const std::string& record) {
+    if (tCurrentCall != nullptr) {
+        const int fd = tCurrentCall->Descriptor();
+        if (fd >= 0) {
+            WriteRecord(fd, record);
+        }
+        return;
+    }
     const int fd = OpenLogFile();
     if (fd < 0) {
         return;
     }
-    ssize_t ignored = write(fd, record.data(), record.size());
-    (void)ignored;
+    WriteRecord(fd, record);
     close(fd);
 }
 
 }  // namespace
+
+EvDebugCallScope::EvDebugCallScope() {
+    if (tCurrentCall == nullptr) {
+        tCurrentCall = this;
+        active_ = true;
+    }
+}
+
+EvDebugCallScope::~EvDebugCallScope() {
+    if (active_) {
+        tCurrentCall = nullptr;
+    }
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+int EvDebugCallScope::Descriptor() {
+    if (!opened_) {
+        opened_ = true;
+        fd_ = OpenLogFile();
+    }
+    return fd_;
+}
 
 void EvDebugLog::WriteLine(int level, const char* tag, const char* text) const {
     const std::string record =

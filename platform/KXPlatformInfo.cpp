@@ -1,8 +1,13 @@
 #include "platform/KXPlatformInfo.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
+#include <sstream>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "DecimalText.h"
 #include "platform/EvDebug.h"
@@ -22,6 +27,8 @@ constexpr const char* kGlobalParamSection = "GlobalParam";
 constexpr const char* kLogTag = "KXPlatformInfo";
 constexpr const char* kBlanks = " \t\r\n";
 constexpr size_t kMaxLoggedValue = 64;
+// Far above any real settings file; a larger one is refused whole.
+constexpr size_t kMaxSettingsFileBytes = 1024 * 1024;
 // No trimmed line holds a line break, so no real section has this name.
 constexpr const char* kNoSection = "\n";
 
@@ -94,12 +101,53 @@ std::optional<std::string> FindValue(std::istream& in, const std::string& sectio
     return found;
 }
 
+enum class FileRead { kRead, kMissing, kTooLarge };
+
+// Reads at most kMaxSettingsFileBytes + 1 bytes, so that a settings path that
+// names something endless (/dev/zero, a pipe that is never closed) cannot grow
+// memory without bound. The open does not wait for a pipe's writer.
+FileRead ReadBoundedFile(const std::string& path, std::string& text) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return FileRead::kMissing;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    text.clear();
+    char buffer[65536];
+    while (text.size() <= kMaxSettingsFileBytes) {
+        const size_t wanted = std::min(sizeof buffer, kMaxSettingsFileBytes + 1 - text.size());
+        const ssize_t got = read(fd, buffer, wanted);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;  // the end, or a read error: what was read so far counts
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+    if (text.size() > kMaxSettingsFileBytes) {
+        text.clear();
+        return FileRead::kTooLarge;
+    }
+    return FileRead::kRead;
+}
+
 std::optional<std::string> ReadSetting(const std::string& section, const std::string& key) {
     const std::string path = KXPlatformInfo::SettingsFilePath();
-    std::ifstream in(path);
-    if (!in) {
+    std::string text;
+    const FileRead read = ReadBoundedFile(path, text);
+    if (read == FileRead::kMissing) {
         return std::nullopt;  // no file: every key keeps its built-in default
     }
+    if (read == FileRead::kTooLarge) {
+        EvDebug().Error(kLogTag,
+                        "settings file [%s] is larger than %zu bytes; refused, every setting "
+                        "keeps its built-in default",
+                        path.c_str(), kMaxSettingsFileBytes);
+        return std::nullopt;
+    }
+    std::istringstream in(text);
     MalformedLines malformed;
     std::optional<std::string> value = FindValue(in, section, key, malformed);
     if (malformed.count > 0) {

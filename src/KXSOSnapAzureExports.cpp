@@ -2,6 +2,7 @@
 // and hands the call on unchanged. Nothing thrown below may cross this line.
 #include "KXSOSnapAzure.h"
 #include "kxso/kxso_exports.h"
+#include "platform/EvDebug.h"
 
 namespace {
 
@@ -9,6 +10,8 @@ using Driver = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
 
 KXSO::ResultCode Dispatch(short operation, Driver cloud, Driver managedDisk,
                           KXSO::SnapInfo** devices, int16_t count, KXSO::KXOSUtil* util) {
+    // The call's log lines share one open of the log file.
+    EvDebugCallScope callLog;
     try {
         Driver chosen = isCloudSnapOp(devices, count, util, operation) ? cloud : managedDisk;
         return chosen(devices, count, util);

@@ -10,7 +10,10 @@
 // A key given twice in a section reads as its last value. A ';' or '#' after
 // a value is part of the value: only whole lines are comments.
 //
-// A missing or unreadable file means every key is absent. A line that is not
+// A missing or unreadable file means every key is absent; so does a file of
+// more than 1 MB (1048576 bytes), refused with one line in the platform log
+// per read, since no real settings file comes near that size and a path
+// naming endless input must not grow memory without bound. A line that is not
 // a section, a comment or key=value, and a value of the wrong kind, are
 // reported once per read in the platform log and treated as absent.
 // The file is read on each call, so there is no cached state to share between
