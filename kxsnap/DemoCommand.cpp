@@ -107,16 +107,12 @@ bool Demo::PrepareSandbox(std::string& error) {
     WriteText(sandbox_ + "/settings.ini", kDemoSettings);
     setenv("KXSO_SETTINGS_FILE", (sandbox_ + "/settings.ini").c_str(), 1);
     setenv("KXSO_LOG_FILE", (sandbox_ + "/plugin.log").c_str(), 1);
-    // udevadm settle waits for the emulator's device events through its stand-in.
-    std::string standIn = ProgramDirectory() + "/emulator-bin";
-    if (Exists(standIn + "/udevadm")) {
-        const char* path = getenv("PATH");
-        setenv("PATH", (standIn + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
-    }
     emulatorProgram_ =
         options_.emulatorPath.empty() ? FindEmulatorProgram() : options_.emulatorPath;
     if (emulatorProgram_.empty()) {
-        error = "azure-emulator was not found beside kxsnap or on PATH";
+        error =
+            "azure-emulator was not found beside kxsnap, in " + InstalledHelperDirectory() +
+            " (install the emulator component) or on PATH";
         return false;
     }
     // Both are needed by every step: find out now, not one lifecycle in.
@@ -129,6 +125,12 @@ bool Demo::PrepareSandbox(std::string& error) {
         options_.pluginPath.empty() ? DefaultPluginPath() : options_.pluginPath;
     if (!plugin.Load(pluginPath, error))
         return false;
+    // udevadm settle waits for the emulator's device events through its stand-in.
+    std::string standIn = FindUdevadmStandInFolder(emulatorProgram_);
+    if (!standIn.empty()) {
+        const char* path = getenv("PATH");
+        setenv("PATH", (standIn + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
+    }
     SessionOptions session;
     session.catalogPath = sandbox_ + "/catalog.db";
     session.pluginPath = options_.pluginPath;

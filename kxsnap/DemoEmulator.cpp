@@ -52,15 +52,28 @@ bool ReadLine(int fd, std::string& line, int timeoutMs) {
 }  // namespace
 
 std::string FindEmulatorProgram() {
-    std::string beside = ProgramDirectory() + "/azure-emulator";
-    if (access(beside.c_str(), X_OK) == 0)
-        return beside;
+    for (const std::string& folder : {ProgramDirectory(), InstalledHelperDirectory()}) {
+        std::string candidate = folder + "/azure-emulator";
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
     const char* path = getenv("PATH");
     std::istringstream folders(path ? path : "");
     std::string folder;
     while (std::getline(folders, folder, ':')) {
         std::string candidate = folder + "/azure-emulator";
         if (!folder.empty() && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return "";
+}
+
+std::string FindUdevadmStandInFolder(const std::string& emulatorProgram) {
+    std::string emulatorFolder = emulatorProgram.substr(0, emulatorProgram.rfind('/') + 1);
+    for (const std::string& folder :
+         {emulatorFolder, ProgramDirectory() + "/", InstalledHelperDirectory() + "/"}) {
+        std::string candidate = folder + "emulator-bin";
+        if (!folder.empty() && access((candidate + "/udevadm").c_str(), X_OK) == 0)
             return candidate;
     }
     return "";

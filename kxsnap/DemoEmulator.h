@@ -33,7 +33,13 @@ private:
     nlohmann::json endpoints_;
 };
 
-// azure-emulator beside kxsnap, else the first one on PATH; "" when none.
+// azure-emulator beside kxsnap (the build tree), else in the installation's
+// helper folder (the emulator component), else the first one on PATH; ""
+// when none.
 std::string FindEmulatorProgram();
+
+// The folder holding the udevadm stand-in that goes with `emulatorProgram`:
+// emulator-bin beside it, beside kxsnap or in the helper folder; "" when none.
+std::string FindUdevadmStandInFolder(const std::string& emulatorProgram);
 
 }  // namespace kxsnap

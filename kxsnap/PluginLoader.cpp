@@ -17,7 +17,20 @@ const char* const kDeviceOperations[] = {"kxso_prepareDevices",     "kxso_unprep
                                          "kxso_prepareRemoteSnaps", "kxso_createRemoteSnaps",
                                          "kxso_deleteRemoteSnaps",  nullptr};
 
+// The build tree's name of the plug-in, beside kxsnap.
 constexpr const char* kPluginFile = "libkxsosnapazure.so";
+
+// An installation's: the SONAME, in the plug-in's private folder. The build
+// fills in both (relative to kxsnap's own folder, as the install lays them out).
+#ifndef KXSO_PLUGIN_SONAME
+#define KXSO_PLUGIN_SONAME "libkxsosnapazure.so.1"
+#endif
+#ifndef KXSO_PLUGINDIR_FROM_BINDIR
+#define KXSO_PLUGINDIR_FROM_BINDIR "../lib/kxsosnapazure"
+#endif
+#ifndef KXSO_HELPERDIR_FROM_BINDIR
+#define KXSO_HELPERDIR_FROM_BINDIR "../libexec/kxsosnapazure"
+#endif
 
 std::string DirectoryOfExecutable() {
     char path[PATH_MAX];
@@ -86,10 +99,15 @@ std::string DefaultPluginPath() {
     std::string beside = DirectoryOfExecutable() + "/" + kPluginFile;
     if (access(beside.c_str(), R_OK) == 0)
         return beside;
-    std::string installed = DirectoryOfExecutable() + "/../lib/" + kPluginFile;
+    std::string installed =
+        DirectoryOfExecutable() + "/" KXSO_PLUGINDIR_FROM_BINDIR "/" KXSO_PLUGIN_SONAME;
     if (access(installed.c_str(), R_OK) == 0)
         return installed;
     return beside;
+}
+
+std::string InstalledHelperDirectory() {
+    return DirectoryOfExecutable() + "/" KXSO_HELPERDIR_FROM_BINDIR;
 }
 
 }  // namespace kxsnap

@@ -45,8 +45,13 @@ private:
 // The folder of the running program.
 std::string ProgramDirectory();
 
-// The plug-in installed beside the running program (build/kxsnap finds
-// build/libkxsosnapazure.so), or in the library directory of an installation.
+// The plug-in beside the running program (build/kxsnap finds
+// build/libkxsosnapazure.so), else the one in an installation's private
+// folder (bin/kxsnap finds lib/kxsosnapazure/libkxsosnapazure.so.1).
 std::string DefaultPluginPath();
+
+// An installation's folder of the demo's helper programs (azure-emulator,
+// emulator-bin/udevadm): libexec/kxsosnapazure beside bin/kxsnap.
+std::string InstalledHelperDirectory();
 
 }  // namespace kxsnap
