@@ -110,9 +110,8 @@ bool Demo::PrepareSandbox(std::string& error) {
     emulatorProgram_ =
         options_.emulatorPath.empty() ? FindEmulatorProgram() : options_.emulatorPath;
     if (emulatorProgram_.empty()) {
-        error =
-            "azure-emulator was not found beside kxsnap, in " + InstalledHelperDirectory() +
-            " (install the emulator component) or on PATH";
+        error = "azure-emulator was not found beside kxsnap, in " + InstalledHelperDirectory() +
+                " (install the emulator component) or on PATH";
         return false;
     }
     // Both are needed by every step: find out now, not one lifecycle in.

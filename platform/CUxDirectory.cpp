@@ -67,8 +67,7 @@ namespace FXFileUtil {
 
 CUxError ResolveSymLink(const std::string& linkPath, std::string& physicalPath) {
     std::string problem;
-    const int error =
-        KxInRootLink::Resolve(KxPlatformEnv::Root(), linkPath, physicalPath, problem);
+    const int error = KxInRootLink::Resolve(KxPlatformEnv::Root(), linkPath, physicalPath, problem);
     if (error != 0) {
         return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), error, "%s", problem.c_str());
     }

@@ -1,10 +1,10 @@
 #include "platform/KxMountTable.h"
 
-#include <mntent.h>
-#include <stdio.h>
-
 #include <memory>
 #include <vector>
+
+#include <mntent.h>
+#include <stdio.h>
 
 namespace {
 
