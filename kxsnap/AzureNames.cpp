@@ -2,6 +2,9 @@
 
 #include <vector>
 
+#include "KXSnapCloud/KXSnapAzureNetAppMetadataText.h"
+#include "KxSnapAzureMetadataText.h"
+
 namespace kxsnap {
 
 namespace {
@@ -9,21 +12,6 @@ namespace {
 std::string SnapshotMetadata(const CatalogEntry& entry) {
     auto found = entry.record.metadata.find(KXSO::METADATA_SNAPSHOT);
     return found == entry.record.metadata.end() ? "" : found->second;
-}
-
-// "snapURL:ID;sourceDiskURL:ID;sourceDiskName:NAME;sourceDiskSku:SKU;"
-std::string DiskField(const std::string& text, const std::string& key) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(';', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string item = text.substr(start, end - start);
-        if (item.rfind(key + ":", 0) == 0)
-            return item.substr(key.size() + 1);
-        start = end + 1;
-    }
-    return "";
 }
 
 std::string LastSegment(const std::string& id) {
@@ -37,32 +25,34 @@ std::string ResourceId(const std::string& stored) {
     return stored.empty() || stored.front() == '/' ? stored : "/" + stored;
 }
 
+// Both texts are the plug-in's stored data: read with its own parsers.
 AzureNames DiskNames(const std::string& text) {
+    AzureSnapMetadata metadata;
+    std::string problem;
+    if (!ReadAzureSnapMetadataText(text, metadata, problem))
+        return {};
     AzureNames names;
-    names.snapshotId = ResourceId(DiskField(text, "snapURL"));
+    names.snapshotId = ResourceId(metadata.snapURL);
     names.snapshotName = LastSegment(names.snapshotId);
-    names.sourceId = ResourceId(DiskField(text, "sourceDiskURL"));
+    names.sourceId = ResourceId(metadata.sourceDiskURL);
     names.sourceName = LastSegment(names.sourceId);
     return names;
 }
 
-// "subscription|group|account|pool|volume|snapshot|": the fields before each "|".
+// "subscription|group|account|pool|volume|snapshot|"
 AzureNames NetAppNames(const std::string& text) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t bar; (bar = text.find('|', start)) != std::string::npos; start = bar + 1)
-        fields.push_back(text.substr(start, bar - start));
+    using namespace AnfMetadataText;
+    const std::vector<std::string> fields = SplitFields(text);
     AzureNames names;
-    if (fields.size() < 5)
+    if (fields.size() <= kVolumeField)
         return names;
-    names.sourceName = fields[4];
-    names.sourceId = "/subscriptions/" + fields[0] + "/resourceGroups/" + fields[1] +
-                     "/providers/Microsoft.NetApp/netAppAccounts/" + fields[2] + "/capacityPools/" +
-                     fields[3] + "/volumes/" + fields[4];
-    if (fields.size() > 5 && !fields[5].empty()) {
-        names.snapshotName = fields[5];
-        names.snapshotId = names.sourceId + "/snapshots/" + fields[5];
-    }
+    names.sourceName = fields[kVolumeField];
+    names.sourceId = "/subscriptions/" + fields[kSubscriptionField] + "/resourceGroups/" +
+                     fields[kResourceGroupField] + "/providers/Microsoft.NetApp/netAppAccounts/" +
+                     fields[kAccountField] + "/capacityPools/" + fields[kCapacityPoolField] +
+                     "/volumes/" + fields[kVolumeField];
+    if (TakeField(fields, kSnapshotNameField, names.snapshotName))
+        names.snapshotId = names.sourceId + "/snapshots/" + names.snapshotName;
     return names;
 }
 

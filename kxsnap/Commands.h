@@ -24,7 +24,7 @@ int RunCommand(const RunOptions& options);
 // Options every catalogue subcommand shares.
 struct GlobalOptions {
     std::string catalogPath;  // empty: $XDG_DATA_HOME/kxsnap/catalog.db
-    std::string pluginPath;   // empty: the plug-in beside kxsnap
+    std::string pluginPath;   // empty: DefaultPluginPath()
     bool json = false;
     bool verbose = false;
     int lockTimeoutMs = 5000;
@@ -61,7 +61,7 @@ int ReconcileCommand(const GlobalOptions& options);
 
 struct DemoOptions {
     std::string pluginPath;
-    std::string emulatorPath;  // empty: azure-emulator beside kxsnap, else on PATH
+    std::string emulatorPath;  // empty: FindEmulatorProgram()
     bool verbose = false;
     bool keep = false;  // keep the sandbox folder for a look afterwards
 };

@@ -17,7 +17,7 @@ void AddGlobalOptions(CLI::App& app, kxsnap::GlobalOptions& options) {
                    "Catalogue file (default: $XDG_DATA_HOME/kxsnap/catalog.db)")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--plugin", options.pluginPath,
-                   "Plug-in library (default: the one installed beside kxsnap)")
+                   "Plug-in library (default: beside kxsnap, else the installed one)")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("--json", options.json, "Print JSON for scripts instead of text");
     app.add_flag("-v,--verbose", options.verbose,
@@ -199,8 +199,9 @@ int main(int argc, char** argv) {
     kxsnap::DemoOptions demo;
     CLI::App* demoCommand = app.add_subcommand(
         "demo", "Show a whole managed-disk and NetApp Files lifecycle on a local Azure emulator");
-    demoCommand->add_option("--emulator", demo.emulatorPath,
-                            "azure-emulator program (default: beside kxsnap, else on PATH)");
+    demoCommand->add_option(
+        "--emulator", demo.emulatorPath,
+        "azure-emulator program (default: beside kxsnap, installed, or on PATH)");
     demoCommand->add_flag("--keep", demo.keep, "Keep the sandbox folder afterwards");
 
     bool json = WantsJson(argc, argv);
