@@ -425,6 +425,13 @@ bool KXLibCurl::KXLibCurlAppendHeader(int /*unused*/, const std::string& headerL
 
 bool KXLibCurl::KXLibCurlSendHttpReq(int method, const std::string& url, const char* body,
                                      size_t length, bool /*unused*/, void* /*unused2*/) {
+    if (!BeginRequest(method, url, body, length)) {
+        return false;
+    }
+    return FinishRequest(curl_easy_perform(curl_));
+}
+
+bool KXLibCurl::BeginRequest(int method, const std::string& url, const char* body, size_t length) {
     ResetAnswer();
     if (curl_ == nullptr) {
         snprintf(errorBuffer_, sizeof(errorBuffer_), "HTTP client used before KXLibCurlInit");
@@ -435,19 +442,19 @@ bool KXLibCurl::KXLibCurlSendHttpReq(int method, const std::string& url, const c
         snprintf(errorBuffer_, sizeof(errorBuffer_), "Cannot prepare request method %d", method);
         return false;
     }
-    const std::vector<std::string> secrets =
-        trace_ ? KnownSecrets(headers_, proxyPassword_) : std::vector<std::string>();
+    pendingSecrets_ = trace_ ? KnownSecrets(headers_, proxyPassword_) : std::vector<std::string>();
     if (trace_ && SendsBody(method, body, length) && body != nullptr) {
-        TraceBody("> body: ", std::string(body, length), secrets);
+        TraceBody("> body: ", std::string(body, length), pendingSecrets_);
     }
 
     const long fresh = freshConnectionNext_ ? 1L : 0L;
     freshConnectionNext_ = false;
     curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, fresh);
     curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, fresh);
+    return true;
+}
 
-    const CURLcode result = curl_easy_perform(curl_);
-
+bool KXLibCurl::FinishRequest(CURLcode result) {
     curlResult_ = result;
     connectionsOpened_ += NewConnections(curl_);
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &httpStatus_);
@@ -462,10 +469,11 @@ bool KXLibCurl::KXLibCurlSendHttpReq(int method, const std::string& url, const c
         snprintf(errorBuffer_, sizeof(errorBuffer_), "%s", curl_easy_strerror(result));
     }
     if (trace_) {
-        TraceBody("< body: ", body_, secrets);
+        TraceBody("< body: ", body_, pendingSecrets_);
         TraceLine("< ", FXString::Format("status [%ld] curl result [%d] [%s]", httpStatus_,
                                          static_cast<int>(result), errorBuffer_));
     }
+    pendingSecrets_.clear();
     return result == CURLE_OK && httpStatus_ >= 200 && httpStatus_ < 300;
 }
 

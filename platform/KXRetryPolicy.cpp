@@ -212,6 +212,17 @@ Outcome OutcomeOf(const KXLibCurl& client) {
     return outcome;
 }
 
+std::string RetryLine(const std::string& url, const Decision& decision, int retriesDone,
+                      const Policy& policy) {
+    return FXString::Format("Retrying [%s] in [%lld ms] after %s (retry %d of %d)", url.c_str(),
+                            static_cast<long long>(decision.wait.count()),
+                            decision.reason.c_str(), retriesDone + 1, policy.maxRetries);
+}
+
+std::string NotRetryingLine(const std::string& url, const Decision& decision) {
+    return "Not retrying [" + url + "]: " + decision.reason;
+}
+
 bool Send(KXLibCurl& client, const Request& request, const std::string& url, const char* body,
           size_t length, const Policy& policy, const LogSink& log, const Clock& clock) {
     const auto now = clock.now ? clock.now : [] { return std::chrono::steady_clock::now(); };
@@ -237,14 +248,12 @@ bool Send(KXLibCurl& client, const Request& request, const std::string& url, con
             Decide(policy, request, outcome, retries, elapsed, jitter(), wallNow());
         if (!decision.retry) {
             if (log && !decision.reason.empty()) {
-                log("Not retrying [" + url + "]: " + decision.reason);
+                log(NotRetryingLine(url, decision));
             }
             return false;
         }
         if (log) {
-            log(FXString::Format("Retrying [%s] in [%lld ms] after %s (retry %d of %d)",
-                                 url.c_str(), static_cast<long long>(decision.wait.count()),
-                                 decision.reason.c_str(), retries + 1, policy.maxRetries));
+            log(RetryLine(url, decision, retries, policy));
         }
         sleep(decision.wait);
     }

@@ -76,6 +76,15 @@ public:
     // not be carried out twice (a revert).
     void UseFreshConnectionForNextRequest() { freshConnectionNext_ = true; }
 
+    // KXLibCurlSendHttpReq in two halves, for a transfer that a libcurl multi
+    // handle drives (KXFanOut): BeginRequest prepares the handle (false when
+    // it cannot, with the reason in the error buffer); the caller performs
+    // EasyHandle() and hands libcurl's result to FinishRequest, which answers
+    // as KXLibCurlSendHttpReq does. `body` must stay valid until then.
+    bool BeginRequest(int method, const std::string& url, const char* body, size_t length);
+    bool FinishRequest(CURLcode result);
+    CURL* EasyHandle() const { return curl_; }
+
     long GetHttpErrorCode() const { return httpStatus_; }
     // The body of the last answer, or nullptr when it had none.
     const char* GetHttpResponse(size_t& length, bool unused = false) const;
@@ -83,6 +92,8 @@ public:
     // matched without regard to letter case (a trailing ':' in `name` is
     // allowed), or nullptr.
     const char* GetHttpResponseHeader(const std::string& name) const;
+    // Every header line of the last answer, in the order received.
+    const std::vector<std::string>& GetHttpResponseHeaders() const { return responseHeaders_; }
     const char* GetCurlErrorBuffer() const { return errorBuffer_; }
     // libcurl's result of the last transfer (CURLE_OK when it completed).
     CURLcode GetCurlResult() const { return curlResult_; }
@@ -112,5 +123,6 @@ private:
     CURLcode curlResult_ = CURLE_OK;
     bool requestSent_ = false;
     std::vector<std::string> responseHeaders_;
+    std::vector<std::string> pendingSecrets_;  // masked in the trace of the request under way
     char errorBuffer_[CURL_ERROR_SIZE] = {0};
 };

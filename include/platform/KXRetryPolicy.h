@@ -104,6 +104,12 @@ using LogSink = std::function<void(const std::string& line)>;
 // The outcome of the client's last attempt.
 Outcome OutcomeOf(const KXLibCurl& client);
 
+// The log lines of a decision to send `url` again (retry number `retriesDone` + 1)
+// and of one not to; shared by every sending loop.
+std::string RetryLine(const std::string& url, const Decision& decision, int retriesDone,
+                      const Policy& policy);
+std::string NotRetryingLine(const std::string& url, const Decision& decision);
+
 // Sends through `client` (KXLibCurlSendHttpReq with the client's headers
 // as they are) until the request succeeds or the policy says stop. A
 // request that is not Replay::Always goes over a new connection, so that

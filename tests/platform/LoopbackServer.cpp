@@ -148,6 +148,10 @@ std::string LoopbackServer::Url(const std::string& path) const {
            "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+void LoopbackServer::SetRequestsPerConnection(size_t count) {
+    server_->set_keep_alive_max_count(count);
+}
+
 void LoopbackServer::SetReply(const std::string& path, CannedReply reply) {
     std::lock_guard<std::mutex> lock(mutex_);
     replies_[path] = std::move(reply);

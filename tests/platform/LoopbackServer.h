@@ -60,6 +60,9 @@ public:
     std::string Url(const std::string& path) const;
     const std::string& CaFile() const { return caFile_; }
 
+    // How many requests one connection carries before the server closes it
+    // (cpp-httplib's default is 5); set before the requests are sent.
+    void SetRequestsPerConnection(size_t count);
     void SetReply(const std::string& path, CannedReply reply);
     void SetDefaultReply(CannedReply reply);
     // Routes may be added while the server runs.
