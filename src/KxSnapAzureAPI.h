@@ -27,6 +27,12 @@
 #include "platform/KxJson.h"
 
 class KXLibCurl;
+namespace KXFanOut {
+struct Request;
+struct Answer;
+class Job;
+struct Statistics;
+}  // namespace KXFanOut
 
 // Clouds named by the setting "AzureRegion".
 constexpr const char* AZURE_GLOBAL = "Global";
@@ -117,10 +123,45 @@ public:
                             std::string& response, bool withRetry = true);
     CUxError SendRequest(int method, const std::string& url, const std::string& body,
                          AzureOperation operation, std::string& response, bool withRetry = true);
+    // SendRequest in halves, for requests sent side by side: the request as
+    // SendRequest sends it (its "Sending" line logged), and what SendRequest
+    // makes of its answer.
+    CUxError PrepareRequest(int method, const std::string& url, const std::string& body,
+                            AzureOperation operation, bool withRetry, KXFanOut::Request& request);
+    CUxError TakeAnswer(int method, const std::string& url, AzureOperation operation,
+                        const KXFanOut::Answer& answer, std::string& response);
+    // The same for a request record: the first send of its operation, without
+    // the follow-up poll (the job polls). A code no request belongs to fails.
+    CUxError PrepareRequest(const AzureAPIRequest& apiRequest, const std::string& body,
+                            KXFanOut::Request& request);
+    CUxError TakeAnswer(const AzureAPIRequest& apiRequest, const KXFanOut::Answer& answer,
+                        std::string& response);
+    // Runs the jobs side by side over connections set up as this client's
+    // own (trace, proxy), as many at once as "nAzureRESTAPIMaxParallelRequests"
+    // allows. Answers the index of the job that stopped the walk, or the
+    // number of jobs. (KxSnapAzureAPIFanOut.cpp)
+    size_t RunSideBySide(const std::vector<KXFanOut::Job*>& jobs,
+                         KXFanOut::Statistics* statistics = nullptr);
     CUxError PollForAsyncOperation(const std::string& statusUrl, std::string& response);
     CUxError PollForResourceProvisioningState(AzureOperation operation,
                                               const std::string& resourceUrl,
                                               std::string& response);
+    // The provisioning poll in steps, for a job that polls side by side:
+    // each answer (the fetch's error, HTTP status, body and the server's
+    // Retry-After, -1 when none) either ends the wait with `result` (true)
+    // or asks for the next poll after `delayMs` (false).
+    struct ProvisioningWait {
+        std::string url;
+        uint64_t start = 0;
+        uint64_t intervalMs = 0;
+        uint64_t maxWaitSecs = 0;
+        int failures = 0;
+    };
+    void BeginProvisioningWait(AzureOperation operation, const std::string& resourceUrl,
+                               ProvisioningWait& wait);
+    bool ProvisioningWaitStep(ProvisioningWait& wait, const CUxError& fetchErr, long httpStatus,
+                              const std::string& response, int64_t retryAfterMs, CUxError& result,
+                              uint64_t& delayMs);
     // Waits until a resource that was asked to be deleted is gone (404), so
     // that a resource of the same name can be created next. Fails when the
     // resource still exists without being deleted, or when the client's
@@ -158,6 +199,21 @@ public:
     CUxError CreateAzureSnapshotForDisk(int lun, const AzureInstanceInfo& instance,
                                         AzureDiskSnapShotInfo& snapshot);
     CUxError VerifyAzureSnapshot(const std::string& snapshotPath, AzureDiskSnapShotInfo& snapshot);
+    // The steps of the two above for requests sent side by side: the data
+    // disk at `lun` as known locally; the read of a resource and what its
+    // answer says (a disk's tags: the name of the disk a revert replaced);
+    // the snapshot creation request and what its answer (the send's error
+    // and HTTP status) makes of the snapshot.
+    CUxError FindDataDiskAtLun(int lun, const AzureInstanceInfo& instance, AzureDiskInfo& disk);
+    CUxError ResourceInfoRequest(const std::string& resourcePath, AzureAPIRequest& request);
+    CUxError TakeResourceInfo(CUxError err, const std::string& response,
+                              AzureResourceInfo& resource, bool& createdByKX);
+    void ApplyDiskTags(const AzureResourceInfo& resource, bool createdByKX, AzureDiskInfo& disk);
+    CUxError SnapshotCreationRequest(int lun, const AzureInstanceInfo& instance,
+                                     AzureDiskSnapShotInfo& snapshot, AzureAPIRequest& request,
+                                     std::string& body);
+    CUxError TakeSnapshotCreation(CUxError err, long httpStatus, const std::string& response,
+                                  AzureDiskSnapShotInfo& snapshot);
     CUxError CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
                                          const std::string& diskName,
                                          const AzureDiskSnapShotInfo& snapshot,
@@ -175,6 +231,9 @@ public:
     CUxError DeleteAzureDisk(const std::string& diskName, const AzureInstanceInfo& instance);
     CUxError DeleteAzureDisk(const std::string& diskResourcePath);
     CUxError DeleteAzureResource(const std::string& resourcePath);
+    // Its steps, for deletes sent side by side.
+    CUxError ResourceDeletionRequest(const std::string& resourcePath, AzureAPIRequest& request);
+    CUxError TakeResourceDeletion(CUxError err, const std::string& resourcePath);
     CUxError VerifyAzureDisk(int lun, const AzureInstanceInfo& instance, AzureDiskInfo& disk);
 
     // --- VM data-disk attach and detach ---
@@ -230,7 +289,7 @@ private:
     CUxError SetRequestHeaders(AzureOperation operation, const std::string& url);
     // `text` with the token, the proxy password and any credential masked.
     std::string MaskSecrets(const std::string& text) const;
-    CUxError TakeAsyncOperationUrl(std::string& response);
+    CUxError TakeAsyncOperationUrl(const KXFanOut::Answer& answer, std::string& response);
     std::string TextSafeToLog(AzureOperation operation, const std::string& response) const;
 
     // Disk and VM helpers.

@@ -80,8 +80,9 @@ const AzureDiskInfo* KxSnapAzureAPI::FindDiskAtLun(const AzureInstanceInfo& inst
     return nullptr;
 }
 
-CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstanceInfo& instance,
-                                                    AzureDiskSnapShotInfo& snapshot) {
+CUxError KxSnapAzureAPI::SnapshotCreationRequest(int lun, const AzureInstanceInfo& instance,
+                                                 AzureDiskSnapShotInfo& snapshot,
+                                                 AzureAPIRequest& request, std::string& body) {
     const AzureDiskInfo* disk = FindDiskAtLun(instance, lun);
     if (disk == nullptr) {
         return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE,
@@ -95,7 +96,7 @@ CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstance
             "Quillfast snapshot is available only for Azure managed disk",
             lun, disk->name.c_str());
     }
-    AzureAPIRequest request;
+    request = AzureAPIRequest();
     request.operation = AZURE_OP_CREATE_SNAPSHOT;
     request.baseUrl = managementEndpoint;
     request.resourcePath = ComputeResourcePath(instance, kSnapshots);
@@ -109,16 +110,19 @@ CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstance
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }
-
     request.queryParams = {
         ApiVersion(snapshot.incremental ? AZURE_API_VERSION_FOR_INCR : AZURE_API_VERSION)};
+    body = SnapshotRequestBody(*disk, snapshot, instance);
+    return CUxError::Success();
+}
 
-    std::string response;
-    err = SendRESTURLRequest(request, SnapshotRequestBody(*disk, snapshot, instance), response);
+CUxError KxSnapAzureAPI::TakeSnapshotCreation(CUxError err, long httpStatus,
+                                              const std::string& response,
+                                              AzureDiskSnapShotInfo& snapshot) {
     if (err) {
         // Azure refuses incremental snapshots where they are not offered with
         // 400; the caller then retries with a full one.
-        if (snapshot.incremental && GetLastHttpStatus() == 400) {
+        if (snapshot.incremental && httpStatus == 400) {
             snapshot.incremental = false;
         }
         return err.Push(FXCODE_LOCATION());
@@ -130,6 +134,19 @@ CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstance
         }
     }
     return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstanceInfo& instance,
+                                                    AzureDiskSnapShotInfo& snapshot) {
+    AzureAPIRequest request;
+    std::string body;
+    CUxError err = SnapshotCreationRequest(lun, instance, snapshot, request, body);
+    if (err) {
+        return err;
+    }
+    std::string response;
+    err = SendRESTURLRequest(request, body, response);
+    return TakeSnapshotCreation(err, GetLastHttpStatus(), response, snapshot);
 }
 
 CUxError KxSnapAzureAPI::VerifyAzureSnapshot(const std::string& snapshotPath,
@@ -204,19 +221,22 @@ CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(
     return CUxError::Success();
 }
 
-CUxError KxSnapAzureAPI::GetAzureResourceInfo(const std::string& resourcePath,
-                                              AzureResourceInfo& resource, bool& createdByKX) {
+CUxError KxSnapAzureAPI::ResourceInfoRequest(const std::string& resourcePath,
+                                             AzureAPIRequest& request) {
     CUxError err = ValidateAzureResourcePath(resourcePath);
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }
-    AzureAPIRequest request;
+    request = AzureAPIRequest();
     request.operation = AZURE_OP_GET_RESOURCE_INFO;
     request.baseUrl = managementEndpoint;
     request.resourcePath = resourcePath;
     request.queryParams = {ApiVersion(AZURE_API_VERSION)};
-    std::string response;
-    err = SendRESTURLRequest(request, "", response);
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::TakeResourceInfo(CUxError err, const std::string& response,
+                                          AzureResourceInfo& resource, bool& createdByKX) {
     if (!err) {
         err = ParseResourceInfoFromJSONReponse(response, resource);
     }
@@ -230,6 +250,18 @@ CUxError KxSnapAzureAPI::GetAzureResourceInfo(const std::string& resourcePath,
         createdByKX = true;
     }
     return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::GetAzureResourceInfo(const std::string& resourcePath,
+                                              AzureResourceInfo& resource, bool& createdByKX) {
+    AzureAPIRequest request;
+    CUxError err = ResourceInfoRequest(resourcePath, request);
+    if (err) {
+        return err;
+    }
+    std::string response;
+    err = SendRESTURLRequest(request, "", response);
+    return TakeResourceInfo(err, response, resource, createdByKX);
 }
 
 // Answers whether the tags name us, and fails when the resource could not be
@@ -268,23 +300,37 @@ bool KxSnapAzureAPI::IsAzureDiskCreatedByKX(const std::string& diskName,
     return IsAzureResourceCreatedByKX(ComputeResourcePath(instance, kDisks) + diskName);
 }
 
-CUxError KxSnapAzureAPI::DeleteAzureResource(const std::string& resourcePath) {
+CUxError KxSnapAzureAPI::ResourceDeletionRequest(const std::string& resourcePath,
+                                                 AzureAPIRequest& request) {
     CUxError err = ValidateAzureResourcePath(resourcePath);
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }
-    AzureAPIRequest request;
+    request = AzureAPIRequest();
     request.operation = AZURE_OP_DELETE_RESOURCE;
     request.baseUrl = managementEndpoint;
     request.resourcePath = resourcePath;
     request.queryParams = {ApiVersion(AZURE_API_VERSION)};
-    std::string response;
-    err = SendRESTURLRequest(request, "", response);
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::TakeResourceDeletion(CUxError err, const std::string& resourcePath) {
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }
     Log(0, "Deleted  resource [%s]", resourcePath.c_str());
     return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::DeleteAzureResource(const std::string& resourcePath) {
+    AzureAPIRequest request;
+    CUxError err = ResourceDeletionRequest(resourcePath, request);
+    if (err) {
+        return err;
+    }
+    std::string response;
+    err = SendRESTURLRequest(request, "", response);
+    return TakeResourceDeletion(err, resourcePath);
 }
 
 CUxError KxSnapAzureAPI::DeleteAzureSnapshot(const std::string& snapshotName,
@@ -310,8 +356,8 @@ CUxError KxSnapAzureAPI::DeleteAzureDisk(const std::string& diskResourcePath) {
     return err ? err.Push(FXCODE_LOCATION()) : err;
 }
 
-CUxError KxSnapAzureAPI::VerifyAzureDisk(int lun, const AzureInstanceInfo& instance,
-                                         AzureDiskInfo& disk) {
+CUxError KxSnapAzureAPI::FindDataDiskAtLun(int lun, const AzureInstanceInfo& instance,
+                                           AzureDiskInfo& disk) {
     const AzureDiskInfo* found = FindDiskAtLun(instance, lun);
     if (found == nullptr) {
         return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE,
@@ -319,13 +365,13 @@ CUxError KxSnapAzureAPI::VerifyAzureDisk(int lun, const AzureInstanceInfo& insta
     }
     Log(0, "Found azure disk name [%s] lunid [%d]", found->name.c_str(), lun);
     disk = *found;
+    return CUxError::Success();
+}
 
-    // The tag check is advisory: a disk we cannot read is still snapshotted.
-    AzureResourceInfo resource;
-    bool createdByKX = false;
-    GetAzureResourceInfo(disk.id, resource, createdByKX);
+void KxSnapAzureAPI::ApplyDiskTags(const AzureResourceInfo& resource, bool createdByKX,
+                                   AzureDiskInfo& disk) {
     if (!createdByKX) {
-        return CUxError::Success();
+        return;
     }
     for (const auto& tag : resource.tags) {
         if (tag.first != AZURE_TAG_DISK_REVERTED) {
@@ -338,5 +384,18 @@ CUxError KxSnapAzureAPI::VerifyAzureDisk(int lun, const AzureInstanceInfo& insta
         }
         Log(1, "Save original disk name [%s] in snapshot metadata", disk.originalDiskName.c_str());
     }
+}
+
+CUxError KxSnapAzureAPI::VerifyAzureDisk(int lun, const AzureInstanceInfo& instance,
+                                         AzureDiskInfo& disk) {
+    CUxError err = FindDataDiskAtLun(lun, instance, disk);
+    if (err) {
+        return err;
+    }
+    // The tag check is advisory: a disk we cannot read is still snapshotted.
+    AzureResourceInfo resource;
+    bool createdByKX = false;
+    GetAzureResourceInfo(disk.id, resource, createdByKX);
+    ApplyDiskTags(resource, createdByKX, disk);
     return CUxError::Success();
 }

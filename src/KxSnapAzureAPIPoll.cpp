@@ -107,53 +107,78 @@ CUxError KxSnapAzureAPI::PollForAsyncOperation(const std::string& statusUrl,
     }
 }
 
+void KxSnapAzureAPI::BeginProvisioningWait(AzureOperation operation, const std::string& resourceUrl,
+                                           ProvisioningWait& wait) {
+    wait = ProvisioningWait();
+    wait.url = resourceUrl;
+    GetPollingInputsForOptype(operation, wait.intervalMs, wait.maxWaitSecs);
+    wait.start = NowSecs();
+}
+
+bool KxSnapAzureAPI::ProvisioningWaitStep(ProvisioningWait& wait, const CUxError& fetchErr,
+                                          long httpStatus, const std::string& response,
+                                          int64_t retryAfterMs, CUxError& result,
+                                          uint64_t& delayMs) {
+    const std::string& resourceUrl = wait.url;
+    if (fetchErr && azureops::IsTransientStatus(httpStatus)) {
+        ++wait.failures;
+        Log(1, "Resource state not available for [%s], asking again", resourceUrl.c_str());
+    } else if (fetchErr) {
+        result = FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL,
+                                         "Failed to fetch resource info for [%s]",
+                                         resourceUrl.c_str());
+        return true;
+    } else {
+        wait.failures = 0;
+        std::string state;
+        if (!ReadStatusText(response, "properties", "provisioningState", state)) {
+            result = FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
+                                             "Failed to find properties section in json reponse");
+            return true;
+        }
+        const azureops::OperationState parsed = azureops::ClassifyStatus(state);
+        if (parsed == azureops::OperationState::kSucceeded) {
+            Log(0, "Resource provisioning succeeded for [%s]", resourceUrl.c_str());
+            result = CUxError::Success();
+            return true;
+        }
+        if (parsed == azureops::OperationState::kFailed ||
+            parsed == azureops::OperationState::kCanceled) {
+            Log(1, "Resource provisioning failed for [%s]", resourceUrl.c_str());
+            result = FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
+                                             "Provisioning failed for the resource");
+            return true;
+        }
+        Log(0, "Resource provisioning in progress for [%s]", resourceUrl.c_str());
+    }
+    if (ElapsedSecs(wait.start) > wait.maxWaitSecs) {
+        Log(1,
+            "Maximum wait time [%lu secs] for resource provisioning exceeded. Unable to "
+            "fetch provisioning state for the resource [%s]",
+            static_cast<unsigned long>(wait.maxWaitSecs), resourceUrl.c_str());
+        result = FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_TIMEOUT, "%s",
+                                         "Timed out while fetching operation status");
+        return true;
+    }
+    delayMs = azureops::NextPollDelayMs(wait.intervalMs, wait.failures, retryAfterMs);
+    return false;
+}
+
 CUxError KxSnapAzureAPI::PollForResourceProvisioningState(AzureOperation operation,
                                                           const std::string& resourceUrl,
                                                           std::string& response) {
-    uint64_t intervalMs = 0;
-    uint64_t maxWait = 0;
-    GetPollingInputsForOptype(operation, intervalMs, maxWait);
-    const uint64_t start = NowSecs();
-    int failures = 0;
+    ProvisioningWait wait;
+    BeginProvisioningWait(operation, resourceUrl, wait);
     while (true) {
-        const CUxError fetchErr = SendGetRequest(resourceUrl, AZURE_OP_GET_RESOURCE_INFO, response,
-                                                  false);
-        if (fetchErr && azureops::IsTransientStatus(GetLastHttpStatus())) {
-            ++failures;
-            Log(1, "Resource state not available for [%s], asking again", resourceUrl.c_str());
-        } else if (fetchErr) {
-            return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL,
-                                           "Failed to fetch resource info for [%s]",
-                                           resourceUrl.c_str());
-        } else {
-            failures = 0;
-            std::string state;
-            if (!ReadStatusText(response, "properties", "provisioningState", state)) {
-                return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
-                                               "Failed to find properties section in json reponse");
-            }
-            const azureops::OperationState parsed = azureops::ClassifyStatus(state);
-            if (parsed == azureops::OperationState::kSucceeded) {
-                Log(0, "Resource provisioning succeeded for [%s]", resourceUrl.c_str());
-                return CUxError::Success();
-            }
-            if (parsed == azureops::OperationState::kFailed ||
-                parsed == azureops::OperationState::kCanceled) {
-                Log(1, "Resource provisioning failed for [%s]", resourceUrl.c_str());
-                return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
-                                               "Provisioning failed for the resource");
-            }
-            Log(0, "Resource provisioning in progress for [%s]", resourceUrl.c_str());
+        const CUxError fetchErr =
+            SendGetRequest(resourceUrl, AZURE_OP_GET_RESOURCE_INFO, response, false);
+        CUxError result;
+        uint64_t delayMs = 0;
+        if (ProvisioningWaitStep(wait, fetchErr, GetLastHttpStatus(), response, RetryAfterMs(),
+                                 result, delayMs)) {
+            return result;
         }
-        if (ElapsedSecs(start) > maxWait) {
-            Log(1,
-                "Maximum wait time [%lu secs] for resource provisioning exceeded. Unable to "
-                "fetch provisioning state for the resource [%s]",
-                static_cast<unsigned long>(maxWait), resourceUrl.c_str());
-            return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_TIMEOUT, "%s",
-                                           "Timed out while fetching operation status");
-        }
-        UXSLEEP(azureops::NextPollDelayMs(intervalMs, failures, RetryAfterMs()));
+        UXSLEEP(delayMs);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "KxSnapAzureAPI.h"
 #include "platform/FXString.h"
+#include "platform/KXFanOut.h"
 #include "platform/KXLibCurl.h"
 #include "platform/KXRetryPolicy.h"
 #include "platform/KXSecretMask.h"
@@ -183,8 +184,9 @@ CUxError KxSnapAzureAPI::SetRequestHeaders(AzureOperation operation, const std::
     return CUxError::Success();
 }
 
-CUxError KxSnapAzureAPI::TakeAsyncOperationUrl(std::string& response) {
-    const char* header = curl->GetHttpResponseHeader(kAsyncOperationHeader);
+CUxError KxSnapAzureAPI::TakeAsyncOperationUrl(const KXFanOut::Answer& answer,
+                                               std::string& response) {
+    const char* header = answer.Header(kAsyncOperationHeader);
     if (header == nullptr) {
         return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
                                        "Failed to find async operation URL in the response");
@@ -222,6 +224,69 @@ std::string KxSnapAzureAPI::TextSafeToLog(AzureOperation operation,
     return KxJson::Serialize(document);
 }
 
+CUxError KxSnapAzureAPI::PrepareRequest(int method, const std::string& url, const std::string& body,
+                                        AzureOperation operation, bool withRetry,
+                                        KXFanOut::Request& request) {
+    request = KXFanOut::Request();
+    CUxError err = CheckRequestTarget(operation, url);
+    if (err) {
+        Log(2, "%s", err.Message().c_str());
+        return err;
+    }
+    // The metadata service never needs the token, and plain HTTP never carries it.
+    const bool withToken =
+        !NeedsMetadataHeader(operation) && !accessToken.access_token.empty() && IsHttps(url);
+    if (NeedsMetadataHeader(operation)) {
+        request.headers.push_back("Metadata: true");
+    }
+    if (withToken) {
+        request.headers.push_back("authorization: Bearer " + accessToken.access_token);
+    }
+    request.headers.push_back(HTTP_HEADER_ACCEPT_JSON);
+    request.headers.push_back(HTTP_CONTENT_TYPE_JSON);
+    request.method = method;
+    request.url = url;
+    request.body = body;
+    request.retry.method = method;
+    request.retry.replay = ReplayOf(method, operation, withRetry);
+    request.retry.metadataToken = operation == AZURE_OP_GET_TOKEN;
+    Log(0, "Sending [%s] url [%s] body [%s]", ConvertHttpReqToString(method).c_str(), url.c_str(),
+        body.c_str());
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::TakeAnswer(int method, const std::string& url, AzureOperation operation,
+                                    const KXFanOut::Answer& answer, std::string& response) {
+    if (!answer.Ok()) {
+        if (method == HTTP_REQ_DELETE && answer.status == 404) {
+            Log(1, "Ignore 404 error on DELETE operation. Object NOT found [%s]", url.c_str());
+            return CUxError::Success();
+        }
+        // The client keeps only the start of an error body; what Azure may
+        // echo of our credentials is masked before it becomes an error text.
+        response = MaskSecrets(FXString::Format(
+            "http resp: [%s] curl error: [%s]",
+            KXSecretMask::Cut(TextSafeToLog(operation, answer.body)).c_str(),
+            answer.errorText.c_str()));
+        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
+                                       response.c_str());
+    }
+    if (answer.hasBody) {
+        response = answer.body;
+    } else {
+        response.clear();
+    }
+    if (AnswersWithAsyncUrl(operation)) {
+        CUxError err = TakeAsyncOperationUrl(answer, response);
+        if (err) {
+            return err;
+        }
+    }
+    Log(0, "Received [%s] reponse [%s]", ConvertHttpReqToString(method).c_str(),
+        TextSafeToLog(operation, response).c_str());
+    return CUxError::Success();
+}
+
 CUxError KxSnapAzureAPI::SendRequest(int method, const std::string& url, const std::string& body,
                                      AzureOperation operation, std::string& response,
                                      bool withRetry) {
@@ -237,47 +302,40 @@ CUxError KxSnapAzureAPI::SendRequest(int method, const std::string& url, const s
         Log(2, "%s", err.Message().c_str());
         return err;
     }
-    const std::string methodText = ConvertHttpReqToString(method);
-    Log(0, "Sending [%s] url [%s] body [%s]", methodText.c_str(), url.c_str(), body.c_str());
-    KXRetry::Request retry;
-    retry.method = method;
-    retry.replay = ReplayOf(method, operation, withRetry);
-    retry.metadataToken = operation == AZURE_OP_GET_TOKEN;
-    const bool sent = KXRetry::Send(
-        *curl, retry, url, body.empty() ? nullptr : body.c_str(), body.size(),
-        KXRetry::Policy::FromSettings(), [this](const std::string& line) {
-            Log(1, "%s", line.c_str());
-        });
-    size_t length = 0;
-    const char* answer = curl->GetHttpResponse(length, false);
-    if (!sent) {
-        if (method == HTTP_REQ_DELETE && curl->GetHttpErrorCode() == 404) {
-            Log(1, "Ignore 404 error on DELETE operation. Object NOT found [%s]", url.c_str());
-            return CUxError::Success();
-        }
-        const std::string answerText = answer ? std::string(answer, length) : std::string();
-        const char* curlError = curl->GetCurlErrorBuffer();
-        // The client keeps only the start of an error body; what Azure may
-        // echo of our credentials is masked before it becomes an error text.
-        response = MaskSecrets(FXString::Format(
-            "http resp: [%s] curl error: [%s]",
-            KXSecretMask::Cut(TextSafeToLog(operation, answerText)).c_str(),
-            curlError ? curlError : ""));
-        return FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL, "%s",
-                                       response.c_str());
+    KXFanOut::Request request;
+    err = PrepareRequest(method, url, body, operation, withRetry, request);
+    if (err) {
+        return err;
     }
-    if (answer == nullptr) {
-        response.clear();
-    } else {
-        response.assign(answer, length);
+    KXRetry::Send(*curl, request.retry, url, body.empty() ? nullptr : body.c_str(), body.size(),
+                  KXRetry::Policy::FromSettings(),
+                  [this](const std::string& line) { Log(1, "%s", line.c_str()); });
+    return TakeAnswer(method, url, operation, KXFanOut::Answer::Of(*curl), response);
+}
+
+CUxError KxSnapAzureAPI::PrepareRequest(const AzureAPIRequest& apiRequest, const std::string& body,
+                                        KXFanOut::Request& request) {
+    std::string url;
+    OperationTraits traits{};
+    CUxError err = FormRESTURLRequest(apiRequest, url);
+    if (!err && !TraitsOf(apiRequest.operation, traits)) {
+        err = FXErrorUtil::ErrorErrNo(FXCODE_LOCATION(), AZURE_ERR_GENERAL,
+                                      "No request belongs to operation [%d]",
+                                      static_cast<int>(apiRequest.operation));
     }
-    if (AnswersWithAsyncUrl(operation)) {
-        err = TakeAsyncOperationUrl(response);
-        if (err) {
-            return err;
-        }
+    if (!err) {
+        err = PrepareRequest(traits.method, url, traits.method == HTTP_REQ_PUT ? body : "",
+                             apiRequest.operation, true, request);
     }
-    Log(0, "Received [%s] reponse [%s]", methodText.c_str(),
-        TextSafeToLog(operation, response).c_str());
-    return CUxError::Success();
+    return err ? err.Push(FXCODE_LOCATION()) : err;
+}
+
+CUxError KxSnapAzureAPI::TakeAnswer(const AzureAPIRequest& apiRequest,
+                                    const KXFanOut::Answer& answer, std::string& response) {
+    std::string url;
+    FormRESTURLRequest(apiRequest, url);
+    OperationTraits traits{};
+    TraitsOf(apiRequest.operation, traits);
+    CUxError err = TakeAnswer(traits.method, url, apiRequest.operation, answer, response);
+    return err ? err.Push(FXCODE_LOCATION()) : err;
 }

@@ -4,6 +4,7 @@ target_sources(kxso_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIContext.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIProxy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPISend.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIFanOut.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIPoll.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AzureOperationStatus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIParse.cpp

@@ -78,11 +78,11 @@ TEST_F(BackupTest, IncrementalRefusedWith400IsRetriedAsFull) {
 
 TEST_F(BackupTest, OtherFailuresAndDisabledIncrementalAreNotRetried) {
     // Every retry of the request meets the failure too.
-    InjectFault("PUT", "snapshots/", azemu::FaultAction::Error, -1);
+    InjectFault("PUT", "snapshots/snap-sdc", azemu::FaultAction::Error, -1);
     auto host = DeviceHost({"/dev/sdc", "/dev/sdd"});
     EXPECT_EQ(kxso_snapDevices(host->devices(), host->count(), host->util()), 1);
     // One request and its retries, never a full snapshot after them.
-    EXPECT_EQ(Sent("PUT", "/snapshots/").size(), 5u);
+    EXPECT_EQ(Sent("PUT", "/snapshots/snap-sdc").size(), 5u);
     emu_->clearFaults();
     EXPECT_EQ(ErrorCode(*host, 0), 60001);
     EXPECT_EQ(
@@ -92,6 +92,8 @@ TEST_F(BackupTest, OtherFailuresAndDisabledIncrementalAreNotRetried) {
     // Name and metadata are kept even so, for a later delete.
     EXPECT_EQ(SnapMetadata(*host, 0), Metadata("snap-sdc", "data0", "data0", "Premium_LRS"));
     EXPECT_EQ(Status(*host, 1), 6);
+    // What was made for the device after the failing one meanwhile is gone again.
+    EXPECT_FALSE(SnapshotExists("snap-sdd"));
 
     emu_->clearRequestLog();
     UseSettings("bAzureEngineDisableIncrSnapshot=true\nbAzureDisablePostCreateSnapPhase=true\n");
