@@ -76,14 +76,16 @@ Json Settings::toJson() const {
             {"deleteMissingStatus", deleteMissingStatus},
             {"tokenLifetimeSec", tokenLifetimeSec},
             {"incrementalSnapshots", incrementalSnapshots},
-            {"listPageSize", listPageSize}};
+            {"listPageSize", listPageSize},
+            {"requestLatencyMs", requestLatencyMs}};
 }
 
 Settings Settings::fromJson(const Json& j, const Settings& base) {
     requireKnownMembers(
         j,
         {"provisioningDelayMs", "asyncOperationDelayMs", "deviceDelayMs", "deleteDelayMs",
-         "deleteMissingStatus", "tokenLifetimeSec", "incrementalSnapshots", "listPageSize"},
+         "deleteMissingStatus", "tokenLifetimeSec", "incrementalSnapshots", "listPageSize",
+         "requestLatencyMs"},
         "settings");
     Settings s = base;
     readInto(j, "provisioningDelayMs", s.provisioningDelayMs);
@@ -94,8 +96,9 @@ Settings Settings::fromJson(const Json& j, const Settings& base) {
     readInto(j, "tokenLifetimeSec", s.tokenLifetimeSec);
     readInto(j, "incrementalSnapshots", s.incrementalSnapshots);
     readInto(j, "listPageSize", s.listPageSize);
+    readInto(j, "requestLatencyMs", s.requestLatencyMs);
     if (s.provisioningDelayMs < 0 || s.asyncOperationDelayMs < 0 || s.deviceDelayMs < 0 ||
-        s.deleteDelayMs < 0 || s.listPageSize < 0) {
+        s.deleteDelayMs < 0 || s.listPageSize < 0 || s.requestLatencyMs < 0) {
         throw std::invalid_argument("delays and the page size must not be negative");
     }
     if (s.deleteMissingStatus != 204 && s.deleteMissingStatus != 404) {

@@ -24,6 +24,7 @@ struct Settings {
     int tokenLifetimeSec = 3599;       // managed-identity token lifetime
     bool incrementalSnapshots = true;  // false: Azure refuses every incremental snapshot (400)
     int listPageSize = 0;              // > 0: lists come in pages this long, with "nextLink"
+    int requestLatencyMs = 0;          // every Resource Manager request is answered this much later
 
     Json toJson() const;
     // Members absent from `j` keep the value they have in `base` (or the default).

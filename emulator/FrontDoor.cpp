@@ -23,6 +23,15 @@ HttpResponse dropped() {
 HttpResponse FrontDoor::handle(const HttpRequest& request) {
     if (AdminApi::isAdminPath(request.path)) return admin_.handle(request);
     uint64_t seq = engine_.requestLog().begin(request);
+    // The time Resource Manager takes to answer. Every request waits on its
+    // own connection's thread, and the wait gives the engine's lock up, so
+    // requests sent side by side are answered side by side.
+    const int latencyMs = engine_.settings().requestLatencyMs;
+    if (request.listener == Listener::Arm && latencyMs > 0 &&
+        !engine_.pause(std::chrono::milliseconds(latencyMs))) {
+        engine_.requestLog().finish(seq, 0, 0);
+        return dropped();
+    }
     auto fault = engine_.faults().fire(request.method, request.path);
     HttpResponse response;
     try {

@@ -226,6 +226,9 @@ public:
     bool IsAzureResourceCreatedByKX(const std::string& resourcePath);
     CUxError CheckAzureResourceCreatedByKX(const std::string& resourcePath, bool& createdByKX);
     bool IsAzureDiskCreatedByKX(const std::string& diskName, const AzureInstanceInfo& instance);
+    // The id (without leading '/') of the snapshot `snapshotName` in the VM's resource group.
+    std::string SnapshotPathByName(const AzureInstanceInfo& instance,
+                                   const std::string& snapshotName) const;
     CUxError DeleteAzureSnapshot(const std::string& snapshotName,
                                  const AzureInstanceInfo& instance);
     CUxError DeleteAzureDisk(const std::string& diskName, const AzureInstanceInfo& instance);

@@ -333,6 +333,11 @@ CUxError KxSnapAzureAPI::DeleteAzureResource(const std::string& resourcePath) {
     return TakeResourceDeletion(err, resourcePath);
 }
 
+std::string KxSnapAzureAPI::SnapshotPathByName(const AzureInstanceInfo& instance,
+                                               const std::string& snapshotName) const {
+    return ComputeResourcePath(instance, kSnapshots) + snapshotName;
+}
+
 CUxError KxSnapAzureAPI::DeleteAzureSnapshot(const std::string& snapshotName,
                                              const AzureInstanceInfo& instance) {
     CUxError err = ValidateAzureResourceName(snapshotName);
