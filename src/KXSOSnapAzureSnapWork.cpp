@@ -1,6 +1,6 @@
-// Snapshot and post-snapshot: one Azure snapshot per source device, its
-// metadata stored on the record, then the wait until every snapshot has
-// finished provisioning.
+// Snapshot: one Azure snapshot per source device, its metadata stored on the
+// record. The requests of all devices go out side by side (the freeze window
+// of the host's applications lasts as long as this call).
 #include <ctime>
 #include <memory>
 #include <string>
@@ -17,11 +17,6 @@
 namespace {
 
 constexpr const char* kDisableIncrementalKey = "bAzureEngineDisableIncrSnapshot";
-// Code location of the post-snapshot time-out: the driver's own file and signature.
-constexpr const char* kDriverFile = "KXSOSnapAzure";
-constexpr const char* kPostSnapSignature =
-    "KXSO::ResultCode kxso_postSnapDevicesAzureNative(KXSO::SnapInfo**, int16_t, "
-    "KXSO::KXOSUtil*)";
 
 bool IncrementalSnapshotsDisabled(ManagedDiskCall& call) {
     bool disabled = false;
@@ -158,71 +153,6 @@ void UndoSnapshotsAfterStop(ManagedDiskCall& call, std::vector<SnapPlan>& plans,
     }
 }
 
-uint64_t NowSecs() {
-    return static_cast<uint64_t>(std::time(nullptr));
-}
-
-// Polls the snapshot until Azure reports it "Succeeded", it failed for good,
-// or the client's maximum wait has passed. Answers the last error.
-CUxError WaitForSnapshot(ManagedDiskCall& call, const std::string& snapURL) {
-    const uint64_t start = NowSecs();
-    const uint64_t maxWait = call.api().GetMaxWaitSecs();
-    const uint64_t interval = call.api().GetPollIntervalSecs();
-    while (true) {
-        AzureDiskSnapShotInfo snapshot;
-        CUxError err = call.api().VerifyAzureSnapshot(snapURL, snapshot);
-        if (snapshot.provisioningState == "Succeeded") {
-            call.Log(KXSO::LOG_INFO, "Found snapshot [%s] location [%s] url [%s]",
-                     snapshot.name.c_str(), snapshot.location.c_str(), snapURL.c_str());
-            return err;
-        }
-        // A snapshot Azure reports as failed never turns into a good one;
-        // waiting out the whole maximum would only delay the failure.
-        if (err.IsSuccess() && FXString::EqualsNoCase(snapshot.provisioningState, "Failed")) {
-            return FXErrorUtil::ErrorErrNo(
-                FXCodeLocation(kDriverFile, kPostSnapSignature, __LINE__), AZURE_ERR_GENERAL,
-                "Snapshot [%s] provisioning failed", snapshot.name.c_str());
-        }
-        const uint64_t now = NowSecs();
-        const uint64_t elapsed = now > start ? now - start : 0;
-        if (elapsed > maxWait) {
-            err = FXErrorUtil::ErrorErrNo(
-                FXCodeLocation(kDriverFile, kPostSnapSignature, __LINE__), AZURE_ERR_TIMEOUT,
-                "Timed out while checking on snapshot [%s] status", snapshot.name.c_str());
-            call.Log(KXSO::LOG_INFO,
-                     "Maximum wait time [%lu secs] reached. Unable to check snapshot status for "
-                     "[%s]",
-                     static_cast<unsigned long>(maxWait), snapshot.name.c_str());
-            return err;
-        }
-        call.Log(KXSO::LOG_DETAIL, "Check the snapshot [%s] status in  [%lu] seconds ...",
-                 snapshot.name.c_str(), static_cast<unsigned long>(interval));
-        UXSLEEP(interval * 1000);
-    }
-}
-
-bool PostSnapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
-    std::string text;
-    if (!FetchSnapMetadata(record, text)) {
-        call.RecordFailure(record, "Failed to fetch Azure snapshot URL from metadata.");
-        return false;
-    }
-    call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
-    AzureSnapMetadata metadata;
-    if (!ParseAndCheckSnapMetadata(call, text, metadata)) {
-        call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata.");
-        return false;
-    }
-    const CUxError err = WaitForSnapshot(call, metadata.snapURL);
-    if (err) {
-        call.message() << "Failed to verify Azure snapshot " << metadata.snapURL
-                       << "error: " << ErrorText(err);
-        call.RecordFailure(record);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 KXSO::ResultCode SnapDevicesWork(ManagedDiskCall& call) {
@@ -256,13 +186,4 @@ KXSO::ResultCode SnapDevicesWork(ManagedDiskCall& call) {
     }
     UndoSnapshotsAfterStop(call, plans, jobs, i);
     return i == count ? KXSO::RESULT_SUCCESS : KXSO::RESULT_FAILURE;
-}
-
-KXSO::ResultCode PostSnapDevicesWork(ManagedDiskCall& call) {
-    for (int16_t i = 0; i < call.count(); ++i) {
-        if (!PostSnapOneDevice(call, call.devices()[i])) {
-            return KXSO::RESULT_FAILURE;
-        }
-    }
-    return KXSO::RESULT_SUCCESS;
 }

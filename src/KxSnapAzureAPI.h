@@ -204,6 +204,9 @@ public:
     // answer says (a disk's tags: the name of the disk a revert replaced);
     // the snapshot creation request and what its answer (the send's error
     // and HTTP status) makes of the snapshot.
+    CUxError SnapshotReadRequest(const std::string& snapshotPath, AzureAPIRequest& request);
+    CUxError TakeSnapshotRead(CUxError err, const std::string& response,
+                              AzureDiskSnapShotInfo& snapshot);
     CUxError FindDataDiskAtLun(int lun, const AzureInstanceInfo& instance, AzureDiskInfo& disk);
     CUxError ResourceInfoRequest(const std::string& resourcePath, AzureAPIRequest& request);
     CUxError TakeResourceInfo(CUxError err, const std::string& response,

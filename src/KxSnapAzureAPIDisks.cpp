@@ -149,19 +149,22 @@ CUxError KxSnapAzureAPI::CreateAzureSnapshotForDisk(int lun, const AzureInstance
     return TakeSnapshotCreation(err, GetLastHttpStatus(), response, snapshot);
 }
 
-CUxError KxSnapAzureAPI::VerifyAzureSnapshot(const std::string& snapshotPath,
-                                             AzureDiskSnapShotInfo& snapshot) {
+CUxError KxSnapAzureAPI::SnapshotReadRequest(const std::string& snapshotPath,
+                                             AzureAPIRequest& request) {
     CUxError err = ValidateAzureResourcePath(snapshotPath);
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }
-    AzureAPIRequest request;
+    request = AzureAPIRequest();
     request.operation = AZURE_OP_GET_SNAPSHOT;
     request.baseUrl = managementEndpoint;
     request.resourcePath = snapshotPath;
     request.queryParams = {ApiVersion(AZURE_API_VERSION)};
-    std::string response;
-    err = SendRESTURLRequest(request, "", response);
+    return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::TakeSnapshotRead(CUxError err, const std::string& response,
+                                          AzureDiskSnapShotInfo& snapshot) {
     if (!err) {
         err = ParseSnapShotInfoFromJSONReponse(response, snapshot);
     }
@@ -169,6 +172,18 @@ CUxError KxSnapAzureAPI::VerifyAzureSnapshot(const std::string& snapshotPath,
         return err.Push(FXCODE_LOCATION());
     }
     return CUxError::Success();
+}
+
+CUxError KxSnapAzureAPI::VerifyAzureSnapshot(const std::string& snapshotPath,
+                                             AzureDiskSnapShotInfo& snapshot) {
+    AzureAPIRequest request;
+    CUxError err = SnapshotReadRequest(snapshotPath, request);
+    if (err) {
+        return err;
+    }
+    std::string response;
+    err = SendRESTURLRequest(request, "", response);
+    return TakeSnapshotRead(err, response, snapshot);
 }
 
 CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
