@@ -59,6 +59,33 @@ void forEachAcceptedSocket(int localPort, Fn fn) {
     }
 }
 
+// The library listens with a backlog of 5: a client that opens dozens of
+// connections at once (requests sent side by side) would see its surplus
+// connection attempts dropped and retried by the kernel a second later. The
+// listening socket is found by its port and given a backlog like a real
+// front end's.
+void widenListenBacklog(int localPort) {
+    constexpr int kBacklog = 256;
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir) return;
+    std::vector<int> fds;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] != '.') fds.push_back(std::atoi(e->d_name));
+    }
+    closedir(dir);
+    for (int fd : fds) {
+        sockaddr_storage local{};
+        socklen_t ll = sizeof local;
+        int accepting = 0;
+        socklen_t al = sizeof accepting;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &ll) != 0) continue;
+        if (portOf(local) != localPort) continue;
+        if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &al) == 0 && accepting) {
+            listen(fd, kBacklog);
+        }
+    }
+}
+
 // One thread per connection, so that slow handlers (injected delays, settle) never hold up
 // other clients; also counts the connections accepted.
 class ConnectionThreads : public httplib::TaskQueue {
@@ -244,6 +271,7 @@ HttpListener::~HttpListener() { stop(); }
 int HttpListener::start() {
     impl_->port = impl_->server->bind_to_any_port("127.0.0.1");
     if (impl_->port <= 0) throw std::runtime_error("cannot bind 127.0.0.1");
+    widenListenBacklog(impl_->port);
     Impl* impl = impl_.get();
     impl_->listenReturned = false;
     impl_->thread = std::thread([impl] {

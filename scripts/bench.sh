@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 dir="${KXSO_BENCH_BUILD_DIR:-build}"
-targets=(kxso_micro_benchmarks kxso_job_benchmarks kxsnap kxsosnapazure)
+targets=(kxso_micro_benchmarks kxso_job_benchmarks kxso_fanout_benchmarks kxsnap kxsosnapazure)
 if [ "$dir" = build ]; then
   scripts/build.sh release "${targets[@]}" azemu-udevadm
 else
@@ -26,6 +26,10 @@ echo "== job benchmarks (in-process emulator) =="
 status=0
 "$dir/benchmarks/kxso_job_benchmarks" --out docs/benchmarks.md \
   --repeat "${KXSO_BENCH_REPEAT:-1000}" >"$work/jobs.md" 2>"$work/verdicts" || status=$?
+
+echo "== requests side by side (200 ms per request) =="
+"$dir/benchmarks/kxso_fanout_benchmarks" --out docs/benchmarks.md >"$work/fanout.md" || status=$?
+grep -E '^- (met|MISSED)' "$work/fanout.md" >>"$work/verdicts" || true
 
 echo "== micro-benchmarks =="
 "$dir/benchmarks/kxso_micro_benchmarks" --benchmark_min_time=0.2 | tee "$work/micro.txt"

@@ -59,13 +59,14 @@ bool PlanFails(SnapPlan& plan, const std::string& message, int code = 0) {
 
 // The steps of a record that need no request, in the walk's order. False
 // when one fails: the walk stops at this record.
-bool PlanRecord(ManagedDiskCall& call, KXSO::SnapInfo* record, SnapPlan& plan) {
+bool PlanRecord(ManagedDiskCall& call, KXSO::SnapInfo* record,
+                const std::vector<std::string>& disks, SnapPlan& plan) {
     plan.record = record;
     if (!record->getSourceDevicePath(plan.devicePath)) {
         return PlanFails(plan, "Failed to get Azure vm disk name", KXSO_ERR_SOURCE_DISK_NOT_FOUND);
     }
     std::string detail;
-    if (!GetLunidForScsiDiskName(plan.devicePath, plan.lun, detail)) {
+    if (!GetLunidForScsiDiskName(plan.devicePath, plan.lun, detail, disks)) {
         return PlanFails(plan, "Failed to get LUN id for the disk name [" + plan.devicePath +
                                    "]. error [" + detail + "]");
     }
@@ -159,8 +160,15 @@ KXSO::ResultCode SnapDevicesWork(ManagedDiskCall& call) {
     const bool incrementalDisabled = IncrementalSnapshotsDisabled(call);
     const size_t count = static_cast<size_t>(call.count());
     std::vector<SnapPlan> plans(count);
+    // The devices settle once for the whole call: nothing attaches or
+    // detaches a disk between the records of one snapshot call, and a
+    // settle per record would stretch the freeze window by a process run
+    // per device.
+    std::vector<std::string> disks;
+    FetchAllDiskNamesList(disks);
     size_t planned = 0;
-    while (planned < count && PlanRecord(call, call.devices()[planned], plans[planned])) {
+    while (planned < count &&
+           PlanRecord(call, call.devices()[planned], disks, plans[planned])) {
         ++planned;
     }
     // A record that fails after its disk was read still has the disk read.

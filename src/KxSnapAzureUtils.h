@@ -45,6 +45,10 @@ bool FetchAllDiskNamesList(std::vector<std::string>& names);
 bool DiscoverMappedDiskNames(const std::vector<std::string>& before,
                              std::vector<std::string>& found);
 bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail);
+// The same against a list of disks FetchAllDiskNamesList gave, so that a
+// call looking up many devices settles the devices once, not once per device.
+bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail,
+                             const std::vector<std::string>& disks);
 bool GetScsiDiskNameForLunid(const std::vector<std::string>& candidates, const int lun,
                              std::string& deviceName, std::string& detail);
 bool GetScsiDiskNameForLunid2(const std::vector<std::string>& candidates, const int lun,

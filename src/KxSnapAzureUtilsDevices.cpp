@@ -84,9 +84,13 @@ ScsiLookup ReadScsiAddress(const std::string& scsiPath, std::string& address) {
     return ScsiLookup::kFound;
 }
 
-bool LunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail) {
-    std::vector<std::string> disks;
-    FetchAllDiskNamesList(disks);
+bool LunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail,
+                          const std::vector<std::string>* listed) {
+    std::vector<std::string> fetched;
+    if (listed == nullptr) {
+        FetchAllDiskNamesList(fetched);
+    }
+    const std::vector<std::string>& disks = listed != nullptr ? *listed : fetched;
     const std::string wanted = TailFromLastSlash(deviceName);
     std::string foundDisk;
     for (const std::string& disk : disks) {
@@ -294,7 +298,10 @@ bool DiscoverMappedDiskNames(const std::vector<std::string>& before,
     return true;
 }
 
-bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail) {
+namespace {
+
+bool FindLunOfDevice(const std::string& deviceName, int& lun, std::string& detail,
+                     const std::vector<std::string>* listed) {
     if (deviceName.empty()) {
         EvDebug().DebugLvl(-1, AZURE_LOG_TAG, "%s", "Source device name is empty");
         return false;
@@ -303,7 +310,7 @@ bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::strin
     EvDebug().DebugLvl(2, AZURE_LOG_TAG, "Find scsi address for device name [%s]",
                        deviceName.c_str());
     try {
-        return LunidForScsiDiskName(deviceName, lun, detail);
+        return LunidForScsiDiskName(deviceName, lun, detail, listed);
     } catch (const KxException& e) {
         EvDebug().Error(AZURE_LOG_TAG, "%s", e.what());
     } catch (const std::exception& e) {
@@ -311,6 +318,17 @@ bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::strin
     }
     lun = -1;
     return false;
+}
+
+}  // namespace
+
+bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail) {
+    return FindLunOfDevice(deviceName, lun, detail, nullptr);
+}
+
+bool GetLunidForScsiDiskName(const std::string& deviceName, int& lun, std::string& detail,
+                             const std::vector<std::string>& disks) {
+    return FindLunOfDevice(deviceName, lun, detail, &disks);
 }
 
 bool GetScsiDiskNameForLunid(const std::vector<std::string>& candidates, const int lun,
