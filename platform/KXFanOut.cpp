@@ -191,8 +191,8 @@ bool Runner::Launch(Slot& slot) {
     }
     KXLibCurl& client = *slot.client;
     if (!slot.configured) {
-        slot.configured = options_.configure ? options_.configure(client)
-                                             : client.KXLibCurlInit("", true, false);
+        slot.configured =
+            options_.configure ? options_.configure(client) : client.KXLibCurlInit("", true, false);
     }
     if (!slot.configured || multi_ == nullptr) {
         slot.job->OnAnswer(FailedToStart("Cannot set up the HTTP client"));
@@ -249,8 +249,8 @@ void Runner::Finish(Slot& slot, CURLcode result, size_t& stopAt) {
         // never reaches needs no more answers.
         if (decision.retry && slot.index <= stopAt) {
             if (options_.log) {
-                options_.log(KXRetry::RetryLine(slot.request.url, decision, slot.retries,
-                                                options_.policy));
+                options_.log(
+                    KXRetry::RetryLine(slot.request.url, decision, slot.retries, options_.policy));
             }
             ++slot.retries;
             slot.notBefore = now + decision.wait;

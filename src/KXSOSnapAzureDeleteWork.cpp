@@ -93,7 +93,8 @@ bool ApplyDelete(ManagedDiskCall& call, DeletePlan& plan, const CUxError& err) {
         case DeletePlan::Kind::kNeverCreated:
             break;
         case DeletePlan::Kind::kUnparsable:
-            call.RecordFailure(record, "Failed to parse metadata for Azure snapshot " + plan.snapName);
+            call.RecordFailure(record,
+                               "Failed to parse metadata for Azure snapshot " + plan.snapName);
             return false;
         case DeletePlan::Kind::kByName:
             if (err) {

@@ -73,9 +73,8 @@ bool PlanRecord(ManagedDiskCall& call, KXSO::SnapInfo* record,
     plan.lines.Add(KXSO::LOG_INFO, "Found scsi lunid [%d] for source device name [%s]", plan.lun,
                    plan.devicePath.c_str());
     if (call.api().FindDataDiskAtLun(plan.lun, call.instance(), plan.disk).IsError()) {
-        return PlanFails(plan, "Failed to find Azure disk with lunid [" +
-                                   std::to_string(plan.lun) + "] diskname [" + plan.devicePath +
-                                   "]. error [" + detail + "]");
+        return PlanFails(plan, "Failed to find Azure disk with lunid [" + std::to_string(plan.lun) +
+                                   "] diskname [" + plan.devicePath + "]. error [" + detail + "]");
     }
     if (!record->getSnapName(plan.snapshot.name)) {
         plan.afterDiskRead = true;
@@ -129,7 +128,8 @@ void UndoSnapshotsAfterStop(ManagedDiskCall& call, std::vector<SnapPlan>& plans,
     std::vector<SnapPlan*> owners;
     for (size_t i = stoppedAt + 1; i < jobs.size(); ++i) {
         if (jobs[i]->CreationSent()) {
-            deletes.push_back(std::make_unique<ResourceDeleteJob>(call.api(), plans[i].snapshot.id));
+            deletes.push_back(
+                std::make_unique<ResourceDeleteJob>(call.api(), plans[i].snapshot.id));
             owners.push_back(&plans[i]);
         }
     }
@@ -167,8 +167,7 @@ KXSO::ResultCode SnapDevicesWork(ManagedDiskCall& call) {
     std::vector<std::string> disks;
     FetchAllDiskNamesList(disks);
     size_t planned = 0;
-    while (planned < count &&
-           PlanRecord(call, call.devices()[planned], disks, plans[planned])) {
+    while (planned < count && PlanRecord(call, call.devices()[planned], disks, plans[planned])) {
         ++planned;
     }
     // A record that fails after its disk was read still has the disk read.

@@ -50,7 +50,7 @@ size_t MaxParallelFromSettings();
 struct Request {
     int method = 0;  // _http_req_type_
     std::string url;
-    std::string body;  // sent for POST, PUT and PATCH (and DELETE when not empty)
+    std::string body;                  // sent for POST, PUT and PATCH (and DELETE when not empty)
     std::vector<std::string> headers;  // whole lines
     KXRetry::Request retry;            // its method is set from `method`
     // Sent no earlier than this long after the job asked for it (a poll interval).

@@ -105,22 +105,22 @@ using azemu::FaultAction;
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FanOutEquivalenceTest,
-    ::testing::Values(
-        FaultCase{"SnapshotNoFault", Call::kSnapshot, "", "", FaultAction::Error, 0, 0, false, 0},
-        FaultCase{"SnapshotSecondRefused", Call::kSnapshot, "PUT", "snapshots/snap-sdd",
-                  FaultAction::Error, -1, 409, false, 1},
-        FaultCase{"SnapshotLastRefused", Call::kSnapshot, "PUT", "snapshots/snap-sdf",
-                  FaultAction::Error, -1, 409, false, 1},
-        FaultCase{"SnapshotSecondFailsAfterItWasMade", Call::kSnapshot, "PUT",
-                  "snapshots/snap-sdd", FaultAction::Error, -1, 500, true, 1},
-        FaultCase{"SnapshotAnswerLostTwice", Call::kSnapshot, "PUT", "snapshots/snap-sde",
-                  FaultAction::Drop, 2, 0, true, 0},
-        FaultCase{"SnapshotDiskUnreadable", Call::kSnapshot, "GET", "disks/data1$",
-                  FaultAction::Error, -1, 500, false, 0},
-        FaultCase{"DeleteSecondRefused", Call::kDelete, "DELETE", "snapshots/snap-sdd",
-                  FaultAction::Error, -1, 409, false, 2},
-        FaultCase{"DeleteAnswerLostTwice", Call::kDelete, "DELETE", "snapshots/snap-sde",
-                  FaultAction::Drop, 2, 0, true, 0}),
+    ::testing::Values(FaultCase{"SnapshotNoFault", Call::kSnapshot, "", "", FaultAction::Error, 0,
+                                0, false, 0},
+                      FaultCase{"SnapshotSecondRefused", Call::kSnapshot, "PUT",
+                                "snapshots/snap-sdd", FaultAction::Error, -1, 409, false, 1},
+                      FaultCase{"SnapshotLastRefused", Call::kSnapshot, "PUT", "snapshots/snap-sdf",
+                                FaultAction::Error, -1, 409, false, 1},
+                      FaultCase{"SnapshotSecondFailsAfterItWasMade", Call::kSnapshot, "PUT",
+                                "snapshots/snap-sdd", FaultAction::Error, -1, 500, true, 1},
+                      FaultCase{"SnapshotAnswerLostTwice", Call::kSnapshot, "PUT",
+                                "snapshots/snap-sde", FaultAction::Drop, 2, 0, true, 0},
+                      FaultCase{"SnapshotDiskUnreadable", Call::kSnapshot, "GET", "disks/data1$",
+                                FaultAction::Error, -1, 500, false, 0},
+                      FaultCase{"DeleteSecondRefused", Call::kDelete, "DELETE",
+                                "snapshots/snap-sdd", FaultAction::Error, -1, 409, false, 2},
+                      FaultCase{"DeleteAnswerLostTwice", Call::kDelete, "DELETE",
+                                "snapshots/snap-sde", FaultAction::Drop, 2, 0, true, 0}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -130,8 +130,8 @@ TEST(FanOutTest, WidthOneSendsEveryRequestOfOneJobBeforeTheNextJob) {
     EXPECT_EQ(Paths(server), expected);
     EXPECT_EQ(runner.Stats().peakUnderWay, 1u);
     EXPECT_EQ(server.Connections(), 1u);
-    EXPECT_EQ(jobs[2].bodies, (std::vector<std::string>{"/job2/step0", "/job2/step1",
-                                                         "/job2/step2"}));
+    EXPECT_EQ(jobs[2].bodies,
+              (std::vector<std::string>{"/job2/step0", "/job2/step1", "/job2/step2"}));
 }
 
 TEST(FanOutTest, NeverMoreThanTheWidthUnderWayOrConnected) {
