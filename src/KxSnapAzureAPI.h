@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,11 @@ public:
     CUxError CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
                                          const std::vector<AzureDiskSnapShotInfo>& snapshots,
                                          std::vector<AzureDiskInfo>& disks);
+    // True when a disk this client tried to create may exist in Azure and
+    // could not be deleted again: the record it was meant for names it.
+    bool IsDiskLeftBehind(const std::string& diskName) const {
+        return disksLeftBehind.count(diskName) != 0;
+    }
     CUxError GetAzureResourceInfo(const std::string& resourcePath, AzureResourceInfo& resource,
                                   bool& createdByKX);
     bool IsAzureResourceCreatedByKX(const std::string& resourcePath);
@@ -256,6 +262,8 @@ private:
     CUxError LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
                           const AzureInstanceInfo& instance, std::vector<int>& taken);
     void DeleteDisksByPath(const std::vector<std::string>& diskPaths);
+    CUxError FollowUnansweredDiskCreation(const std::string& diskName, const std::string& url,
+                                          std::string& response, bool& mayExist);
     std::vector<std::string> DisksSafeToDelete(const std::vector<std::string>& diskPaths,
                                                const CUxError& detachErr,
                                                const AzureInstanceInfo& instance);
@@ -267,6 +275,7 @@ private:
     bool lastPutAccepted = false;
     AzureOperationError lastOperationError;
     bool keepCreatedDisks = false;
+    std::set<std::string> disksLeftBehind;
     VMUpdateOutcome lastVMUpdateOutcome = VMUpdateOutcome::kNotSent;
     KXSO::SnapInfo* snapInfo = nullptr;  // not owned
     int64_t jobId = 0;
