@@ -167,12 +167,15 @@ std::vector<int> SourceLuns(ManagedDiskCall& call, RevertLeftovers& leftovers,
     return luns;
 }
 
-bool DetachSourceDisk(ManagedDiskCall& call, const RevertEntry& entry, bool deleteSource,
+bool DetachSourceDisk(ManagedDiskCall& call, RevertEntry& entry, bool deleteSource,
                       RevertLeftovers& leftovers) {
     const std::vector<int> luns = SourceLuns(call, leftovers, entry.metadata, entry.snapshot);
     if (luns.empty()) {
         return true;
     }
+    // The new disk takes the LUN it replaces: no other record's source disk
+    // then loses its LUN, should it have to be attached again.
+    entry.snapshot.preferredLun = luns.front();
     const std::string sourceName = LastSegment(entry.metadata.sourceDiskURL);
     std::vector<std::string> sourceIds;
     for (int lun : luns) {
@@ -367,7 +370,7 @@ KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) {
         }
     }
     RevertLeftovers leftovers(call);
-    for (const RevertEntry& entry : entries) {
+    for (RevertEntry& entry : entries) {
         if (!DetachSourceDisk(call, entry, deleteSource, leftovers)) {
             return AbandonPerDeviceRevert(call, attachedBefore, entries, deleteSource);
         }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "AzureRecords.h"
 #include "kxso/KXSOSnapInfo.h"
 #include "platform/CUxError.h"
+#include "platform/KXRetryPolicy.h"
 #include "platform/KxJson.h"
 
 class KXLibCurl;
@@ -185,6 +187,8 @@ public:
 
     // --- VM data-disk attach and detach ---
     bool FindFirstFreeLUNIdForVM(const std::vector<AzureDiskInfo>& disks, int& lun, int firstLun);
+    // Attaches at `lun` when that is given (>= 0) and free, else at the first
+    // free LUN; `lun` then holds the LUN used.
     CUxError AttachAzureDiskToVM(AzureDiskInfo& disk, AzureInstanceInfo& instance, int& lun);
     CUxError AttachAzureDiskToVM(const std::vector<AzureDiskInfo>& disks,
                                  AzureInstanceInfo& instance);
@@ -276,6 +280,9 @@ private:
     AzureOperationError lastOperationError;
     bool keepCreatedDisks = false;
     std::set<std::string> disksLeftBehind;
+    // The retry settings, read once per call: when the context is set up,
+    // or at the first request of a client used without one.
+    std::optional<KXRetry::Policy> retryPolicy;
     VMUpdateOutcome lastVMUpdateOutcome = VMUpdateOutcome::kNotSent;
     KXSO::SnapInfo* snapInfo = nullptr;  // not owned
     int64_t jobId = 0;

@@ -243,11 +243,12 @@ CUxError KxSnapAzureAPI::SendRequest(int method, const std::string& url, const s
     retry.method = method;
     retry.replay = ReplayOf(method, operation, withRetry);
     retry.metadataToken = operation == AZURE_OP_GET_TOKEN;
+    if (!retryPolicy) {
+        retryPolicy = KXRetry::Policy::FromSettings();
+    }
     const bool sent = KXRetry::Send(
-        *curl, retry, url, body.empty() ? nullptr : body.c_str(), body.size(),
-        KXRetry::Policy::FromSettings(), [this](const std::string& line) {
-            Log(1, "%s", line.c_str());
-        });
+        *curl, retry, url, body.empty() ? nullptr : body.c_str(), body.size(), *retryPolicy,
+        [this](const std::string& line) { Log(1, "%s", line.c_str()); });
     size_t length = 0;
     const char* answer = curl->GetHttpResponse(length, false);
     if (!sent) {
