@@ -112,7 +112,9 @@ public:
     // Requests snapshot snapObj.snapName of the volume in snapObj.snapshotInfo
     // (by its resource id when known). 0 when Azure created it or accepted the
     // request; an accepted request's status link is stored on the host record
-    // as transient metadata 155 for the post-snapshot phase to follow.
+    // as transient metadata 155 for the post-snapshot phase to follow. When
+    // the answer is lost (the PUT, sent again as it is, finds the snapshot)
+    // the snapshot is read by name and followed to its end.
     int rest_createSnap(AzureNetApp::KxSnapANFSnapObj& snapObj);
     // Deletes snapshot snapObj.snapName and follows the operation to its end.
     // 18 when the snapshot no longer exists.
@@ -192,6 +194,7 @@ protected:
                                            const AzureNetApp::AzureInstanceInfo& instance);
     std::string buildJSONForRevertVolumeReq(const AzureNetApp::KxSnapANFSnapObj& snapObj);
     int processCreateSnapResp(int64_t code, const std::string& response, std::string& link);
+    int followUnansweredSnapCreation(AzureNetApp::KxSnapANFSnapObj& snapObj);
     int processdeleteSnapResp(int64_t code, const std::string& response, std::string& link);
     int processDeleteVolume(int64_t code, const std::string& response, std::string& link);
     int processDeleteAnswer(int64_t code, const char* what, std::string& link);

@@ -5,6 +5,7 @@
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
 #include "platform/FXString.h"
 #include "platform/UXSleep.h"
+#include "src/AzureOperationStatus.h"
 
 namespace {
 
@@ -65,6 +66,11 @@ int KXSnapAzureNetAppAPI::rest_createSnap(KxSnapANFSnapObj& snapObj) {
     }
 
     if (!sendRESTRequest(KXSnapRESTAPI_ANF::REQ_PUT, path, body, false)) {
+        // No answer, or only passing errors after the retries: Azure may
+        // have made the snapshot all the same.
+        if (azureops::IsTransientStatus(lastHttpStatus())) {
+            return followUnansweredSnapCreation(snapObj);
+        }
         extractErrorMessage(response, false);
         error << "Creating snapshot failed for ANF volume [" << volume.volumeName << "], "
               << "snapshot name [" << snapObj.snapName << "]. "
@@ -97,10 +103,46 @@ int KXSnapAzureNetAppAPI::rest_createSnap(KxSnapANFSnapObj& snapObj) {
                 snapObj.snapName.c_str(), device.c_str());
         return ANF_RC_SUCCESS;
     }
+    if (status == 200 && !asyncLinkRefused) {
+        // The PUT was sent again after its first answer was lost, and Azure
+        // answers with the snapshot that first request made.
+        return followUnansweredSnapCreation(snapObj);
+    }
     logLine(KXSO::LOG_ERROR,
             "Failed to parse response from create snap API Response[%s] Status Code[%d]",
             response.c_str(), static_cast<int>(status));
     noteRejectedAnswer("create snap", status);
+    return ANF_RC_REST_CALL_FAILED;
+}
+
+// The snapshot's PUT names it: reading the snapshot by name tells whether the
+// request whose answer was lost made it, and follows it to its end. The
+// record then either has its snapshot or an error that names it.
+int KXSnapAzureNetAppAPI::followUnansweredSnapCreation(KxSnapANFSnapObj& snapObj) {
+    const AzureNetAppSnapshotInfo& volume = snapObj.snapshotInfo;
+    const std::string device = deviceLabel(snapObj);
+    logLine(KXSO::LOG_INFO,
+            "No usable answer to the creation of snapshot [%s] for ANF device [%s]; reading the "
+            "snapshot by name",
+            snapObj.snapName.c_str(), device.c_str());
+    AzureNetAppSnapshotInfo found;
+    const int result = rest_waitForSnapshot(snapObj, found);
+    if (result == ANF_RC_SUCCESS && found.snapshotName == snapObj.snapName) {
+        logLine(KXSO::LOG_INFO, "Created snapshot [%s] for ANF device [%s] successfully",
+                snapObj.snapName.c_str(), device.c_str());
+        return ANF_RC_SUCCESS;
+    }
+    const std::string reason = restError.str();
+    resetRESTErr();
+    error << "Creating snapshot failed for ANF volume [" << volume.volumeName << "], "
+          << "snapshot name [" << snapObj.snapName << "]. "
+          << "The answer to the request was lost and the snapshot could not be read back"
+          << (found.provisioningState.empty()
+                  ? ""
+                  : " (provisioning state [" + found.provisioningState + "])")
+          << (reason.empty() ? "" : " [" + reason + "]") << ". "
+          << "Return code [" << ANF_RC_REST_CALL_FAILED << "].";
+    logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
     return ANF_RC_REST_CALL_FAILED;
 }
 

@@ -10,9 +10,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kxso/KXSOSnapInfo.h"
+#include "platform/KXRetryPolicy.h"
 
 class KXLibCurl;
 
@@ -101,6 +103,8 @@ private:
     void logLine(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
     std::unique_ptr<KXLibCurl> curl;
+    // The retry settings, read once for the client's call at its first request.
+    std::optional<KXRetry::Policy> retryPolicy;
     bool initialized = false;
     bool connected = false;
     bool connecting = false;

@@ -100,7 +100,10 @@ bool KXSnapRESTAPI_ANF::sendToClient(int method, const std::string& url, const s
     request.replay = retry ? KXRetry::DefaultReplay(method) : KXRetry::Replay::Never;
     // connect()'s own request is the managed-identity token request.
     request.metadataToken = meta && connecting;
-    const KXRetry::Policy policy = KXRetry::Policy::FromSettings();
+    if (!retryPolicy) {
+        retryPolicy = KXRetry::Policy::FromSettings();
+    }
+    const KXRetry::Policy& policy = *retryPolicy;
     const KXRetry::LogSink log = [this](const std::string& line) {
         logLine(KXSO::LOG_INFO, "%s", line.c_str());
     };

@@ -79,13 +79,15 @@ TimeLimits ConfiguredTimeLimits() {
     return limits;
 }
 
-bool ApplyTimeLimits(CURL* curl) {
-    const TimeLimits limits = ConfiguredTimeLimits();
-    // libcurl reads 0 as "its default" (300 s) for connecting and "no limit"
-    // for the others; a connect limit of 0 therefore falls back to the
-    // request limit, or libcurl's own when that is off too.
-    const long connectSecs = limits.connectSecs > 0 ? limits.connectSecs : limits.requestSecs;
-    return SetOption(curl, CURLOPT_CONNECTTIMEOUT, connectSecs) &&
+// libcurl reads 0 as "its default" (300 s) for connecting and "no limit"
+// for the others; a connect limit of 0 therefore falls back to the request
+// limit, or libcurl's own when that is off too.
+long ConnectSecs(const TimeLimits& limits) {
+    return limits.connectSecs > 0 ? limits.connectSecs : limits.requestSecs;
+}
+
+bool ApplyTimeLimits(CURL* curl, const TimeLimits& limits) {
+    return SetOption(curl, CURLOPT_CONNECTTIMEOUT, ConnectSecs(limits)) &&
            // Below 1 byte per second for stallSecs seconds aborts the transfer.
            SetOption(curl, CURLOPT_LOW_SPEED_LIMIT, limits.stallSecs > 0 ? 1L : 0L) &&
            SetOption(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSecs) &&
@@ -93,7 +95,7 @@ bool ApplyTimeLimits(CURL* curl) {
 }
 
 // Everything about a new handle that does not depend on the object's callbacks.
-bool ApplyBaseOptions(CURL* curl, char* errorBuffer, bool verifyPeer) {
+bool ApplyBaseOptions(CURL* curl, char* errorBuffer, bool verifyPeer, const TimeLimits& limits) {
     const std::string caFile = KxPlatformEnv::CaFile();
     return SetOption(curl, CURLOPT_ERRORBUFFER, errorBuffer) &&
            SetOption(curl, CURLOPT_NOSIGNAL, 1L) && SetOption(curl, CURLOPT_FOLLOWLOCATION, 0L) &&
@@ -105,7 +107,14 @@ bool ApplyBaseOptions(CURL* curl, char* errorBuffer, bool verifyPeer) {
            SetOption(curl, CURLOPT_SSL_VERIFYHOST, verifyPeer ? 2L : 0L) &&
            // An addition: libcurl keeps its built-in certificate directory.
            (caFile.empty() || SetOption(curl, CURLOPT_CAINFO, caFile.c_str())) &&
-           ApplyTimeLimits(curl);
+           ApplyTimeLimits(curl, limits);
+}
+
+// A configured limit in milliseconds (0: none) capped at `maxMs`; libcurl
+// takes 0 for "no limit", so the cap is at least 1 ms.
+long CappedMs(long configuredMs, long maxMs) {
+    const long cap = std::max(maxMs, 1L);
+    return configuredMs > 0 ? std::min(configuredMs, cap) : cap;
 }
 
 // Connections this transfer had to open (0 when it reused one).
@@ -327,7 +336,10 @@ bool KXLibCurl::KXLibCurlInit(const std::string& contentTypeHeader, bool verifyP
     if (curl_ == nullptr) {
         return false;
     }
-    bool ok = ApplyBaseOptions(curl_, errorBuffer_, verifyPeer) &&
+    const TimeLimits limits = ConfiguredTimeLimits();
+    requestLimitMs_ = limits.requestSecs * 1000;
+    connectLimitMs_ = ConnectSecs(limits) * 1000;
+    bool ok = ApplyBaseOptions(curl_, errorBuffer_, verifyPeer, limits) &&
               SetOption(curl_, CURLOPT_HEADERFUNCTION, &KXLibCurl::OnHeader) &&
               SetOption(curl_, CURLOPT_HEADERDATA, this);
     if (callback != nullptr) {
@@ -421,6 +433,18 @@ bool KXLibCurl::KXLibCurlAppendHeader(int /*unused*/, const std::string& headerL
     }
     headers_ = extended;
     return true;
+}
+
+bool KXLibCurl::LimitRequestTime(long maxMs) {
+    if (curl_ == nullptr) {
+        return false;
+    }
+    if (maxMs < 0) {
+        return SetOption(curl_, CURLOPT_TIMEOUT_MS, requestLimitMs_) &&
+               SetOption(curl_, CURLOPT_CONNECTTIMEOUT_MS, connectLimitMs_);
+    }
+    return SetOption(curl_, CURLOPT_TIMEOUT_MS, CappedMs(requestLimitMs_, maxMs)) &&
+           SetOption(curl_, CURLOPT_CONNECTTIMEOUT_MS, CappedMs(connectLimitMs_, maxMs));
 }
 
 bool KXLibCurl::KXLibCurlSendHttpReq(int method, const std::string& url, const char* body,

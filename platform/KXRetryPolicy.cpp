@@ -18,6 +18,25 @@ constexpr const char* kMaxRetryDelayKey = "nAzureRESTAPIMaxRetryDelaySecs";
 constexpr const char* kWaitTimeKey = "nAzureRESTAPIReqWaitTimeSecs";
 // No configuration may make one request loop for ever.
 constexpr int kRetryCeiling = 100;
+// Each attempt ends by the deadline, but gets at least this long: a deadline
+// nearly spent, or set to 0, still lets one request through.
+constexpr Millis kShortestAttempt{2000};
+
+// Gives the client its configured time limits back when a send is over.
+class AttemptLimit {
+public:
+    explicit AttemptLimit(KXLibCurl& client) : client_(client) {}
+    ~AttemptLimit() { client_.LimitRequestTime(-1); }
+    AttemptLimit(const AttemptLimit&) = delete;
+    AttemptLimit& operator=(const AttemptLimit&) = delete;
+    void Before(Millis elapsed, Millis budget) {
+        client_.LimitRequestTime(
+            static_cast<long>(std::max(budget - elapsed, kShortestAttempt).count()));
+    }
+
+private:
+    KXLibCurl& client_;
+};
 
 // A non-negative whole number of at most nine digits; false otherwise.
 bool ParseCount(const std::string& raw, long long& value) {
@@ -235,10 +254,13 @@ bool Send(KXLibCurl& client, const Request& request, const std::string& url, con
     // once therefore gets a connection of its own, every attempt.
     const bool onceOnly = request.replay != Replay::Always;
     const auto start = now();
+    AttemptLimit limit(client);
     for (int retries = 0;; ++retries) {
         if (onceOnly) {
             client.UseFreshConnectionForNextRequest();
         }
+        // No attempt runs past the deadline of the whole send.
+        limit.Before(std::chrono::duration_cast<Millis>(now() - start), policy.budget);
         if (client.KXLibCurlSendHttpReq(request.method, url, body, length, false, nullptr)) {
             return true;
         }

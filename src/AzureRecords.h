@@ -44,6 +44,9 @@ struct AzureDiskInfo : AzureResourceInfo {
 
 struct AzureDiskSnapShotInfo : AzureDiskInfo {
     std::string diskName;  // disk to create from this snapshot (map, revert)
+    // Revert: the LUN of the disk the new one replaces, taken when free, so
+    // that a source disk given back later finds its own LUN.
+    int32_t preferredLun = -1;
 };
 
 struct AzureInstanceInfo : AzureResourceInfo {

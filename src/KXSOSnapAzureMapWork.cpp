@@ -74,8 +74,10 @@ bool MapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
     if (err) {
         call.message() << "Failed to map Azure disk snapshot with url " << metadata.snapURL
                        << "error: " << ErrorText(err);
-        if (call.api().GetLastVMUpdateOutcome() == VMUpdateOutcome::kUnsettled) {
-            // The disk is kept and may still become attached.
+        if (call.api().GetLastVMUpdateOutcome() == VMUpdateOutcome::kUnsettled ||
+            call.api().IsDiskLeftBehind(snapshot.diskName)) {
+            // The disk is kept and may still become attached, or could not
+            // be deleted again.
             call.message() << " [" << snapshot.diskName << "]";
         }
         call.RecordFailure(record);
@@ -100,21 +102,28 @@ bool MapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
     return ReportMapped(call, record, lun, snapshot.diskName, deviceName);
 }
 
-// The attach update of the bulk map failed. Its disks were deleted again,
-// unless the VM did not settle: then each record whose disk is not attached
-// names its disk, which may still appear on the VM.
+// The creation or attach of the bulk map's disks failed. Its disks were
+// deleted again, unless the VM did not settle: then each record whose disk is
+// not attached names its disk, which may still appear on the VM. A disk that
+// could not be deleted is named by its record all the same.
 void RecordBulkAttachFailure(ManagedDiskCall& call,
                              const std::map<KXSO::SnapInfo*, AzureDiskSnapShotInfo>& byRecord,
                              const std::string& errorText) {
     const std::string text = "Failed to map Azure disk snapshots. error: " + errorText;
-    if (call.api().GetLastVMUpdateOutcome() != VMUpdateOutcome::kUnsettled) {
-        call.RecordFailure(call.devices()[call.count() - 1], text);
-        return;
-    }
+    const bool unsettled = call.api().GetLastVMUpdateOutcome() == VMUpdateOutcome::kUnsettled;
+    KXSO::SnapInfo* lastRecord = call.devices()[call.count() - 1];
+    bool lastRecordNamed = false;
     for (const auto& entry : byRecord) {
-        if (FindDataDiskByName(call.instance(), entry.second.diskName) == nullptr) {
-            call.RecordFailure(entry.first, text + " [" + entry.second.diskName + "]");
+        const std::string& diskName = entry.second.diskName;
+        const bool kept = unsettled ? FindDataDiskByName(call.instance(), diskName) == nullptr
+                                    : call.api().IsDiskLeftBehind(diskName);
+        if (kept) {
+            call.RecordFailure(entry.first, text + " [" + diskName + "]");
+            lastRecordNamed = lastRecordNamed || entry.first == lastRecord;
         }
+    }
+    if (!unsettled && !lastRecordNamed) {
+        call.RecordFailure(lastRecord, text);
     }
 }
 

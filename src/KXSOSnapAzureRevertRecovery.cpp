@@ -18,6 +18,10 @@ bool ReplacementAttached(ManagedDiskCall& call, const RevertRecordDisks& entry) 
            FindDataDiskByName(call.instance(), entry.replacementName) != nullptr;
 }
 
+bool LeftBehind(ManagedDiskCall& call, const RevertRecordDisks& entry) {
+    return !entry.replacementName.empty() && call.api().IsDiskLeftBehind(entry.replacementName);
+}
+
 // The source disk of the record as it was attached before the revert; null
 // when it was not attached then.
 const AzureDiskInfo* SourceBefore(const std::vector<AzureDiskInfo>& attachedBefore,
@@ -50,17 +54,23 @@ void RestoreAfterFailedRevert(ManagedDiskCall& call,
                               const std::vector<RevertRecordDisks>& records, bool deleteSource,
                               const std::string& failureText) {
     // The records whose source disk the revert took off the VM and did not
-    // replace.
+    // replace, and those whose new disk could not be deleted again.
     std::vector<const RevertRecordDisks*> changed;
     std::vector<AzureDiskInfo> detached;
     for (const RevertRecordDisks& entry : records) {
-        const AzureDiskInfo* source = SourceBefore(attachedBefore, entry);
-        if (source == nullptr || IsReverted(entry.record) || ReplacementAttached(call, entry) ||
-            FindAttachedDisk(call.instance(), source->id, source->name) != nullptr) {
+        if (IsReverted(entry.record) || ReplacementAttached(call, entry)) {
             continue;
         }
-        changed.push_back(&entry);
-        detached.push_back(*source);
+        const AzureDiskInfo* source = SourceBefore(attachedBefore, entry);
+        const bool sourceDetached =
+            source != nullptr &&
+            FindAttachedDisk(call.instance(), source->id, source->name) == nullptr;
+        if (sourceDetached) {
+            detached.push_back(*source);
+        }
+        if (sourceDetached || LeftBehind(call, entry)) {
+            changed.push_back(&entry);
+        }
     }
     const bool settled = call.api().GetLastVMUpdateOutcome() != VMUpdateOutcome::kUnsettled;
     if (!deleteSource && settled && !detached.empty()) {
@@ -74,7 +84,8 @@ void RestoreAfterFailedRevert(ManagedDiskCall& call,
     }
     const bool replacementsKept = deleteSource || !settled;
     for (const RevertRecordDisks* entry : changed) {
-        const std::string name = replacementsKept && !entry->replacementName.empty()
+        const bool kept = replacementsKept || LeftBehind(call, *entry);
+        const std::string name = kept && !entry->replacementName.empty()
                                      ? entry->replacementName
                                      : LastSegment(entry->sourceId);
         // A record that failed on its own keeps its reason, now naming its disk.
@@ -88,19 +99,4 @@ void RestoreAfterFailedRevert(ManagedDiskCall& call,
         }
         call.RecordFailure(entry->record, (code > 0 && !own.empty() ? own : failureText) + tag);
     }
-}
-
-std::vector<RevertRecordDisks> RevertRecordsFromMetadata(ManagedDiskCall& call) {
-    std::vector<RevertRecordDisks> records;
-    for (int16_t i = 0; i < call.count(); ++i) {
-        RevertRecordDisks entry;
-        entry.record = call.devices()[i];
-        std::string text;
-        AzureSnapMetadata metadata;
-        if (FetchSnapMetadata(entry.record, text) && ParseAzureSnapMetaData(text, metadata)) {
-            entry.sourceId = metadata.sourceDiskURL;
-        }
-        records.push_back(entry);
-    }
-    return records;
 }

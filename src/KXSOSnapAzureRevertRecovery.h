@@ -30,7 +30,3 @@ void RestoreAfterFailedRevert(ManagedDiskCall& call,
                               const std::vector<AzureDiskInfo>& attachedBefore,
                               const std::vector<RevertRecordDisks>& records, bool deleteSource,
                               const std::string& failureText);
-
-// The records' disks from their metadata, for RestoreAfterFailedRevert when
-// the replacement names are not known.
-std::vector<RevertRecordDisks> RevertRecordsFromMetadata(ManagedDiskCall& call);

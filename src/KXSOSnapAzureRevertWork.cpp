@@ -167,12 +167,15 @@ std::vector<int> SourceLuns(ManagedDiskCall& call, RevertLeftovers& leftovers,
     return luns;
 }
 
-bool DetachSourceDisk(ManagedDiskCall& call, const RevertEntry& entry, bool deleteSource,
+bool DetachSourceDisk(ManagedDiskCall& call, RevertEntry& entry, bool deleteSource,
                       RevertLeftovers& leftovers) {
     const std::vector<int> luns = SourceLuns(call, leftovers, entry.metadata, entry.snapshot);
     if (luns.empty()) {
         return true;
     }
+    // The new disk takes the LUN it replaces: no other record's source disk
+    // then loses its LUN, should it have to be attached again.
+    entry.snapshot.preferredLun = luns.front();
     const std::string sourceName = LastSegment(entry.metadata.sourceDiskURL);
     std::vector<std::string> sourceIds;
     for (int lun : luns) {
@@ -197,7 +200,13 @@ bool DetachSourceDisk(ManagedDiskCall& call, const RevertEntry& entry, bool dele
     return true;
 }
 
-bool AttachNewDisk(ManagedDiskCall& call, const RevertEntry& entry, bool deleteSource) {
+// Creates and attaches the record's new disk and reports its device. False
+// when the record is not reverted; `attached` then tells whether the new disk
+// replaced the source disk on the VM all the same (its device not found, or
+// the host refusing the outcome), which leaves nothing to undo.
+bool AttachNewDisk(ManagedDiskCall& call, const RevertEntry& entry, bool deleteSource,
+                   bool& attached) {
+    attached = false;
     KXSO::SnapInfo* record = entry.record;
     const AzureSnapMetadata& metadata = entry.metadata;
     std::vector<std::string> before;
@@ -212,17 +221,20 @@ bool AttachNewDisk(ManagedDiskCall& call, const RevertEntry& entry, bool deleteS
     if (err || disk.lun < 0) {
         call.message() << "Failed to attach Azure disk snapshot with url " << metadata.snapURL
                        << "error: " << ErrorText(err);
-        if (deleteSource || call.api().GetLastVMUpdateOutcome() == VMUpdateOutcome::kUnsettled) {
+        if (deleteSource || call.api().GetLastVMUpdateOutcome() == VMUpdateOutcome::kUnsettled ||
+            call.api().IsDiskLeftBehind(entry.snapshot.diskName)) {
             // The disk made from the snapshot is kept; the record names it.
             call.message() << " [" << entry.snapshot.diskName << "]";
         }
         call.RecordFailure(record);
         return false;
     }
+    attached = true;
     // A disk of that name was attached already: the client answers only its
     // LUN; its id is in the VM's data-disk list.
     const std::string newDiskId =
         disk.id.empty() ? DataDiskIdAtLun(call.instance(), disk.lun) : disk.id;
+    const std::string newDiskTag = " [" + entry.snapshot.diskName + "]";
     // From here on the new disk is the VM's disk: the metadata names it even
     // when its device cannot be found, so that a later revert does not look
     // for the disk it replaced.
@@ -231,13 +243,13 @@ bool AttachNewDisk(ManagedDiskCall& call, const RevertEntry& entry, bool deleteS
     std::string detail;
     if (!DiscoverMappedDiskNames(before, found)) {
         RewriteMetadata(call, record, metadata, newDiskId);
-        call.RecordFailure(record, "Failed to find newly mapped device names");
+        call.RecordFailure(record, "Failed to find newly mapped device names" + newDiskTag);
         return false;
     }
     if (!GetScsiDiskNameForLunid(found, disk.lun, deviceName, detail)) {
         RewriteMetadata(call, record, metadata, newDiskId);
         call.message() << "Failed to get disk name for lunid[" << disk.lun << "]. error [" << detail
-                       << "]";
+                       << "]" << newDiskTag;
         call.RecordFailure(record);
         return false;
     }
@@ -330,11 +342,16 @@ bool DetachSourceDisks(ManagedDiskCall& call, bool deleteSource,
 }
 
 // A per-device revert that stops part-way gives the VM back the source disks
-// of the records it did not complete.
+// of the records whose new disk is not attached.
 KXSO::ResultCode AbandonPerDeviceRevert(ManagedDiskCall& call,
                                         const std::vector<AzureDiskInfo>& attachedBefore,
+                                        const std::vector<RevertEntry>& entries,
                                         bool deleteSource) {
-    RestoreAfterFailedRevert(call, attachedBefore, RevertRecordsFromMetadata(call), deleteSource,
+    std::vector<RevertRecordDisks> records;
+    for (const RevertEntry& entry : entries) {
+        records.push_back({entry.record, entry.metadata.sourceDiskURL, entry.snapshot.diskName});
+    }
+    RestoreAfterFailedRevert(call, attachedBefore, records, deleteSource,
                              "Failed to revert all the devices.");
     return CloseRevert(call, -1);
 }
@@ -353,17 +370,22 @@ KXSO::ResultCode RevertSnapsPerDeviceWork(ManagedDiskCall& call) {
         }
     }
     RevertLeftovers leftovers(call);
-    for (const RevertEntry& entry : entries) {
+    for (RevertEntry& entry : entries) {
         if (!DetachSourceDisk(call, entry, deleteSource, leftovers)) {
-            return AbandonPerDeviceRevert(call, attachedBefore, deleteSource);
+            return AbandonPerDeviceRevert(call, attachedBefore, entries, deleteSource);
         }
     }
     int reverted = 0;
     for (const RevertEntry& entry : entries) {
-        if (!AttachNewDisk(call, entry, deleteSource)) {
-            return AbandonPerDeviceRevert(call, attachedBefore, deleteSource);
+        bool attached = false;
+        if (AttachNewDisk(call, entry, deleteSource, attached)) {
+            ++reverted;
+        } else if (!attached) {
+            return AbandonPerDeviceRevert(call, attachedBefore, entries, deleteSource);
         }
-        ++reverted;
+        // A new disk attached without its device or its final status has
+        // replaced its source disk in Azure: the record says what is
+        // missing, and the other records are reverted all the same.
     }
     return CloseRevert(call, reverted);
 }
@@ -418,6 +440,7 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
     const bool devicesFound = DiscoverMappedDiskNames(before, found);
     // The last record's own reason, which the call-level text must not hide.
     std::string lastRecordReason;
+    std::string lastRecordTag;
     int reverted = 0;
     for (const auto& item : byRecord) {
         KXSO::SnapInfo* record = item.first;
@@ -430,11 +453,14 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
         std::string detail;
         if (!GetScsiDiskNameForLunid(found, disk->lun, deviceName, detail)) {
             RewriteMetadata(call, record, entry.metadata, disk->id);
+            // The new disk replaced the source disk: the record names it.
             const std::string reason = "Failed to get disk name for lunid[" +
                                        std::to_string(disk->lun) + "]. error [" + detail + "]";
-            call.RecordFailure(record, reason);
+            const std::string tag = " [" + entry.snapshot.diskName + "]";
+            call.RecordFailure(record, reason + tag);
             if (record == lastRecord) {
                 lastRecordReason = reason;
+                lastRecordTag = tag;
             }
             continue;
         }
@@ -449,9 +475,10 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
     }
     if (!devicesFound) {
         const std::string callFailure = "Failed to find newly mapped device names";
-        call.RecordFailure(lastRecord, lastRecordReason.empty()
-                                           ? callFailure
-                                           : lastRecordReason + " " + callFailure);
+        call.RecordFailure(
+            lastRecord,
+            (lastRecordReason.empty() ? callFailure : lastRecordReason + " " + callFailure) +
+                lastRecordTag);
         return KXSO::RESULT_FAILURE;
     }
     return CloseRevert(call, reverted);

@@ -18,12 +18,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "AzureRecords.h"
 #include "kxso/KXSOSnapInfo.h"
 #include "platform/CUxError.h"
+#include "platform/KXRetryPolicy.h"
 #include "platform/KxJson.h"
 
 class KXLibCurl;
@@ -224,6 +227,11 @@ public:
     CUxError CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
                                          const std::vector<AzureDiskSnapShotInfo>& snapshots,
                                          std::vector<AzureDiskInfo>& disks);
+    // True when a disk this client tried to create may exist in Azure and
+    // could not be deleted again: the record it was meant for names it.
+    bool IsDiskLeftBehind(const std::string& diskName) const {
+        return disksLeftBehind.count(diskName) != 0;
+    }
     CUxError GetAzureResourceInfo(const std::string& resourcePath, AzureResourceInfo& resource,
                                   bool& createdByKX);
     bool IsAzureResourceCreatedByKX(const std::string& resourcePath);
@@ -244,6 +252,8 @@ public:
 
     // --- VM data-disk attach and detach ---
     bool FindFirstFreeLUNIdForVM(const std::vector<AzureDiskInfo>& disks, int& lun, int firstLun);
+    // Attaches at `lun` when that is given (>= 0) and free, else at the first
+    // free LUN; `lun` then holds the LUN used.
     CUxError AttachAzureDiskToVM(AzureDiskInfo& disk, AzureInstanceInfo& instance, int& lun);
     CUxError AttachAzureDiskToVM(const std::vector<AzureDiskInfo>& disks,
                                  AzureInstanceInfo& instance);
@@ -289,6 +299,8 @@ private:
 
     // Context helpers.
     void ReadPollingSettings();
+    // The retry settings of this call, read at the first request that needs them.
+    const KXRetry::Policy& RetryPolicy();
 
     // Sending helpers.
     CUxError CheckRequestTarget(AzureOperation operation, const std::string& url) const;
@@ -321,6 +333,8 @@ private:
     CUxError LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
                           const AzureInstanceInfo& instance, std::vector<int>& taken);
     void DeleteDisksByPath(const std::vector<std::string>& diskPaths);
+    CUxError FollowUnansweredDiskCreation(const std::string& diskName, const std::string& url,
+                                          std::string& response, bool& mayExist);
     std::vector<std::string> DisksSafeToDelete(const std::vector<std::string>& diskPaths,
                                                const CUxError& detachErr,
                                                const AzureInstanceInfo& instance);
@@ -332,6 +346,10 @@ private:
     bool lastPutAccepted = false;
     AzureOperationError lastOperationError;
     bool keepCreatedDisks = false;
+    std::set<std::string> disksLeftBehind;
+    // The retry settings, read once per call: when the context is set up,
+    // or at the first request of a client used without one.
+    std::optional<KXRetry::Policy> retryPolicy;
     VMUpdateOutcome lastVMUpdateOutcome = VMUpdateOutcome::kNotSent;
     KXSO::SnapInfo* snapInfo = nullptr;  // not owned
     int64_t jobId = 0;

@@ -131,9 +131,16 @@ CUxError KxSnapAzureAPI::AttachAzureDiskToVM(AzureDiskInfo& disk, AzureInstanceI
     disk.createOption = "Attach";
     disk.caching = "None";
     // The LUN is chosen on the VM as last read, again when the update has
-    // to be applied once more.
+    // to be applied once more: the one asked for when it is free.
+    const int wanted = lun;
     const DataDiskEdit edit = [&](KxJson::Value& dataDisks) {
-        if (!FindFirstFreeLUNIdForVM(instance.disks, disk.lun, 0)) {
+        const bool wantedFree =
+            wanted >= 0 && wanted <= kMaxLun &&
+            std::none_of(instance.disks.begin(), instance.disks.end(),
+                         [&](const AzureDiskInfo& taken) { return taken.lun == wanted; });
+        if (wantedFree) {
+            disk.lun = wanted;
+        } else if (!FindFirstFreeLUNIdForVM(instance.disks, disk.lun, 0)) {
             return FXErrorUtil::ErrorErrNo(
                 FXCODE_LOCATION(), AZURE_ERR_PARSE, "%s",
                 "Failed to find free lun id to attach the snapshot disk");

@@ -61,6 +61,7 @@ long KxSnapAzureAPI::GetLastHttpStatus() const {
 }
 
 void KxSnapAzureAPI::ReadPollingSettings() {
+    retryPolicy = KXRetry::Policy::FromSettings();
     maxWaitSecs = kDefaultMaxWaitSecs;
     pollIntervalSecs = kDefaultPollIntervalSecs;
     if (KXPlatformInfo::getNumber(KX_SETTINGS_SECTION, kWaitTimeKey, maxWaitSecs)) {

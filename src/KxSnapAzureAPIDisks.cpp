@@ -3,6 +3,7 @@
 // its own resources. Names reaching a URL are checked before any request.
 #include <string>
 
+#include "AzureOperationStatus.h"
 #include "KxSnapAzureAPI.h"
 #include "KxSnapAzureAPIInternal.h"
 #include "KxSnapAzureUtils.h"
@@ -204,22 +205,48 @@ CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(const AzureInstanceInfo& in
     std::string response;
     err = SendRESTURLRequest(request, DiskFromSnapshotRequestBody(instance, diskName, snapshot),
                              response);
+    bool mayExist = lastPutAccepted;
+    if (err && !lastPutAccepted && azureops::IsTransientStatus(GetLastHttpStatus())) {
+        std::string url;
+        FormRESTURLRequest(request, url);
+        // The PUT's own failure stays the reason unless the disk turns up.
+        if (!FollowUnansweredDiskCreation(diskName, url, response, mayExist).IsError()) {
+            err = CUxError::Success();
+        }
+    }
     if (!err) {
         err = ParseDiskInfoFromJsonResponse(response, disk);
     }
-    if (err && lastPutAccepted) {
+    if (err && mayExist) {
         // Azure accepted the disk but it never provisioned, or could not be
         // read back: nobody will ever use or find it, so it is not left
         // behind. A PUT Azure refused (a name already taken, say) created
         // nothing, and the disk of that name is not ours to delete.
         Log(1, "Deleting disk [%s] that failed to provision", diskName.c_str());
-        DeleteAzureDisk(request.resourcePath + diskName);
+        if (DeleteAzureDisk(request.resourcePath + diskName).IsError()) {
+            Log(2, "Disk [%s] could not be deleted and is left behind", diskName.c_str());
+            disksLeftBehind.insert(diskName);
+        }
     }
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }
     disk.isManaged = true;
     return CUxError::Success();
+}
+
+// No answer came to the disk's PUT, or only passing errors after the
+// retries: Azure may have made the disk all the same. The PUT names the disk,
+// so reading it by name tells; a disk found is followed until its
+// provisioning settles and is then used like one the PUT reported.
+CUxError KxSnapAzureAPI::FollowUnansweredDiskCreation(const std::string& diskName,
+                                                      const std::string& url, std::string& response,
+                                                      bool& mayExist) {
+    Log(1, "The answer to the creation of disk [%s] was lost; reading the disk", diskName.c_str());
+    CUxError err = PollForResourceProvisioningState(AZURE_OP_CREATE_DISK, url, response);
+    // Only "not found" says the disk was never made.
+    mayExist = !(err && GetLastHttpStatus() == 404);
+    return err ? err.Push(FXCODE_LOCATION()) : err;
 }
 
 CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(

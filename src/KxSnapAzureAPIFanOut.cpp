@@ -23,7 +23,7 @@ size_t KxSnapAzureAPI::RunSideBySide(const std::vector<KXFanOut::Job*>& jobs,
                                      KXFanOut::Statistics* statistics) {
     KXFanOut::Options options;
     options.maxParallel = KXFanOut::MaxParallelFromSettings();
-    options.policy = KXRetry::Policy::FromSettings();
+    options.policy = RetryPolicy();
     const bool trace = TraceWanted();
     const HttpWebProxyInfo proxy = proxyInfo;
     options.configure = [trace, proxy](KXLibCurl& client) {

@@ -145,7 +145,7 @@ CUxError KxSnapAzureAPI::MapAzureDiskToVM(const AzureDiskSnapShotInfo& snapshot,
         return err.Push(FXCODE_LOCATION());
     }
     Log(1, "Created disk [%s] for snapshot [%s]", disk.name.c_str(), snapshot.name.c_str());
-    int attachedLun = -1;
+    int attachedLun = snapshot.preferredLun;
     err = AttachAzureDiskToVM(disk, instance, attachedLun);
     if (!err) {
         return CUxError::Success();

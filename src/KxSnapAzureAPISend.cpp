@@ -287,6 +287,13 @@ CUxError KxSnapAzureAPI::TakeAnswer(int method, const std::string& url, AzureOpe
     return CUxError::Success();
 }
 
+const KXRetry::Policy& KxSnapAzureAPI::RetryPolicy() {
+    if (!retryPolicy) {
+        retryPolicy = KXRetry::Policy::FromSettings();
+    }
+    return *retryPolicy;
+}
+
 CUxError KxSnapAzureAPI::SendRequest(int method, const std::string& url, const std::string& body,
                                      AzureOperation operation, std::string& response,
                                      bool withRetry) {
@@ -308,8 +315,7 @@ CUxError KxSnapAzureAPI::SendRequest(int method, const std::string& url, const s
         return err;
     }
     KXRetry::Send(*curl, request.retry, url, body.empty() ? nullptr : body.c_str(), body.size(),
-                  KXRetry::Policy::FromSettings(),
-                  [this](const std::string& line) { Log(1, "%s", line.c_str()); });
+                  RetryPolicy(), [this](const std::string& line) { Log(1, "%s", line.c_str()); });
     return TakeAnswer(method, url, operation, KXFanOut::Answer::Of(*curl), response);
 }
 

@@ -85,6 +85,10 @@ public:
     bool FinishRequest(CURLcode result);
     CURL* EasyHandle() const { return curl_; }
 
+    // Caps the time each following request may take, connecting included,
+    // at `maxMs` below the configured limits; a negative value restores them.
+    bool LimitRequestTime(long maxMs);
+
     long GetHttpErrorCode() const { return httpStatus_; }
     // The body of the last answer, or nullptr when it had none.
     const char* GetHttpResponse(size_t& length, bool unused = false) const;
@@ -114,6 +118,8 @@ private:
     curl_slist* headers_ = nullptr;
     bool trace_ = false;
     bool freshConnectionNext_ = false;
+    long requestLimitMs_ = 0;  // the configured limits; 0: none
+    long connectLimitMs_ = 0;
     std::string proxyPassword_;  // only to mask it in traces
     long httpStatus_ = 0;
     long connectionsOpened_ = 0;

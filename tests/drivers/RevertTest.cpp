@@ -186,9 +186,9 @@ TEST_F(RevertTest, BadMetadataStopsTheRevertBeforeAnyChange) {
     EXPECT_EQ(AttachedLun("data0"), 0);
 }
 
-// When no new device shows up, each record says which LUN it missed (the
-// last one's reason comes before the call's own message), and the metadata
-// names the new disk.
+// When no new device shows up, each record says which LUN it missed and
+// names its new disk (the last one's reason comes before the call's own
+// message), and the metadata names the new disk.
 TEST_F(RevertTest, NewDiskWithoutDeviceIsStillNamedByTheMetadata) {
     for (const char* mode : {"bulk", "per-device"}) {
         StartEmulator(FourDiskScenario());
@@ -201,6 +201,8 @@ TEST_F(RevertTest, NewDiskWithoutDeviceIsStillNamedByTheMetadata) {
         EXPECT_EQ(Status(*host, 0), 23);
         EXPECT_EQ(ErrorCode(*host, 0), 60005);
         EXPECT_EQ(host->Record(0).data().revertedDevicePath, "");
+        EXPECT_NE(ErrorText(*host, 0).find(" [" + newDisk + "]"), std::string::npos)
+            << ErrorText(*host, 0);
         // The VM's disk is now the new one: a later revert must not look for data0.
         EXPECT_NE(FXString::FindString(SnapMetadata(*host, 0), "/disks/" + newDisk + ";", true),
                   std::string::npos)
@@ -211,9 +213,9 @@ TEST_F(RevertTest, NewDiskWithoutDeviceIsStillNamedByTheMetadata) {
                     << ErrorText(*host, i);
             }
             const std::string last = ErrorText(*host, 1);
-            const std::string callFailure = "Failed to find newly mapped device names";
-            ASSERT_GT(last.size(), callFailure.size());
-            EXPECT_EQ(last.substr(last.size() - callFailure.size()), callFailure) << last;
+            const std::string callFailure = "] Failed to find newly mapped device names [data1-";
+            EXPECT_NE(last.find(callFailure), std::string::npos) << last;
+            EXPECT_EQ(last.back(), ']') << last;
         }
     }
 }

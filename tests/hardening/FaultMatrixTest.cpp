@@ -99,9 +99,8 @@ KnownViolation Known(const std::string& operation, const std::string& kind,
     return {operation, kind, fault, what, reason, byDesign};
 }
 
-// Violations the matrix found in code this suite does not own, each with why.
-// A line stays until the code is fixed; then it goes and the matrix holds the
-// fix. Lines marked by design are what the drivers are meant to do.
+// What the matrix tolerates, each with why: only what the drivers are meant
+// to do. A violation found in the code is fixed, not listed.
 std::vector<KnownViolation> KnownDiskViolations() {
     std::vector<KnownViolation> known{
         Known("delete", "snapshot delete", "*", "still exists",
@@ -114,19 +113,6 @@ std::vector<KnownViolation> KnownDiskViolations() {
               "next, fails the record (BackupTest covers the pair)",
               true),
     };
-    // Found when the invariant began to ask each created disk's own record
-    // to account for it; left for the owners of creation and revert.
-    known.push_back(Known("*", "disk create", "answer lost after the work, twice, Azure busy",
-                          "behind",
-                          "a disk creation whose answer is lost twice fails the call "
-                          "before the attach; the disk Azure made is not named on its record"));
-    known.push_back(Known("*", "-", "device never appears", "behind",
-                          "revert: the new disks are attached and the metadata rewritten, but "
-                          "the record that fails for want of a device does not name its disk"));
-    known.push_back(Known("revert per device", "-", "host refuses setters", "changed attach:",
-                          "the first replacement is attached at the source's LUN before the "
-                          "host refuses its status; giving the sources back then puts them "
-                          "at other LUNs instead of completing that record's revert"));
     for (const char* mode : {" bulk", " per device"}) {
         const std::string map = std::string("map") + mode;
         const std::string unmap = std::string("unmap") + mode;

@@ -64,21 +64,6 @@ std::vector<NetAppOperation> NetAppOperations() {
             reconcile};
 }
 
-// Violations found in code this suite does not own; see the managed-disk table.
-std::vector<KnownViolation> KnownNetAppViolations() {
-    std::vector<KnownViolation> known;
-    // Found once the one-shot retry and the tighter invariant met; left to fix.
-    for (const char* fault : {"truncated body", "answer lost after the work",
-                              "answer lost after the work, twice, Azure busy"}) {
-        known.push_back({"snapshot", "volume snapshot create", fault, "behind",
-                         "a snapshot PUT whose answer is cut short or lost leaves the record "
-                         "pending (status 6) without the snapshot's metadata or an error, while "
-                         "Azure made the snapshot",
-                         false});
-    }
-    return known;
-}
-
 std::string Kind(const std::string& key) {
     return key.substr(0, key.find(':'));
 }
@@ -261,7 +246,8 @@ void PrintTo(const NetAppOperation& operation, std::ostream* out) {
 
 TEST_P(NetAppFaultMatrix, EveryFailureLeavesDevicesAndVolumesConsistent) {
     const NetAppOperation& operation = GetParam();
-    MatrixReport report(KnownNetAppViolations());
+    // Nothing is tolerated here.
+    MatrixReport report({});
     Check(operation, "-", "none", RunCase(operation, nullptr, nullptr), report);
     const std::vector<RequestKind> kinds = KindsSent(log_);
     std::string sent;
