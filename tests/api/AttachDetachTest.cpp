@@ -13,9 +13,8 @@ using AttachDetachTest = EmulatorTest;
 
 std::vector<int> LunsOf(const azemu::Json& vmUpdateBody) {
     std::vector<int> luns;
-    for (const auto& entry : vmUpdateBody.at("properties").at("storageProfile").at("dataDisks")) {
+    for (const auto& entry : vmUpdateBody.at("properties").at("storageProfile").at("dataDisks"))
         luns.push_back(entry.at("lun").get<int>());
-    }
     std::sort(luns.begin(), luns.end());
     return luns;
 }
@@ -47,9 +46,8 @@ TEST_F(AttachDetachTest, SingleAttachTakesTheFirstGapAndRereadsTheVm) {
     EXPECT_EQ(LunsOf(body), (std::vector<int>{0, 1, 2, 3}));
     azemu::Json added;
     for (const auto& entry : body.at("properties").at("storageProfile").at("dataDisks")) {
-        if (entry.at("lun") == 2) {
+        if (entry.at("lun") == 2)
             added = entry;
-        }
     }
     EXPECT_EQ(added, azemu::Json(
                          {{"name", "spare"},

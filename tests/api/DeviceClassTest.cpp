@@ -31,9 +31,8 @@ protected:
         fs::remove_all(fs::path(emu_->root()) / relative);
     }
     void RemoveControllerIds() const {
-        for (const auto& entry : fs::directory_iterator(fs::path(emu_->root()) / "sys/devices/emulated")) {
+        for (const auto& entry : fs::directory_iterator(fs::path(emu_->root()) / "sys/devices/emulated"))
             fs::remove(entry.path() / "device_id");
-        }
     }
     static bool Says(const AzureDeviceVerdict& verdict, const std::string& text) {
         return verdict.reason.find(text) != std::string::npos;

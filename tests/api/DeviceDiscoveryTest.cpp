@@ -55,9 +55,8 @@ protected:
                            : host == "1" ? "{00000000-0001-8899-0000-000000000000}"
                                          : "{f8b3781b-1e82-4818-a1c3-63d806ec15bb}";
         }
-        if (*controllerId != '\0') {
+        if (*controllerId != '\0')
             WriteFile(root_ / (vmbus + "/device_id"), std::string(controllerId) + "\n");
-        }
         MakeDirs(root_ / ("sys/block/" + name));
         const std::string link = root_ / ("sys/block/" + name + "/device");
         ASSERT_EQ(symlink(("../../../" + device).c_str(), link.c_str()), 0) << link;
@@ -81,9 +80,8 @@ protected:
 
 bool Contains(const std::vector<std::string>& list, const std::string& value) {
     for (const std::string& item : list) {
-        if (item == value) {
+        if (item == value)
             return true;
-        }
     }
     return false;
 }
@@ -91,15 +89,13 @@ bool Contains(const std::vector<std::string>& list, const std::string& value) {
 TEST_F(DeviceTreeTest, ListSkipsRamLoopMapperFloppyAndHiddenEntries) {
     AddDisk("sda", "0:0:0:0");
     AddDisk("sdc", "3:0:0:1");
-    for (const char* name : {"ram0", "loop1", "dm-0", "fd0", ".hidden", "sr0", "nvme0n1"}) {
+    for (const char* name : {"ram0", "loop1", "dm-0", "fd0", ".hidden", "sr0", "nvme0n1"})
         AddPlainBlockDevice(name);
-    }
     std::vector<std::string> names = {"stale"};
     ASSERT_TRUE(FetchAllDiskNamesList(names));
     EXPECT_EQ(names.size(), 4u);
-    for (const char* wanted : {"/dev/sda", "/dev/sdc", "/dev/sr0", "/dev/nvme0n1"}) {
+    for (const char* wanted : {"/dev/sda", "/dev/sdc", "/dev/sr0", "/dev/nvme0n1"})
         EXPECT_TRUE(Contains(names, wanted)) << wanted;
-    }
     EXPECT_EQ(UdevadmCalls(), "settle --timeout=7\n");
 
     kxtest::TempDir empty;  // no sys/block

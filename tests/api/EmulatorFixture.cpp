@@ -57,9 +57,8 @@ void EmulatorTest::InitAndClearLog(int64_t jobId) {
 
 std::string EmulatorTest::Header(const azemu::RequestRecord& request, const std::string& name) {
     for (const auto& header : request.headers) {
-        if (FXString::EqualsNoCase(header.first, name)) {
+        if (FXString::EqualsNoCase(header.first, name))
             return header.second;
-        }
     }
     return "<absent>";
 }

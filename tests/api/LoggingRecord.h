@@ -19,17 +19,15 @@ public:
     bool Logged(const std::string& needle) const { return host_.Logged(needle); }
     bool LoggedExactly(const std::string& text) const {
         for (const kxsnap::LogEntry& line : Lines()) {
-            if (line.text == text) {
+            if (line.text == text)
                 return true;
-            }
         }
         return false;
     }
     std::string AllText() const {
         std::string all;
-        for (const kxsnap::LogEntry& line : Lines()) {
+        for (const kxsnap::LogEntry& line : Lines())
             all += line.text + "\n";
-        }
         return all;
     }
 

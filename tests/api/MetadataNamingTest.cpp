@@ -176,9 +176,8 @@ TEST(MappedDiskLun, MatchesIdIgnoringCaseAndOuterSlashes) {
 }
 
 TEST(ResourceName, PlainNamesPassSeparatorsEscapesBlanksAndDotsAreRefused) {
-    for (const std::string name : {"snap-1", "s1_3_CLONE", "data.disk_1", "a..b"}) {
+    for (const std::string name : {"snap-1", "s1_3_CLONE", "data.disk_1", "a..b"})
         EXPECT_TRUE(ValidateAzureResourceName(name).IsSuccess()) << name;
-    }
     const std::string refused[] = {"",     "a/b",  "a?b", "a#b", "a%2Fb", "a b",
                                    "a\tb", "a\nb", "..",  ".",   "a\\b",  std::string("a\0b", 3),
                                    "a\x7f"};
@@ -210,18 +209,16 @@ TEST(LunAllocation, TheFirstFreeLunFromTheOneAskedFor) {
         int lun;  // -2: none free
     };
     std::vector<int> all;
-    for (int lun = 0; lun <= 63; ++lun) {
+    for (int lun = 0; lun <= 63; ++lun)
         all.push_back(lun);
-    }
     const std::vector<int> allButLast(all.begin(), all.end() - 1);
     const Case cases[] = {{{0, 1, 3, -1}, 0, 2}, {{0, 1, 3, -1}, 3, 4}, {{-1}, 0, 0},
                           {allButLast, 0, 63},   {all, 0, -2},          {{}, 64, -2}};
     KxSnapAzureAPI api;
     for (const Case& c : cases) {
         std::vector<AzureDiskInfo> disks(c.taken.size());
-        for (size_t i = 0; i < disks.size(); ++i) {
+        for (size_t i = 0; i < disks.size(); ++i)
             disks[i].lun = c.taken[i];
-        }
         int lun = -2;
         EXPECT_EQ(c.lun != -2, api.FindFirstFreeLUNIdForVM(disks, lun, c.from)) << c.from;
         EXPECT_EQ(c.lun, lun) << c.taken.size() << " taken, from " << c.from;

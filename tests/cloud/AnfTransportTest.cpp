@@ -108,9 +108,8 @@ TEST_F(AnfTransportTest, NoRequestOverPlainHttpCarriesAToken) {
     EXPECT_TRUE(LogContains("**  Meta REST call  **"));
     EXPECT_EQ("/subscriptions?api-version=2019-11-01", seen[1].target);
     EXPECT_FALSE(seen[1].HasHeader("Metadata"));
-    for (const SeenRequest& request : seen) {
+    for (const SeenRequest& request : seen)
         EXPECT_FALSE(request.HasHeader("Authorization"));
-    }
 }
 
 TEST_F(AnfTransportTest, MethodsMapOntoTheClientsMethodsAndAnswersComeBackWhole) {
@@ -179,9 +178,8 @@ TEST_F(AnfTransportTest, DiagnosticLoggingNeverShowsTheTokenAndReportsEmptyAnswe
     EXPECT_TRUE(LogContains("Response for URL [http://127.0.0.1:"));
     EXPECT_TRUE(LogContains(R"("access_token":"*****")"));
     EXPECT_TRUE(LogContains("Empty response received for request. URL["));
-    for (const kxsnap::LogEntry& entry : host_.Log()) {
+    for (const kxsnap::LogEntry& entry : host_.Log())
         EXPECT_EQ(std::string::npos, entry.text.find("secret-payload")) << entry.text;
-    }
 }
 
 TEST(AnfMasking, SecretsAreMaskedAndEverythingElseKept) {

@@ -145,61 +145,47 @@ TEST_F(CloudControllerTest, PrepareFailuresBeforeAzureSayWhereAndTagOnlyWhatWasF
         const char* firstMetadata;                                // "": none
     };
     const char* util = "KXSnapCloudAzureUtil";
+    const std::pair<const char*, const char*> unidentified{
+        "Failed to identify cloud vendor for [1] devices", kControllerTag};
+    const std::pair<const char*, const char*> undiscovered{
+        "Failed to discover devices with cloud vendor [100].", kControllerTag};
+    // clang-format off
     const Case cases[] = {
-        {{kxtest::DiskRecord("/dev/sdc")},
-         100,
+        {{kxtest::DiskRecord("/dev/sdc")}, 100,
          {{"Initializing cloud engine [100]", kControllerTag},
           {"Unsupported device found :[/dev/sdc]", util},
-          {"No devices are compatible with cloud vendor [100]", kControllerTag},
-          {"Failed to identify cloud vendor for [1] devices", kControllerTag}},
-         ""},
-        {{AnfRecord(1), kxtest::DiskRecord("/dev/sdd")},
-         100,
-         {{"Failed to identify cloud vendor for [1] devices", kControllerTag}},
+          {"No devices are compatible with cloud vendor [100]", kControllerTag}, unidentified}, ""},
+        {{AnfRecord(1), kxtest::DiskRecord("/dev/sdd")}, 100, {unidentified}, "100|101"},
+        {{kxsnap::RecordData{}}, 100,
+         {{"Failed to retrieve source device information", util}, undiscovered}, ""},
+        {{AnfRecord(1)}, 7,
+         {{"Failed to get instance for cloud vendor id [7]", kControllerTag}, unidentified}, ""},
+        {{Refusing(AnfRecord(4), "setSnapFlags")}, 100,
+         {{"Failed to set snap flag for cloud framework in device", util}, undiscovered},
          "100|101"},
-        {{kxsnap::RecordData{}},
-         100,
-         {{"Failed to retrieve source device information", util},
-          {"Failed to discover devices with cloud vendor [100].", kControllerTag}},
-         ""},
-        {{AnfRecord(1)},
-         7,
-         {{"Failed to get instance for cloud vendor id [7]", kControllerTag},
-          {"Failed to identify cloud vendor for [1] devices", kControllerTag}},
-         ""},
-        {{Refusing(AnfRecord(4), "setSnapFlags")},
-         100,
-         {{"Failed to set snap flag for cloud framework in device", util},
-          {"Failed to discover devices with cloud vendor [100].", kControllerTag}},
-         "100|101"},
-        {{Refusing(AnfRecord(4), "setSnapMetadata")},
-         100,
-         {{"Failed to set cloud controller metadata [100|101] in device", util}},
-         ""},
+        {{Refusing(AnfRecord(4), "setSnapMetadata")}, 100,
+         {{"Failed to set cloud controller metadata [100|101] in device", util}}, ""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         TestHost host;
-        for (const kxsnap::RecordData& record : c.records) {
+        for (const kxsnap::RecordData& record : c.records)
             host.Add(record);
-        }
         KXSnapCloudController controller(std::vector<int>{c.vendor});
         EXPECT_EQ(KXSO::RESULT_FAILURE,
                   controller.kxso_prepareDevices(host.devices(), host.count(), host.util()));
-        for (const auto& [text, tag] : c.logged) {
+        for (const auto& [text, tag] : c.logged)
             EXPECT_TRUE(host.Logged(text, tag)) << text;
-        }
         const std::string context = c.logged[0].first;
         EXPECT_FALSE(host.Logged("", kEngineTag)) << context;
         const kxsnap::RecordData& first = host.Record(0).data();
         EXPECT_EQ(c.firstMetadata,
                   first.metadata.count(160) ? first.metadata.at(160) : std::string())
             << context;
-        if (std::string(c.firstMetadata).empty() || !first.refuse.empty()) {
+        if (std::string(c.firstMetadata).empty() || !first.refuse.empty())
             EXPECT_EQ(0u, first.snapFlags) << context;
-        }
-        for (size_t i = 1; i < host.count(); ++i) {
+        for (size_t i = 1; i < host.count(); ++i)
             EXPECT_EQ(0u, host.Record(i).data().metadata.count(160)) << context;
-        }
     }
 }
 
@@ -239,38 +225,29 @@ TEST_F(CloudControllerTest, MetadataWithoutAUsableEngineFailsTheOperationSayingW
         std::vector<std::string> logged;
         int status;
     };
+    const std::string unidentified = "Failed to identify cloud vendors and service engines";
+    // clang-format off
     const Case cases[] = {
-        {"100|0",
-         kxso_snapDevices,
+        {"100|0", kxso_snapDevices,
          {"Invalid vendor id or service engine id found. (100,0)",
           "Failed to identify cloud vendor and service engine from metadata for snap [7]",
-          "Failed to identify cloud vendors and service engines"},
-         6},
-        {nullptr,
-         kxso_mapSnaps,
-         {"Failed to get cloud controller from device",
-          "Failed to identify cloud vendors and service engines"},
-         11},
-        {"200|101",
-         kxso_unmapSnaps,
-         {"Failed to get cloud util instance for cloud vendor id [200]"},
-         15},
-        {"100|5",
-         kxso_deleteSnaps,
-         {"Failed to initalize cloud engine [100]", "Failed to setup service engines"},
-         21},
+          unidentified}, 6},
+        {nullptr, kxso_mapSnaps, {"Failed to get cloud controller from device", unidentified}, 11},
+        {"200|101", kxso_unmapSnaps,
+         {"Failed to get cloud util instance for cloud vendor id [200]"}, 15},
+        {"100|5", kxso_deleteSnaps,
+         {"Failed to initalize cloud engine [100]", "Failed to setup service engines"}, 21},
     };
+    // clang-format on
     for (const Case& c : cases) {
         TestHost host;
         kxsnap::RecordData data = TaggedRecord(7, c.metadata ? c.metadata : "", false);
-        if (c.metadata == nullptr) {
+        if (c.metadata == nullptr)
             data.metadata.clear();
-        }
         host.Add(data);
         EXPECT_EQ(KXSO::RESULT_FAILURE, c.operation(host.devices(), host.count(), host.util()));
-        for (const std::string& line : c.logged) {
+        for (const std::string& line : c.logged)
             EXPECT_TRUE(host.Logged(line)) << line;
-        }
         EXPECT_EQ(c.status, host.Record(0).data().status) << c.logged[0];
     }
     EXPECT_TRUE(platformLog_.Contains("Failed to initialize micro engine [5]"));
@@ -290,22 +267,12 @@ TEST_F(CloudControllerTest, InvalidIdsAreReportedAsZero) {
 }
 
 TEST_F(CloudControllerTest, MalformedMetadataIsAParseErrorWithTheWholeText) {
+    // clang-format off
     const std::string malformed[] = {
-        "100|x",
-        "100101",
-        "100|",
-        "|101",
-        "",
-        " 100|101",
-        "100|101 ",
-        "+100|101",
-        "100|101|5",
-        "100|0x65",
-        "1e2|101",
-        "100|99999999999999999999",
-        "2147483648|101",
-        std::string(100000, '9') + "|101",
-    };
+        "100|x", "100101", "100|", "|101", "", " 100|101", "100|101 ", "+100|101", "100|101|5",
+        "100|0x65", "1e2|101", "100|99999999999999999999", "2147483648|101",
+        std::string(100000, '9') + "|101"};
+    // clang-format on
     for (const std::string& text : malformed) {
         TestHost host;
         host.Add(TaggedRecord(7, text, false));

@@ -201,27 +201,17 @@ TEST_F(NetAppEngineTest, RecordsTheHostAnswersOddlyKeepTheirArrayOrFailWithTheir
         std::vector<const char*> logged;
         const char* arrayName;
     };
+    // clang-format off
     const Case cases[] = {
-        {[](kxsnap::RecordData& d) { d.arrayName = "Existing", d.arrayId = 4; },
-         true,
-         0,
-         "",
-         {"Fetching configs for array [Existing]."},
-         "Existing"},
-        {[](kxsnap::RecordData& d) { d.refuse = {"setArrayName"}; },
-         false,
-         62008,
-         "Failed to set array as [AzureNetAppFiles-Default-MI] for snap [1]",
-         {},
-         nullptr},
-        {[](kxsnap::RecordData& d) { d.refuse = {"getArrayInfo"}; },
-         true,
-         0,
-         "",
+        {[](kxsnap::RecordData& d) { d.arrayName = "Existing", d.arrayId = 4; }, true, 0, "",
+         {"Fetching configs for array [Existing]."}, "Existing"},
+        {[](kxsnap::RecordData& d) { d.refuse = {"setArrayName"}; }, false, 62008,
+         "Failed to set array as [AzureNetAppFiles-Default-MI] for snap [1]", {}, nullptr},
+        {[](kxsnap::RecordData& d) { d.refuse = {"getArrayInfo"}; }, true, 0, "",
          {"Warning, failed to fetch array information for array num [1].",
-          "Fetching configs for array []."},
-         nullptr},
+          "Fetching configs for array []."}, nullptr},
     };
+    // clang-format on
     for (const Case& c : cases) {
         TestHost host;
         kxsnap::RecordData data = AnfRecord(1);
@@ -231,12 +221,10 @@ TEST_F(NetAppEngineTest, RecordsTheHostAnswersOddlyKeepTheirArrayOrFailWithTheir
         EXPECT_EQ(c.success, engine->processDeviceDetails()) << c.errorText;
         EXPECT_EQ(c.errorCode, host.Record(0).data().errorCode);
         EXPECT_EQ(c.errorText, host.Record(0).data().errorText);
-        for (const char* line : c.logged) {
+        for (const char* line : c.logged)
             EXPECT_TRUE(host.Logged(line)) << line;
-        }
-        if (c.arrayName != nullptr) {
+        if (c.arrayName != nullptr)
             EXPECT_EQ(c.arrayName, host.Record(0).data().arrayName.value_or(""));
-        }
     }
 }
 

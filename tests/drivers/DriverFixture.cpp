@@ -39,9 +39,8 @@ void DriverTest::UseSettings(const std::string& extra) {
 std::unique_ptr<kxtest::TestHost> DriverTest::DeviceHost(const std::vector<std::string>& devices,
                                                          long long jobId) {
     auto host = std::make_unique<kxtest::TestHost>(jobId);
-    for (const std::string& device : devices) {
+    for (const std::string& device : devices)
         host->Add(kxtest::DiskRecord(device));
-    }
     return host;
 }
 
@@ -95,18 +94,16 @@ bool DriverTest::SnapshotExists(const std::string& name) const {
 
 int DriverTest::AttachedLun(const std::string& name) const {
     for (const azemu::AttachedDisk& disk : emu_->dataDisks()) {
-        if (FXString::EqualsNoCase(disk.name, name)) {
+        if (FXString::EqualsNoCase(disk.name, name))
             return disk.lun;
-        }
     }
     return -1;
 }
 
 std::string DriverTest::DeviceAtLun(int lun) const {
     for (const azemu::BlockDevice& device : emu_->devices()) {
-        if (device.lun == lun) {
+        if (device.lun == lun)
             return "/dev/" + device.name;
-        }
     }
     return "";
 }

@@ -64,9 +64,8 @@ TEST(HostSlots, SnapInfoOperationsTakeTheListedSlotsFromTheFirst) {
         SlotWord(&SnapInfo::getSnapMetadataString),
         SlotWord(&SnapInfo::generateSnapUuid),
     };
-    for (int slot = 0; slot < static_cast<int>(std::size(words)); ++slot) {
+    for (int slot = 0; slot < static_cast<int>(std::size(words)); ++slot)
         EXPECT_EQ(Slot(slot), words[slot]) << "operation number " << slot;
-    }
 }
 
 TEST(HostSlots, UtilityAndArrayOperationsTakeTheFirstSlot) {

@@ -18,9 +18,8 @@ protected:
     // Records for the clone disks s0_CLONE, s1_CLONE, s2_CLONE.
     std::unique_ptr<kxtest::TestHost> CloneRecordsHost() const {
         auto host = std::make_unique<kxtest::TestHost>(5);
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 3; ++i)
             host->Add(SnapshotRecord("s" + std::to_string(i), Metadata("spareSnap", "spare")));
-        }
         return host;
     }
     std::unique_ptr<kxtest::TestHost> backup_;
@@ -185,16 +184,14 @@ TEST_F(MapUnmapTest, PerDeviceUnmapFailuresNameOnlyTheirOwnDisk) {
 TEST_F(MapUnmapTest, FailedAttachLeavesNothingBehind) {
     for (const char* mode : {"bulk", "per-device"}) {
         StartEmulator(FourDiskScenario());
-        if (std::string(mode) == "per-device") {
+        if (std::string(mode) == "per-device")
             UseSettings(kPerDevice);
-        }
         auto host = BackedUpHost();
         InjectFault("PUT", "virtualMachines/", azemu::FaultAction::AsyncFail);
         EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1) << mode;
         EXPECT_EQ(emu_->dataDisks().size(), 4u) << mode;
-        for (const char* disk : {"snap-sdc_CLONE", "snap-sdd_CLONE", "snap-sde_CLONE"}) {
+        for (const char* disk : {"snap-sdc_CLONE", "snap-sdd_CLONE", "snap-sde_CLONE"})
             EXPECT_FALSE(DiskExists(disk)) << mode << " " << disk;
-        }
         const size_t failing = std::string(mode) == "bulk" ? 2 : 0;
         EXPECT_EQ(ErrorCode(*host, failing), 62009) << mode;
         EXPECT_EQ(
@@ -210,9 +207,8 @@ TEST_F(MapUnmapTest, FailedAttachLeavesNothingBehind) {
 TEST_F(MapUnmapTest, DeviceThatNeverAppearsLeavesTheDiskAttachedAndSaysSo) {
     for (const char* mode : {"bulk", "per-device"}) {
         StartEmulator(FourDiskScenario());
-        if (std::string(mode) == "per-device") {
+        if (std::string(mode) == "per-device")
             UseSettings(kPerDevice);
-        }
         auto host = BackedUpHost();
         Tune(&azemu::Settings::deviceDelayMs, 600000);
         EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1) << mode;

@@ -13,9 +13,8 @@ class RevertCornersTest : public DriverTest {
 protected:
     int AttachedCountStartingWith(const std::string& prefix) const {
         int count = 0;
-        for (const azemu::AttachedDisk& disk : emu_->dataDisks()) {
+        for (const azemu::AttachedDisk& disk : emu_->dataDisks())
             count += disk.name.rfind(prefix, 0) == 0 ? 1 : 0;
-        }
         return count;
     }
 };

@@ -18,9 +18,8 @@ protected:
     // The field of a metadata text.
     static std::string Field(const std::string& text, const std::string& key) {
         const size_t start = text.find(key + ":");
-        if (start == std::string::npos) {
+        if (start == std::string::npos)
             return "";
-        }
         const size_t from = start + key.size() + 1;
         return text.substr(from, text.find(';', from) - from);
     }
@@ -34,16 +33,14 @@ protected:
         EXPECT_TRUE(FXString::EqualsNoCase(FXString::Trim(Field(after, "sourceDiskURL"), "/"),
                                            FXString::Trim(emu_->diskId(newDisk), "/")))
             << after;
-        for (const char* key : {"snapURL", "sourceDiskName", "sourceDiskSku"}) {
+        for (const char* key : {"snapURL", "sourceDiskName", "sourceDiskSku"})
             EXPECT_EQ(Field(after, key), Field(before, key)) << key;
-        }
     }
     // The name of the attached disk that starts with `prefix`.
     std::string AttachedDiskStartingWith(const std::string& prefix) const {
         for (const azemu::AttachedDisk& disk : emu_->dataDisks()) {
-            if (disk.name.rfind(prefix, 0) == 0) {
+            if (disk.name.rfind(prefix, 0) == 0)
                 return disk.name;
-            }
         }
         return "";
     }
@@ -66,9 +63,8 @@ TEST_F(RevertTest, WithoutTheDeleteSettingSourceDisksAreOnlyDetached) {
             ExpectReverted(*host, i, newDisk);
         }
         EXPECT_TRUE(host->Logged("Successfully discovered all the reverted devices"));
-        if (std::string(mode) == "per-device") {
+        if (std::string(mode) == "per-device")
             EXPECT_TRUE(host->Logged("Detached source disk [data1] from lunid [1]"));
-        }
         // The new disks are tagged as made by a revert of this job.
         const auto disk = emu_->resource(emu_->diskId(AttachedDiskStartingWith("data0-")));
         EXPECT_NE(disk->at("tags")
@@ -99,9 +95,8 @@ TEST_F(RevertTest, WithTheDeleteSettingSourceDisksAreReplacedUnderTheirOwnName) 
                       .get<std::string>()
                       .find("snap-sdf"),
                   std::string::npos);
-        if (std::string(mode) == "per-device") {
+        if (std::string(mode) == "per-device")
             EXPECT_TRUE(host->Logged("Deleted source disk [data2] from lunid [2]"));
-        }
     }
 }
 

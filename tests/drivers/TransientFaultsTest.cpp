@@ -79,9 +79,8 @@ class MapUnmapUnderFault : public TransientFaultsTest,
 
 TEST_P(MapUnmapUnderFault, RecordsAgreeWithTheVm) {
     const Fault& fault = std::get<0>(GetParam());
-    if (std::get<1>(GetParam())) {
+    if (std::get<1>(GetParam()))
         UseSettings(kPerDevice);
-    }
     auto host = SnapshotHost(*backup_);
     Inject(fault);
     EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 0);
@@ -116,9 +115,8 @@ TEST_F(TransientFaultsTest, ACancelledAttachFailsAtOnceAndLeavesNoDisk) {
     EXPECT_NE(ErrorText(*host, 1).find("Operation failed for the resource [OperationCanceled] ["),
               std::string::npos)
         << ErrorText(*host, 1);
-    for (int16_t i = 0; i < host->count(); ++i) {
+    for (int16_t i = 0; i < host->count(); ++i)
         EXPECT_FALSE(DiskExists(CloneOf(*host, i)));
-    }
 }
 
 // --- revert: a lost answer to either update completes the revert ------------
@@ -127,9 +125,8 @@ class RevertUnderLostAnswer : public TransientFaultsTest,
                               public ::testing::WithParamInterface<std::tuple<int, bool>> {};
 
 TEST_P(RevertUnderLostAnswer, TheRevertCompletes) {
-    if (std::get<1>(GetParam())) {
+    if (std::get<1>(GetParam()))
         UseSettings(kPerDevice);
-    }
     const bool perDevice = std::get<1>(GetParam());
     auto host = SnapshotHost(*backup_, 21);
     // The (first) detach's answer is lost, or the (first) attach's: bulk
@@ -137,9 +134,8 @@ TEST_P(RevertUnderLostAnswer, TheRevertCompletes) {
     const bool attach = std::get<0>(GetParam()) == 1;
     Inject(kFaults[3], attach ? (perDevice ? 2 : 1) : 0);
     EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0);
-    for (int16_t i = 0; i < host->count(); ++i) {
+    for (int16_t i = 0; i < host->count(); ++i)
         EXPECT_EQ(Status(*host, i), 22) << i << " " << ErrorText(*host, i);
-    }
     EXPECT_EQ(AttachedLun("data0"), -1);
     EXPECT_EQ(AttachedLun("data1"), -1);
     EXPECT_EQ(emu_->dataDisks().size(), 4u);
@@ -154,9 +150,8 @@ class RevertWhoseAttachFails : public TransientFaultsTest,
                                public ::testing::WithParamInterface<bool> {};
 
 TEST_P(RevertWhoseAttachFails, TheSourcesComeBackAtTheirLuns) {
-    if (GetParam()) {
+    if (GetParam())
         UseSettings(kPerDevice);
-    }
     auto host = SnapshotHost(*backup_, 21);
     // Bulk: one detach, then the attach; per device: two detaches, then the
     // first attach.

@@ -38,18 +38,16 @@ void shapeDifferences(const Json& expected, const Json& actual, const std::strin
     } else if (expected.is_array() && !expected.empty()) {
         if (actual.empty())
             out.push_back(path + "[] (empty)");
-        for (const auto& element : actual) {
+        for (const auto& element : actual)
             shapeDifferences(expected[0], element, path + "[]", ignored, out);
-        }
     }
 }
 
 std::vector<std::string> splitDotted(const std::string& dotted) {
     std::vector<std::string> parts;
     size_t start = 0;
-    for (size_t dot; (dot = dotted.find('.', start)) != std::string::npos; start = dot + 1) {
+    for (size_t dot; (dot = dotted.find('.', start)) != std::string::npos; start = dot + 1)
         parts.push_back(dotted.substr(start, dot - start));
-    }
     parts.push_back(dotted.substr(start));
     return parts;
 }

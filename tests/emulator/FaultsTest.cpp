@@ -142,9 +142,8 @@ TEST_F(FaultsTest, CanceledAndNeverEndingOperations) {
     inject({{"action", "asyncNeverEnd"}, {"method", "PUT"}, {"path", "virtualMachines"}});
     Reply stuck = attachSpare();
     emu_->completePending();
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         EXPECT_EQ(armGetUrl(stuck.header("Azure-AsyncOperation")).json()["status"], "InProgress");
-    }
     EXPECT_EQ(getVm()["properties"]["storageProfile"]["dataDisks"].size(), 2u);
 
     inject({{"action", "asyncFail"}, {"method", "PUT"}, {"path", "snapshots"}});

@@ -25,8 +25,8 @@ TEST_P(KxsnapCommandLineTest, AnswersAsDocumented) {
     const LineCase& line = GetParam();
     Outcome outcome = Kxsnap(line.arguments);
     EXPECT_EQ(line.status, outcome.status) << outcome.out << outcome.err;
-    EXPECT_NE(std::string::npos, outcome.out.find(line.out)) << outcome.out;
-    EXPECT_NE(std::string::npos, outcome.err.find(line.err)) << outcome.err;
+    EXPECT_TRUE(Contains(outcome.out, line.out)) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.err, line.err)) << outcome.err;
     if (line.status != 0 && line.arguments.find("--json") == std::string::npos) {
         EXPECT_EQ(0u, outcome.err.find("kxsnap: ")) << "every error line is kxsnap's";
         EXPECT_LT(outcome.err.size(), 250u) << "an error reads as one short line";
@@ -107,7 +107,7 @@ TEST_F(KxsnapCommandsTest, EncryptPasswordRoundTripsThroughTheSettingsDecoder) {
         ASSERT_EQ(0, status) << plain;
         ASSERT_FALSE(printed.empty());
         printed.pop_back();  // the line break
-        EXPECT_EQ(std::string::npos, printed.find(plain));
+        EXPECT_FALSE(Contains(printed, plain));
         std::vector<char> buffer(1024, '\0');
         ASSERT_EQ(0, KXPassword::decrypt(printed, buffer.data(), buffer.size())) << printed;
         EXPECT_EQ(plain, std::string(buffer.data()));
@@ -121,12 +121,11 @@ TEST_F(KxsnapCommandsTest, EncryptPasswordRoundTripsThroughTheSettingsDecoder) {
 TEST_F(KxsnapCommandsTest, DemoWithoutEmulatorOrPluginExitsThree) {
     Outcome noEmulator = Kxsnap("demo --emulator " + (dir_ / "missing-emulator"));
     EXPECT_EQ(3, noEmulator.status) << noEmulator.out;
-    EXPECT_NE(std::string::npos, noEmulator.err.find("missing-emulator is missing"))
-        << noEmulator.err;
+    EXPECT_TRUE(Contains(noEmulator.err, "missing-emulator is missing")) << noEmulator.err;
     Outcome noPlugin = Kxsnap("--plugin " + (dir_ / "missing.so") + " demo");
     EXPECT_EQ(3, noPlugin.status) << noPlugin.out;
-    EXPECT_NE(std::string::npos, noPlugin.err.find("missing.so")) << noPlugin.err;
-    EXPECT_EQ(std::string::npos, noPlugin.out.find("=== managed disks")) << noPlugin.out;
+    EXPECT_TRUE(Contains(noPlugin.err, "missing.so")) << noPlugin.err;
+    EXPECT_FALSE(Contains(noPlugin.out, "=== managed disks")) << noPlugin.out;
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 // What people and scripts meet when things go wrong: a kxsnap killed in the
 // middle of a job, bad names and targets, a locked or damaged catalogue. Each
 // gives a clear line and the catalogue stays as it was.
-#include <chrono>
 #include <set>
-#include <thread>
 
-#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,35 +22,12 @@ bool OneLine(const std::string& text) {
 }
 
 std::string IntegrityCheck(const std::string& path) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr);
-    std::string answer = "no answer";
-    if (sqlite3_step(statement) == SQLITE_ROW)
-        answer = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return answer;
-}
-
-void Kill(pid_t pid) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
-int DelayRequests(azemu::Emulator& emu, const std::string& method, const std::string& path) {
-    azemu::FaultSpec delay;
-    delay.method = method;
-    delay.path = path;
-    delay.action = azemu::FaultAction::Delay;
-    delay.delayMs = 3000;
-    return emu.injectFault(delay);
+    return QueryOne(path, "PRAGMA integrity_check");
 }
 
 TEST_F(KxsnapCommandsTest, ABackupKilledWhileAzureAnswersLeavesRowsThatDeleteRetires) {
     StartEmulator(kxsnap::ManagedDiskScenario());
-    DelayRequests(*emu_, "PUT", "/snapshots/");
+    Delay(*emu_, "PUT", "/snapshots/");
     pid_t backup = StartKxsnap("backup /dev/sdc /dev/sdd");
     ASSERT_TRUE(WaitForRequest("PUT", "/snapshots/"));
     Kill(backup);
@@ -70,16 +44,12 @@ TEST_F(KxsnapCommandsTest, ABackupKilledWhileAzureAnswersLeavesRowsThatDeleteRet
     emu_->clearFaults();
     Outcome list = Kxsnap("list");
     EXPECT_EQ(0, list.status);
-    EXPECT_NE(std::string::npos, list.out.find("backing up"));
+    EXPECT_TRUE(Contains(list.out, "backing up"));
 
     // The snapshot whose answer was lost may exist in Azure: delete finds it by name.
     // Wait for the delayed request to be carried out as Azure would.
     std::vector<std::string> names = ListedNames();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!emu_->resource(emu_->snapshotId(names[0])) &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(emu_->resource(emu_->snapshotId(names[0])).has_value());
+    ASSERT_TRUE(WaitUntil([&] { return emu_->resource(emu_->snapshotId(names[0])).has_value(); }));
     json removed = Json("delete " + Joined(names));
     EXPECT_EQ(0, removed["result"]) << removed.dump(1);
     EXPECT_TRUE(ListedNames().empty());
@@ -91,11 +61,10 @@ TEST_F(KxsnapCommandsTest, ABackupKilledWhileAzureAnswersLeavesRowsThatDeleteRet
 // and only unmount may touch it until the leftovers are gone.
 TEST_F(KxsnapCommandsTest, AMountKilledMidwayLeavesTheSnapshotUnknownUntilUnmounted) {
     StartEmulator(kxsnap::ManagedDiskScenario());
-    ASSERT_EQ(0, Json("backup /dev/sdc")["result"]);
+    std::string name = Backup("/dev/sdc").at(0);
     json before = Json("list");
-    std::string name = before[0]["name"];
     size_t disks = emu_->dataDisks().size();
-    DelayRequests(*emu_, "PUT", "/disks/");
+    Delay(*emu_, "PUT", "/disks/");
     pid_t mount = StartKxsnap("mount " + name);
     ASSERT_TRUE(WaitForRequest("PUT", "/disks/"));
     Kill(mount);
@@ -111,17 +80,12 @@ TEST_F(KxsnapCommandsTest, AMountKilledMidwayLeavesTheSnapshotUnknownUntilUnmoun
     for (const char* command : {"delete ", "mount "}) {
         Outcome refused = Kxsnap(command + name);
         EXPECT_EQ(3, refused.status) << command;
-        EXPECT_NE(std::string::npos, refused.err.find("unknown (interrupted mount)"))
-            << refused.err;
+        EXPECT_TRUE(Contains(refused.err, "unknown (interrupted mount)")) << refused.err;
     }
 
     // Azure goes on with the disk the killed mount asked for.
     size_t diskResources = emu_->state()["disks"].size();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (emu_->state()["disks"].size() == diskResources &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(diskResources + 1, emu_->state()["disks"].size());
+    ASSERT_TRUE(WaitUntil([&] { return emu_->state()["disks"].size() == diskResources + 1; }));
     Outcome unmount = Kxsnap("unmount --yes " + name);
     EXPECT_EQ(0, unmount.status) << unmount.err << unmount.out;
     EXPECT_EQ("ready", Json("list")[0]["state"]);
@@ -132,7 +96,7 @@ TEST_F(KxsnapCommandsTest, AMountKilledMidwayLeavesTheSnapshotUnknownUntilUnmoun
 
 TEST_F(KxsnapCommandsTest, BadNamesAndTargetsGiveOneLineAndUsageStatus) {
     StartEmulator(kxsnap::ManagedDiskScenario());
-    ASSERT_EQ(0, Json("backup /dev/sdc /dev/sdd")["result"]);
+    Backup("/dev/sdc /dev/sdd");
     emu_->clearRequestLog();
     struct Case {
         std::string arguments;
@@ -150,7 +114,7 @@ TEST_F(KxsnapCommandsTest, BadNamesAndTargetsGiveOneLineAndUsageStatus) {
         Outcome outcome = Kxsnap(bad.arguments);
         EXPECT_EQ(64, outcome.status) << bad.arguments;
         EXPECT_TRUE(OneLine(outcome.err) || bad.arguments.rfind("revert", 0) == 0) << outcome.err;
-        EXPECT_NE(std::string::npos, outcome.err.find(bad.reason)) << outcome.err;
+        EXPECT_TRUE(Contains(outcome.err, bad.reason)) << outcome.err;
     }
     for (const auto& request : emu_->requestLog())
         EXPECT_EQ("GET", request.method) << "a refused command changed Azure: " << request.url;
@@ -164,7 +128,7 @@ TEST_F(KxsnapCommandsTest, BadNamesAndTargetsGiveOneLineAndUsageStatus) {
 
 TEST_F(KxsnapCommandsTest, ALockedOrDamagedCatalogueStopsBeforeAzureAndStaysAsItWas) {
     StartEmulator(kxsnap::ManagedDiskScenario());
-    ASSERT_EQ(0, Json("backup /dev/sdc")["result"]);
+    Backup("/dev/sdc");
     emu_->clearRequestLog();
 
     sqlite3* holder = nullptr;
@@ -173,7 +137,7 @@ TEST_F(KxsnapCommandsTest, ALockedOrDamagedCatalogueStopsBeforeAzureAndStaysAsIt
     Outcome locked = Kxsnap("--lock-timeout 100 backup /dev/sdd");
     EXPECT_EQ(3, locked.status);
     EXPECT_TRUE(OneLine(locked.err)) << locked.err;
-    EXPECT_NE(std::string::npos, locked.err.find("catalogue locked")) << locked.err;
+    EXPECT_TRUE(Contains(locked.err, "catalogue locked")) << locked.err;
     EXPECT_EQ(0, Kxsnap("list").status) << "reading goes on while another kxsnap writes";
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
@@ -187,7 +151,7 @@ TEST_F(KxsnapCommandsTest, ALockedOrDamagedCatalogueStopsBeforeAzureAndStaysAsIt
     Outcome outcome = Kxsnap("--catalog " + damaged + " list");
     EXPECT_EQ(3, outcome.status);
     EXPECT_TRUE(OneLine(outcome.err)) << outcome.err;
-    EXPECT_NE(std::string::npos, outcome.err.find("damaged")) << outcome.err;
+    EXPECT_TRUE(Contains(outcome.err, "damaged")) << outcome.err;
     EXPECT_EQ(bytes, kxtest::ReadFile(damaged));
 }
 
@@ -195,25 +159,18 @@ TEST_F(KxsnapCommandsTest, EveryJobHasALogFileAndVerboseShowsThePluginLines) {
     StartEmulator(kxsnap::ManagedDiskScenario());
     Outcome backup = Kxsnap("-v backup /dev/sdc");
     ASSERT_EQ(0, backup.status) << backup.err;
-    EXPECT_NE(std::string::npos, backup.err.find("[info] AZUREAPI >>>>>: Created snapshot ["))
-        << backup.err;
-    EXPECT_EQ(std::string::npos, backup.out.find('\r')) << "no live line when not on a terminal";
+    EXPECT_TRUE(Contains(backup.err, "[info] AZUREAPI >>>>>: Created snapshot [")) << backup.err;
+    EXPECT_FALSE(Contains(backup.out, "\r")) << "no live line when not on a terminal";
     std::string log = kxtest::ReadFile(dir_ / "logs/job-1.log");
-    EXPECT_NE(std::string::npos, log.find("kxso_postSnapDevices answered 0")) << log;
-    EXPECT_NE(std::string::npos, log.find("Created snapshot [")) << log;
+    EXPECT_TRUE(Contains(log, "kxso_postSnapDevices answered 0")) << log;
+    EXPECT_TRUE(Contains(log, "Created snapshot [")) << log;
     Outcome quiet = Kxsnap("list");
     EXPECT_TRUE(quiet.err.empty());
 }
 
-}  // namespace
-}  // namespace kxsnaptest
-
-namespace kxsnaptest {
-namespace {
-
 TEST_F(KxsnapCommandsTest, AReadOnlyCatalogueIsListedButNeverWritten) {
     StartEmulator(kxsnap::ManagedDiskScenario());
-    ASSERT_EQ(0, Json("backup /dev/sdc")["result"]);
+    Backup("/dev/sdc");
     emu_->clearRequestLog();
     std::string bytes = kxtest::ReadFile(CatalogPath());
     // Root writes any file: play an ordinary user who may read the catalogue only.
@@ -232,25 +189,17 @@ TEST_F(KxsnapCommandsTest, AReadOnlyCatalogueIsListedButNeverWritten) {
     EXPECT_EQ(3, WEXITSTATUS(backup));
     std::string message = kxtest::ReadFile(err);
     EXPECT_TRUE(OneLine(message)) << message;
-    EXPECT_NE(std::string::npos, message.find("read-only")) << message;
+    EXPECT_TRUE(Contains(message, "read-only")) << message;
     EXPECT_EQ(bytes, kxtest::ReadFile(CatalogPath()));
     EXPECT_TRUE(emu_->requestLog().empty()) << "nothing may reach Azure without a catalogue";
 }
-
-}  // namespace
-}  // namespace kxsnaptest
-
-namespace kxsnaptest {
-namespace {
 
 TEST_F(KxsnapCommandsTest, TwoKxsnapAtOnceBothRecordTheirSnapshots) {
     StartEmulator(kxsnap::ManagedDiskScenario());
     ASSERT_EQ(0, Kxsnap("list").status) << "creates the catalogue";
     pid_t first = StartKxsnap("backup /dev/sdc /dev/sdd");
     Outcome second = Kxsnap("backup /dev/sde /dev/sdf");
-    int status = -1;
-    waitpid(first, &status, 0);
-    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(0, Wait(first));
     EXPECT_EQ(0, second.status) << second.err;
     kxsnap::Catalog catalog(CatalogPath(), 1000);
     auto entries = catalog.All();

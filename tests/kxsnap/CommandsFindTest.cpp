@@ -14,13 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-std::vector<std::string> NamesOf(const json& list) {
-    std::vector<std::string> names;
-    for (const auto& entry : list)
-        names.push_back(entry["name"]);
-    return names;
-}
-
 // Azure resource ids compare without regard to case.
 bool SameId(std::string a, std::string b) {
     for (auto* text : {&a, &b}) {
@@ -35,11 +28,8 @@ protected:
     // Two disk snapshots, the first of them mounted.
     void BackUpTwoAndMountOne() {
         StartEmulator(kxsnap::ManagedDiskScenario());
-        json backup = Json("backup /dev/sdc /dev/sdd");
-        ASSERT_EQ(0, backup["result"]);
-        for (const auto& snapshot : backup["jobs"][0]["snapshots"])
-            names_.push_back(snapshot["name"]);
-        ASSERT_EQ(0, Json("mount " + names_[0])["result"]);
+        names_ = Backup("/dev/sdc /dev/sdd");
+        MountedDevice(names_.at(0));
     }
     // A backup that fails at prepare: the instance metadata service is not there.
     std::string FailedBackup() {
@@ -48,7 +38,7 @@ protected:
         Outcome failed = Kxsnap("backup /dev/sdc");
         EXPECT_EQ(1, failed.status);
         failedErr_ = failed.err;
-        return NamesOf(Json("list")).at(0);
+        return ListedNames().at(0);
     }
     std::vector<std::string> names_;
     std::string failedErr_;
@@ -65,7 +55,7 @@ TEST_F(KxsnapFindTest, ListFiltersAndOutputs) {
           Filter{"--source /dev/sdd", {names_[1]}}, Filter{"--kind netapp", {}},
           Filter{"--kind disk --since 2000-01-01", names_},
           Filter{"--since 2999-01-01T00:00", {}}}) {
-        EXPECT_EQ(filter.expected, NamesOf(Json("list " + filter.arguments))) << filter.arguments;
+        EXPECT_EQ(filter.expected, ListedNames(filter.arguments)) << filter.arguments;
     }
     EXPECT_EQ(64, Kxsnap("list --since yesterday").status);
     EXPECT_EQ(64, Kxsnap("list --output xml").status);
@@ -74,8 +64,8 @@ TEST_F(KxsnapFindTest, ListFiltersAndOutputs) {
     ASSERT_EQ(0, tsv.status) << tsv.err;
     EXPECT_EQ(0u,
               tsv.out.find("name\tid\tsource\tkind\ttaken\tstate\tdevice\tazure_snapshot_id\n"));
-    EXPECT_NE(std::string::npos, tsv.out.find(names_[1] + "\t2\t/dev/sdd\tdisk\t")) << tsv.out;
-    EXPECT_NE(std::string::npos, tsv.out.find("/snapshots/" + names_[1] + "\n")) << tsv.out;
+    EXPECT_TRUE(Contains(tsv.out, names_[1] + "\t2\t/dev/sdd\tdisk\t")) << tsv.out;
+    EXPECT_TRUE(Contains(tsv.out, "/snapshots/" + names_[1] + "\n")) << tsv.out;
 }
 
 // The documented shape: these members, no host record.
@@ -111,7 +101,7 @@ TEST_F(KxsnapFindTest, ShowTellsEverythingKnown) {
              shown["azure"]["snapshotId"].get<std::string>(),
              shown["azure"]["sourceId"].get<std::string>(), "Backup job:         1",
              "Last job:           2", dir_ / "logs/job-2.log"}) {
-        EXPECT_NE(std::string::npos, show.out.find(expected)) << expected << "\n" << show.out;
+        EXPECT_TRUE(Contains(show.out, expected)) << expected << "\n" << show.out;
     }
     EXPECT_EQ(64, Kxsnap("show nosuchsnap").status);
 }
@@ -121,23 +111,23 @@ TEST_F(KxsnapFindTest, ForgetRetiresAFailedRowWithoutAzure) {
     emu_->clearRequestLog();
     Outcome unconfirmed = Kxsnap("forget " + name);
     EXPECT_EQ(64, unconfirmed.status);
-    EXPECT_NE(std::string::npos, unconfirmed.err.find("confirm with --yes")) << unconfirmed.err;
-    EXPECT_EQ(1u, NamesOf(Json("list")).size());
+    EXPECT_TRUE(Contains(unconfirmed.err, "confirm with --yes")) << unconfirmed.err;
+    EXPECT_EQ(1u, ListedNames().size());
 
     json forgot = Json("forget --yes " + name);
     EXPECT_EQ(name, forgot["forgotten"][0]["name"]);
-    EXPECT_TRUE(NamesOf(Json("list")).empty());
+    EXPECT_TRUE(ListedNames().empty());
     EXPECT_TRUE(emu_->requestLog().empty()) << "forget never calls Azure";
     std::string log = kxtest::ReadFile(forgot["log"].get<std::string>());
-    EXPECT_NE(std::string::npos, log.find(name)) << "the forgotten record is kept in the log";
+    EXPECT_TRUE(Contains(log, name)) << "the forgotten record is kept in the log";
 }
 
 TEST_F(KxsnapFindTest, ForgetRefusesAMountedSnapshot) {
     BackUpTwoAndMountOne();
     Outcome refused = Kxsnap("forget --yes " + names_[0]);
     EXPECT_EQ(3, refused.status) << "refused as delete refuses a mounted snapshot";
-    EXPECT_NE(std::string::npos, refused.err.find("is mounted")) << refused.err;
-    EXPECT_EQ(names_, NamesOf(Json("list")));
+    EXPECT_TRUE(Contains(refused.err, "is mounted")) << refused.err;
+    EXPECT_EQ(names_, ListedNames());
 }
 
 TEST_F(KxsnapFindTest, UnmountSaysWhatItDeletesAndNeedsYesOffATerminal) {
@@ -145,8 +135,8 @@ TEST_F(KxsnapFindTest, UnmountSaysWhatItDeletesAndNeedsYesOffATerminal) {
     std::string device = Json("show " + names_[0])["device"];
     Outcome refused = Kxsnap("unmount " + names_[0]);
     EXPECT_EQ(64, refused.status);
-    EXPECT_NE(std::string::npos, refused.err.find("the disk " + device + " made from " + names_[0] +
-                                                  " is deleted, with everything written to it"))
+    EXPECT_TRUE(Contains(refused.err, "the disk " + device + " made from " + names_[0] +
+                                          " is deleted, with everything written to it"))
         << refused.err;
     EXPECT_EQ("mounted", Json("show " + names_[0])["state"]) << "nothing was changed";
     EXPECT_EQ(0, Json("unmount --yes " + names_[0])["result"]);
@@ -171,7 +161,7 @@ TEST_F(KxsnapFindTest, HeadlessRunsAnnounceTheJobAndPrintLines) {
     EXPECT_EQ(0u, backup.err.find("kxsnap: job 1 started (backup, disk); log " +
                                   (dir_ / "logs/job-1.log") + "\n"))
         << backup.err;
-    EXPECT_NE(std::string::npos, backup.err.find("s] Created snapshot [")) << backup.err;
+    EXPECT_TRUE(Contains(backup.err, "s] Created snapshot [")) << backup.err;
     EXPECT_EQ(std::string::npos, (backup.out + backup.err).find('\033'));
 }
 
@@ -196,8 +186,8 @@ TEST_F(KxsnapFindTest, DumbTerminalGetsNoEscapeSequences) {
     waitpid(child, &status, 0);
     close(terminal);
     EXPECT_EQ(0, WEXITSTATUS(status)) << seen;
-    EXPECT_EQ(std::string::npos, seen.find('\033')) << seen;
-    EXPECT_NE(std::string::npos, seen.find("s] Created snapshot [")) << seen;
+    EXPECT_FALSE(Contains(seen, "\033")) << seen;
+    EXPECT_TRUE(Contains(seen, "s] Created snapshot [")) << seen;
 }
 
 }  // namespace

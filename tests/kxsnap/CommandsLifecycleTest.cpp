@@ -13,31 +13,6 @@ namespace {
 
 using nlohmann::json;
 
-std::vector<std::string> Names(const json& report) {
-    std::vector<std::string> names;
-    for (const auto& job : report["jobs"]) {
-        for (const auto& snapshot : job["snapshots"])
-            names.push_back(snapshot["name"]);
-    }
-    return names;
-}
-
-json Snapshot(const json& list, const std::string& name) {
-    for (const auto& entry : list) {
-        if (entry["name"] == name)
-            return entry;
-    }
-    return json();
-}
-
-bool DevicePresent(const azemu::Emulator& emu, const std::string& path) {
-    for (const auto& device : emu.devices()) {
-        if ("/dev/" + device.name == path)
-            return true;
-    }
-    return false;
-}
-
 TEST_F(KxsnapCommandsTest, ManagedDiskLifecycleAcrossProcesses) {
     StartEmulator(kxsnap::ManagedDiskScenario());
     json backup = Json("backup /dev/sdc /dev/sdd /dev/sde /dev/disk/azure/scsi1/lun3");
@@ -65,20 +40,20 @@ TEST_F(KxsnapCommandsTest, ManagedDiskLifecycleAcrossProcesses) {
         devices.push_back(snapshot["device"]);
         EXPECT_TRUE(DevicePresent(*emu_, devices.back())) << devices.back();
     }
-    EXPECT_EQ("mounted", Snapshot(Json("list"), names[1])["state"]);
+    EXPECT_EQ("mounted", Entry(Json("list"), names[1])["state"]);
 
     Outcome unmount = Kxsnap("unmount --yes " + names[0] + " " + names[1]);
     EXPECT_EQ(0, unmount.status) << unmount.err;
-    EXPECT_NE(std::string::npos, unmount.out.find(names[0] + ": unmounted"));
+    EXPECT_TRUE(Contains(unmount.out, names[0] + ": unmounted"));
     for (const auto& device : devices)
         EXPECT_FALSE(DevicePresent(*emu_, device)) << device;
 
-    std::string before = Snapshot(Json("list"), names[2])["azure"]["sourceId"];
+    std::string before = Entry(Json("list"), names[2])["azure"]["sourceId"];
     Outcome revert = Kxsnap("revert --yes " + names[2]);
     EXPECT_EQ(0, revert.status) << revert.err;
-    EXPECT_NE(std::string::npos, revert.err.find("kxdemo-logs")) << "says what it replaces";
-    EXPECT_NE(std::string::npos, revert.out.find(names[2] + ": reverted"));
-    json reverted = Snapshot(Json("list"), names[2]);
+    EXPECT_TRUE(Contains(revert.err, "kxdemo-logs")) << "says what it replaces";
+    EXPECT_TRUE(Contains(revert.out, names[2] + ": reverted"));
+    json reverted = Entry(Json("list"), names[2]);
     EXPECT_FALSE(reverted["revertedDevice"].get<std::string>().empty());
     EXPECT_NE(before, reverted["azure"]["sourceId"]) << "names the new source disk";
 
@@ -110,9 +85,8 @@ void DeleteInAzure(const azemu::Emulator& emu, const std::string& resourceId) {
 
 TEST_F(KxsnapCommandsTest, NetAppFilesLifecycleAcrossProcesses) {
     StartEmulator(kxsnap::NetAppScenario());
-    kxtest::MakeDirs(emu_->root() + "/proc");
-    kxtest::WriteFile(emu_->root() + "/proc/mounts", kxsnap::NetAppMounts());
-    const std::string fast = "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 ";
+    AddMount(kxsnap::NetAppMounts());
+    const std::string& fast = kFastNetApp;
 
     json backup = Json(fast + "backup /mnt/sales 10.20.1.4:/builds");
     ASSERT_EQ(0, backup["result"]) << backup.dump(1);
@@ -124,7 +98,7 @@ TEST_F(KxsnapCommandsTest, NetAppFilesLifecycleAcrossProcesses) {
     ASSERT_EQ(0, mount["result"]) << mount.dump(1);
     for (const auto& snapshot : mount["jobs"][0]["snapshots"]) {
         std::string path = snapshot["device"];
-        EXPECT_NE(std::string::npos, path.find(":/KXClone-")) << path;
+        EXPECT_TRUE(Contains(path, ":/KXClone-")) << path;
     }
     size_t withClones = emu_->netAppVolumes().size();
     EXPECT_EQ(0, Json(fast + "unmount --yes " + Joined(names))["result"]);
@@ -133,27 +107,20 @@ TEST_F(KxsnapCommandsTest, NetAppFilesLifecycleAcrossProcesses) {
     EXPECT_TRUE(emu_->setVolumeContent("sales", "written after the backup"));
     EXPECT_EQ(0, Kxsnap(fast + "revert --yes " + names[0]).status);
     for (const auto& volume : emu_->netAppVolumes()) {
-        if (volume.creationToken == "sales") {
+        if (volume.creationToken == "sales")
             EXPECT_NE("written after the backup", volume.content);
-        }
     }
 
-    DeleteInAzure(*emu_, Snapshot(Json("list"), names[1])["azure"]["snapshotId"]);
+    DeleteInAzure(*emu_, Entry(Json("list"), names[1])["azure"]["snapshotId"]);
     json reconcile = Json(fast + "reconcile");
     EXPECT_EQ(0, reconcile["result"]) << reconcile.dump(1);
     json list = Json("list");
-    EXPECT_EQ("gone", Snapshot(list, names[1])["state"]);
-    EXPECT_EQ("ready", Snapshot(list, names[0])["state"]);
+    EXPECT_EQ("gone", Entry(list, names[1])["state"]);
+    EXPECT_EQ("ready", Entry(list, names[0])["state"]);
 
     EXPECT_EQ(0, Json(fast + "delete " + Joined(names))["result"]);
     EXPECT_TRUE(ListedNames().empty());
 }
-
-}  // namespace
-}  // namespace kxsnaptest
-
-namespace kxsnaptest {
-namespace {
 
 // A VM with the four managed disks that also mounts the two NetApp Files volumes.
 std::string MixedScenario() {
@@ -164,11 +131,8 @@ std::string MixedScenario() {
 
 TEST_F(KxsnapCommandsTest, MixedTargetsBecomeOneJobPerPluginPath) {
     StartEmulator(MixedScenario());
-    kxtest::MakeDirs(emu_->root() + "/proc");
-    kxtest::WriteFile(emu_->root() + "/proc/mounts", kxsnap::NetAppMounts());
-    json backup = Json(
-        "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 "
-        "backup /dev/sdc /mnt/sales /dev/sdd");
+    AddMount(kxsnap::NetAppMounts());
+    json backup = Json(kFastNetApp + "backup /dev/sdc /mnt/sales /dev/sdd");
     ASSERT_EQ(0, backup["result"]) << backup.dump(1);
     ASSERT_EQ(2u, backup["jobs"].size());
     EXPECT_EQ("disk", backup["jobs"][0]["kind"]);
@@ -181,11 +145,9 @@ TEST_F(KxsnapCommandsTest, MixedTargetsBecomeOneJobPerPluginPath) {
     EXPECT_EQ(3u, uuids.size()) << "every snapshot has its own UUID";
 
     // Reconcile asks only the NetApp Files path: the managed-disk path has none.
-    Outcome reconcile = Kxsnap(
-        "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 "
-        "reconcile");
+    Outcome reconcile = Kxsnap(kFastNetApp + "reconcile");
     EXPECT_EQ(0, reconcile.status) << reconcile.err;
-    EXPECT_NE(std::string::npos, reconcile.out.find("2 managed-disk snapshot(s) skipped"));
+    EXPECT_TRUE(Contains(reconcile.out, "2 managed-disk snapshot(s) skipped"));
 }
 
 }  // namespace

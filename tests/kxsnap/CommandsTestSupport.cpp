@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +22,77 @@ constexpr const char* kFastSettings =
     "nAzureRESTAPIMaxRetryDelaySecs=0\n";
 
 }  // namespace
+
+const std::string kFastNetApp = "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 ";
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Names(const nlohmann::json& report) {
+    std::vector<std::string> names;
+    for (const auto& job : report["jobs"]) {
+        for (const auto& snapshot : job["snapshots"])
+            names.push_back(snapshot["name"]);
+    }
+    return names;
+}
+
+nlohmann::json Entry(const nlohmann::json& list, const std::string& name) {
+    for (const auto& entry : list) {
+        if (entry["name"] == name)
+            return entry;
+    }
+    return nlohmann::json();
+}
+
+bool DevicePresent(const azemu::Emulator& emu, const std::string& path) {
+    for (const auto& device : emu.devices()) {
+        if ("/dev/" + device.name == path)
+            return true;
+    }
+    return false;
+}
+
+void Delay(azemu::Emulator& emu, const std::string& method, const std::string& path) {
+    azemu::FaultSpec delay;
+    delay.method = method;
+    delay.path = path;
+    delay.action = azemu::FaultAction::Delay;
+    delay.delayMs = 3000;
+    emu.injectFault(delay);
+}
+
+void Kill(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+int Wait(pid_t pid) {
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
+
+std::string QueryOne(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+    std::string answer = "-1";
+    if (sqlite3_step(statement) == SQLITE_ROW)
+        answer = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return answer;
+}
 
 std::string Joined(const std::vector<std::string>& words) {
     std::string out;
@@ -60,9 +133,9 @@ Outcome KxsnapCommandsTest::Kxsnap(const std::string& arguments) {
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, kxtest::ReadFile(out), kxtest::ReadFile(err)};
 }
 
-pid_t KxsnapCommandsTest::StartKxsnap(const std::string& arguments) {
+pid_t KxsnapCommandsTest::StartKxsnap(const std::string& arguments, const std::string& redirects) {
     std::string command = "exec " + std::string(KXSO_BUILD_DIR) + "/kxsnap --catalog " +
-                          CatalogPath() + " " + arguments + " >/dev/null 2>&1 </dev/null";
+                          CatalogPath() + " " + arguments + " " + redirects + " </dev/null";
     pid_t child = fork();
     if (child == 0) {
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -79,23 +152,40 @@ nlohmann::json KxsnapCommandsTest::Json(const std::string& arguments, int expect
     return parsed.is_discarded() ? nlohmann::json::object() : parsed;
 }
 
-std::vector<std::string> KxsnapCommandsTest::ListedNames() {
+std::vector<std::string> KxsnapCommandsTest::ListedNames(const std::string& filters) {
     std::vector<std::string> names;
-    for (const auto& entry : Json("list"))
+    for (const auto& entry : Json("list " + filters))
         names.push_back(entry["name"]);
     return names;
 }
 
 bool KxsnapCommandsTest::WaitForRequest(const std::string& method, const std::string& part) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
+    return WaitUntil([&] {
         for (const auto& request : emu_->requestLog()) {
-            if (request.method == method && request.path.find(part) != std::string::npos)
+            if (request.method == method && Contains(request.path, part))
                 return true;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+        return false;
+    });
+}
+
+std::vector<std::string> KxsnapCommandsTest::Backup(const std::string& targets,
+                                                    const std::string& options) {
+    nlohmann::json backup = Json(options + "backup " + targets);
+    EXPECT_EQ(0, backup["result"]) << backup.dump(1);
+    return Names(backup);
+}
+
+std::string KxsnapCommandsTest::MountedDevice(const std::string& name, const std::string& options) {
+    nlohmann::json mount = Json(options + "mount " + name);
+    EXPECT_EQ(0, mount["result"]) << mount.dump(1);
+    return mount["jobs"][0]["snapshots"][0].value("device", "");
+}
+
+void KxsnapCommandsTest::AddMount(const std::string& line) {
+    kxtest::MakeDirs(emu_->root() + "/proc");
+    std::string mounts = kxtest::ReadFile(emu_->root() + "/proc/mounts");
+    kxtest::WriteFile(emu_->root() + "/proc/mounts", mounts + line + "\n");
 }
 
 }  // namespace kxsnaptest

@@ -51,9 +51,8 @@ TEST_F(KxsnapProgramTest, UnusableJobsExitThreeWithOneLineUsageErrorsSixtyFour) 
                             (dir_ / "nothing.so"));
     EXPECT_EQ(3, plugin.status);
     EXPECT_NE(std::string::npos, plugin.err.find("cannot load the plug-in"));
-    for (const char* usage : {"", "frobnicate", "run"}) {
+    for (const char* usage : {"", "frobnicate", "run"})
         EXPECT_EQ(64, Kxsnap(usage).status) << usage;
-    }
     EXPECT_EQ(0, Kxsnap("--help").status);
 }
 

@@ -3,11 +3,7 @@
 // killed half-way leaves what the plug-in wrote so far, bad targets are
 // refused before anything happens, nothing is pulled from under a mounted
 // file system, and a failed write says what it is.
-#include <chrono>
-#include <thread>
-
 #include <pwd.h>
-#include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,78 +16,7 @@ namespace kxsnaptest {
 namespace {
 
 using nlohmann::json;
-
-void Kill(pid_t pid) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
-int Wait(pid_t pid) {
-    int status = -1;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void Delay(azemu::Emulator& emu, const std::string& method, const std::string& path) {
-    azemu::FaultSpec delay;
-    delay.method = method;
-    delay.path = path;
-    delay.action = azemu::FaultAction::Delay;
-    delay.delayMs = 3000;
-    emu.injectFault(delay);
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-json Entry(const json& list, const std::string& name) {
-    for (const auto& entry : list) {
-        if (entry["name"] == name)
-            return entry;
-    }
-    return json();
-}
-
-bool DevicePresent(const azemu::Emulator& emu, const std::string& path) {
-    for (const auto& device : emu.devices()) {
-        if ("/dev/" + device.name == path)
-            return true;
-    }
-    return false;
-}
-
-std::vector<std::string> Names(const json& report) {
-    std::vector<std::string> names;
-    for (const auto& job : report["jobs"]) {
-        for (const auto& snapshot : job["snapshots"])
-            names.push_back(snapshot["name"]);
-    }
-    return names;
-}
-
-const std::string kFastNetApp = "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 ";
-
-class NeverLosesTrackTest : public KxsnapCommandsTest {
-protected:
-    // Backs up the devices and answers the snapshot names.
-    std::vector<std::string> Backup(const std::string& targets, const std::string& options = "") {
-        json backup = Json(options + "backup " + targets);
-        EXPECT_EQ(0, backup["result"]) << backup.dump(1);
-        return Names(backup);
-    }
-    std::string MountedDevice(const std::string& name, const std::string& options = "") {
-        json mount = Json(options + "mount " + name);
-        EXPECT_EQ(0, mount["result"]) << mount.dump(1);
-        return mount["jobs"][0]["snapshots"][0]["device"];
-    }
-    void AddMount(const std::string& line) {
-        kxtest::MakeDirs(emu_->root() + "/proc");
-        std::string mounts = kxtest::ReadFile(emu_->root() + "/proc/mounts");
-        kxtest::WriteFile(emu_->root() + "/proc/mounts", mounts + line + "\n");
-    }
-    void ClearMounts() { kxtest::WriteFile(emu_->root() + "/proc/mounts", ""); }
-};
+using NeverLosesTrackTest = KxsnapCommandsTest;
 
 TEST_F(NeverLosesTrackTest, AMountedSnapshotIsDeletedOnlyAfterItIsUnmounted) {
     StartEmulator(kxsnap::ManagedDiskScenario());
@@ -109,7 +34,7 @@ TEST_F(NeverLosesTrackTest, AMountedSnapshotIsDeletedOnlyAfterItIsUnmounted) {
     Outcome inUse = Kxsnap("delete --force " + name);
     EXPECT_EQ(3, inUse.status);
     EXPECT_TRUE(Contains(inUse.err, device + " is mounted at /restore")) << inUse.err;
-    ClearMounts();
+    kxtest::WriteFile(emu_->root() + "/proc/mounts", "");
     Outcome forced = Kxsnap("delete --force " + name);
     EXPECT_EQ(0, forced.status) << forced.err;
     EXPECT_TRUE(Contains(forced.out, name + ": unmounted")) << forced.out;
@@ -167,8 +92,7 @@ TEST_F(NeverLosesTrackTest, AnUnmountKilledMidwayIsResolvedByReconcile) {
 
 TEST_F(NeverLosesTrackTest, ANetAppBackupKilledInPostSnapshotKeepsWhatThePluginWrote) {
     StartEmulator(kxsnap::NetAppScenario());
-    kxtest::MakeDirs(emu_->root() + "/proc");
-    kxtest::WriteFile(emu_->root() + "/proc/mounts", kxsnap::NetAppMounts());
+    AddMount(kxsnap::NetAppMounts());
     Delay(*emu_, "GET", "operation");
     pid_t backup = StartKxsnap(kFastNetApp + "backup /mnt/sales");
     ASSERT_TRUE(WaitForRequest("GET", "peration")) << "post-snapshot polls the operation";
@@ -199,8 +123,7 @@ TEST_F(NeverLosesTrackTest, ANetAppBackupKilledInPostSnapshotKeepsWhatThePluginW
 
 TEST_F(NeverLosesTrackTest, ANetAppRowWithNothingRecordedIsKeptNotDeleted) {
     StartEmulator(kxsnap::NetAppScenario());
-    kxtest::MakeDirs(emu_->root() + "/proc");
-    kxtest::WriteFile(emu_->root() + "/proc/mounts", kxsnap::NetAppMounts());
+    AddMount(kxsnap::NetAppMounts());
     Delay(*emu_, "*", "netAppAccounts");
     pid_t backup = StartKxsnap(kFastNetApp + "backup /mnt/sales");
     ASSERT_TRUE(WaitForRequest("GET", "netAppAccounts"));
@@ -326,13 +249,7 @@ TEST_F(NeverLosesTrackTest, AFailedCatalogueAndLogWriteSayWhatTheyAreAndPrintThe
     Delay(*emu_, "PUT", "/snapshots/");
     std::string out = dir_ / "failed.out";
     std::string err = dir_ / "failed.err";
-    std::string command = std::string(KXSO_BUILD_DIR) + "/kxsnap --catalog " + CatalogPath() +
-                          " backup /dev/sdd >" + out + " 2>" + err;
-    pid_t backup = fork();
-    if (backup == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t backup = StartKxsnap("backup /dev/sdd", ">" + out + " 2>" + err);
     ASSERT_TRUE(WaitForRequest("PUT", "/snapshots/"));
     // SQLite cannot create its journal where a folder of that name stands.
     kxtest::MakeDirs(CatalogPath() + "-journal");
@@ -411,15 +328,7 @@ INSERT INTO metadata VALUES(1, 6, 'snapURL:x;sourceDiskURL:y;');
 )sql";
 
 int SchemaOf(const std::string& path) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT value FROM kxsnap_meta WHERE key = 'schema'", -1, &statement,
-                       nullptr);
-    int version = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return version;
+    return std::stoi(QueryOne(path, "SELECT value FROM kxsnap_meta WHERE key = 'schema'"));
 }
 
 void WriteCatalogue(const std::string& path, const std::string& sql) {

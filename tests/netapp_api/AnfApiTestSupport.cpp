@@ -29,9 +29,8 @@ namespace {
 
 nlohmann::json ReadExample(const std::string& file) {
     std::ifstream in(std::string(KXSO_AZURE_EXAMPLES_DIR) + "/" + file);
-    if (!in) {
+    if (!in)
         throw std::runtime_error("missing example " + file);
-    }
     std::stringstream text;
     text << in.rdbuf();
     return nlohmann::json::parse(text.str());
@@ -147,9 +146,8 @@ void AnfApiTest::Connect() {
 std::vector<cloudtest::SeenRequest> AnfApiTest::ArmRequests() const {
     std::vector<cloudtest::SeenRequest> arm;
     for (const cloudtest::SeenRequest& request : server_.Requests()) {
-        if (request.path.rfind("/metadata/", 0) != 0) {
+        if (request.path.rfind("/metadata/", 0) != 0)
             arm.push_back(request);
-        }
     }
     return arm;
 }

@@ -197,9 +197,8 @@ TEST_F(AnfConnectionTest, DiagnosticLoggingDumpsRecordsButNeverTheToken) {
                        std::to_string(std::string(kToken).size()) + "] expires_in : [3599]"));
     EXPECT_TRUE(Logged("Dump of AzureInstanceInfo [subscriptionId : [sub-1]"));
     EXPECT_TRUE(Logged("Response for URL [", "KXSnapRESTAPI_ANF"));
-    for (const kxsnap::LogEntry& entry : host_.Log()) {
+    for (const kxsnap::LogEntry& entry : host_.Log())
         EXPECT_EQ(std::string::npos, entry.text.find("anf-token")) << entry.text;
-    }
     EXPECT_EQ(std::string::npos, platformLog_.Text().find("anf-token"));
 }
 
@@ -350,95 +349,49 @@ std::string FailedWith(const std::string& error) {
 // A cancelled operation never ends otherwise: it fails at once with Azure's
 // reason, where the monitor used to poll it for hours. A failed delete of a
 // resource not found is 18 ("already gone"), every other failure 17.
+namespace K = ANF_API_CONST;
+const char* const kFailed = "Azure async operation failed.";
+const char* const kCanceled = "Azure async operation canceled.";
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, AnfMonitorOutcome,
     ::testing::Values(
-        MonitorCase{"StatusWordsInAnyCase",
-                    {Status("succeeded")},
-                    ANF_API_CONST::ANF_OP_CREATE_SNAP,
-                    2,
-                    0,
-                    1,
-                    "",
-                    "Azure async operation succeeded."},
-        MonitorCase{"AtMostRetryCountMinusOnePolls",
-                    {Status("InProgress")},
-                    ANF_API_CONST::ANF_OP_REVERT_VOL,
-                    4,
-                    25,
-                    3,
+        MonitorCase{"StatusWordsInAnyCase", {Status("succeeded")}, K::ANF_OP_CREATE_SNAP, 2, 0, 1,
+                    "", "Azure async operation succeeded."},
+        MonitorCase{"AtMostRetryCountMinusOnePolls", {Status("InProgress")}, K::ANF_OP_REVERT_VOL,
+                    4, 25, 3,
                     "Azure async operation did not complete in time. Last Status [InProgress]",
                     "Azure async operation monitoring - End (exhausted retry) Status [25]"},
-        MonitorCase{"ExhaustedFailuresKeepTheLastCode",
-                    {{503, "", {}}},
-                    ANF_API_CONST::ANF_OP_CREATE_SNAP,
-                    3,
-                    15,
-                    2,
-                    "",
+        MonitorCase{"ExhaustedFailuresKeepTheLastCode", {{503, "", {}}}, K::ANF_OP_CREATE_SNAP, 3,
+                    15, 2, "",
                     "Azure async operation monitoring - End (exhausted retry) Status [15]"},
         MonitorCase{"CancelledWithItsReason",
                     {Status("Cancelled",
                             FailedWith(R"({"code":"OperationPreempted","message":"overtaken"})"))},
-                    ANF_API_CONST::ANF_OP_REVERT_VOL,
-                    1440,
-                    17,
-                    1,
-                    "\"OperationPreempted\", Azure error message : \"overtaken\"",
-                    "Azure async operation canceled."},
-        MonitorCase{"CancelledWithoutAnError",
-                    {Status("Canceled")},
-                    ANF_API_CONST::ANF_OP_CREATE_CLONE,
-                    1440,
-                    17,
-                    1,
-                    "The operation was canceled without an error code or message",
-                    "Azure async operation canceled."},
+                    K::ANF_OP_REVERT_VOL, 1440, 17, 1,
+                    "\"OperationPreempted\", Azure error message : \"overtaken\"", kCanceled},
+        MonitorCase{"CancelledWithoutAnError", {Status("Canceled")}, K::ANF_OP_CREATE_CLONE, 1440,
+                    17, 1, "The operation was canceled without an error code or message",
+                    kCanceled},
         MonitorCase{"DeleteSnapOfAResourceNotFound",
                     {Status("Failed", R"(,"properties":{"resourceName":"snap-1"})" +
                                           FailedWith(R"({"code":"resourcenotfound"})"))},
-                    ANF_API_CONST::ANF_OP_DELETE_SNAP,
-                    5,
-                    18,
-                    1,
-                    "",
-                    "The resource [snap-1] doesn't exist."},
-        MonitorCase{"DeleteCloneNotFound",
-                    {Status("Failed", FailedWith(R"({"code":"NotFound"})"))},
-                    ANF_API_CONST::ANF_OP_DELETE_CLONE,
-                    5,
-                    18,
-                    1,
-                    "",
-                    "Azure async operation failed."},
-        MonitorCase{
-            "CreateCloneOfAResourceNotFound",
-            {Status("Failed", FailedWith(R"({"code":"resourcenotfound","message":"gone"})"))},
-            ANF_API_CONST::ANF_OP_CREATE_CLONE,
-            5,
-            17,
-            1,
-            "resourcenotfound",
-            "Azure async operation failed."},
-        MonitorCase{"DeleteSnapConflict",
-                    {Status("Failed", FailedWith(R"({"code":"Conflict"})"))},
-                    ANF_API_CONST::ANF_OP_DELETE_SNAP,
-                    5,
-                    17,
-                    1,
-                    "Conflict",
-                    "Azure async operation failed."},
+                    K::ANF_OP_DELETE_SNAP, 5, 18, 1, "", "The resource [snap-1] doesn't exist."},
+        MonitorCase{"DeleteCloneNotFound", {Status("Failed", FailedWith(R"({"code":"NotFound"})"))},
+                    K::ANF_OP_DELETE_CLONE, 5, 18, 1, "", kFailed},
+        MonitorCase{"CreateCloneOfAResourceNotFound",
+                    {Status("Failed",
+                            FailedWith(R"({"code":"resourcenotfound","message":"gone"})"))},
+                    K::ANF_OP_CREATE_CLONE, 5, 17, 1, "resourcenotfound", kFailed},
+        MonitorCase{"DeleteSnapConflict", {Status("Failed", FailedWith(R"({"code":"Conflict"})"))},
+                    K::ANF_OP_DELETE_SNAP, 5, 17, 1, "Conflict", kFailed},
         // A poll failing with "NotFound" before an operation that ends
         // "Failed" without saying why: a failure, not "already deleted".
         MonitorCase{"FailedWithoutErrorObject",
                     {{404, R"({"error":{"code":"NotFound","message":"x"}})", {}}, Status("Failed")},
-                    ANF_API_CONST::ANF_OP_DELETE_SNAP,
-                    5,
-                    17,
-                    2,
-                    "",
-                    "Azure async operation failed."}),
+                    K::ANF_OP_DELETE_SNAP, 5, 17, 2, "", kFailed}),
     [](const ::testing::TestParamInfo<MonitorCase>& info) { return info.param.name; });
+// clang-format on
 
 // A poll that fails says nothing about the operation: it waits like one
 // still running, longer after each failure in a row, and never less than the

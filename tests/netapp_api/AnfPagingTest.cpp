@@ -22,17 +22,15 @@ std::string SubscriptionPage(const std::string& id, const std::string& nextLink)
     if (!id.empty()) {
         page["value"].push_back({{"subscriptionId", id}});
     }
-    if (!nextLink.empty()) {
+    if (!nextLink.empty())
         page["nextLink"] = nextLink;
-    }
     return page.dump();
 }
 
 size_t Count(const std::string& text, const std::string& part) {
     size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
-    }
     return count;
 }
 
@@ -40,9 +38,8 @@ class AnfPagingTest : public AnfApiTest {
 protected:
     std::string AllLogText() const {
         std::string text;
-        for (const kxsnap::LogEntry& entry : host_.Log()) {
+        for (const kxsnap::LogEntry& entry : host_.Log())
             text += entry.text + "\n";
-        }
         return text;
     }
     kxtest::ScopedSettings noWait_{kNoWait};
@@ -197,9 +194,8 @@ TEST_F(AnfPagingEmulatorTest, VolumeOnASecondPageIsFound) {
     EXPECT_FALSE(devices[1]->snapshotInfo.fileSystemId.empty());
     EXPECT_FALSE(devices[2]->snapshotInfo.fileSystemId.empty());
     bool secondPage = false;
-    for (const azemu::RequestRecord& request : Sent("GET", "skiptoken=1")) {
+    for (const azemu::RequestRecord& request : Sent("GET", "skiptoken=1"))
         secondPage = secondPage || request.url.find("/volumes?") != std::string::npos;
-    }
     EXPECT_TRUE(secondPage);
 }
 

@@ -152,9 +152,8 @@ TEST_F(AnfSnapshotOpsTest, DeleteStatusTableFollowsAcceptedDeletesToTheirEnd) {
     EXPECT_TRUE(
         Logged("Azure async operation did not complete in time. Last Status "
                "[InProgress]"));
-    for (const cloudtest::SeenRequest& request : server_.RequestsTo("/snapshots/")) {
+    for (const cloudtest::SeenRequest& request : server_.RequestsTo("/snapshots/"))
         EXPECT_EQ(SnapshotPath() + "?api-version=2019-11-01", request.target);
-    }
 }
 
 TEST_F(AnfSnapshotOpsTest, DeleteOfAnIncompletelyNamedSnapshotSendsNothing) {

@@ -63,15 +63,13 @@ TEST_F(EngineFaultsTest, PostSnapshotWithoutALinkReadsTheSnapshotByNameAndChecks
     auto host = ExportHost();
     ASSERT_EQ(0, Run(kxso_prepareDevices, *host));
     ASSERT_EQ(0, Run(kxso_snapDevices, *host));
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i)
         host->Record(i).data().transientMetadata.erase(155);
-    }
     // The second record's UUID now differs in letter case from the name the
     // snapshot was created with: Azure finds it, but under its own name.
     std::string upper = kSnapUuid2;
-    for (char& c : upper) {
+    for (char& c : upper)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    }
     host->Record(1).data().snapUuid = upper;
     EXPECT_EQ(1, Run(kxso_postSnapDevices, *host));
     EXPECT_TRUE(host->Logged("Failed to get operation link for snapshot [" +
@@ -119,9 +117,8 @@ TEST_F(EngineFaultsTest, ACloneThatNeverFinishesFailsWhenMonitoringGivesUp) {
     auto backup = Backup();
     auto host = LaterJob(*backup);
     // A single try: the monitor gives up at once rather than after a day.
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i)
         host->Record(i).data().config["SMCONFIG_ANF_OP_PROGRESS_COUNT_KEY"] = 1;
-    }
     InjectFault("PUT", "volumes/KXClone-", FaultAction::AsyncNeverEnd, -1);
     EXPECT_EQ(1, Run(kxso_mapSnaps, *host));
     for (int i = 0; i < 2; ++i) {

@@ -30,9 +30,8 @@ public:
     // name them by their records' snapshot ids.
     AzureNetApp::KxSnapANFSnapObj& bySnapNum(int64_t snapNum) {
         for (auto& entry : snapObjs) {
-            if (entry.second->snapNum == snapNum) {
+            if (entry.second->snapNum == snapNum)
                 return *entry.second;
-            }
         }
         throw std::out_of_range("no work object for snapshot " + std::to_string(snapNum));
     }
@@ -53,9 +52,8 @@ kxsnap::RecordData SnapshotRecord(int64_t snapId, const std::string& uuid = kUui
 // every record of the host.
 bool InitializeOn(EngineProbe& engine, kxtest::TestHost& host, short opType,
                   std::vector<KXSO::SnapInfo*> records = {}) {
-    if (records.empty()) {
+    if (records.empty())
         records.assign(host.devices(), host.devices() + host.count());
-    }
     return engine.initialize(records, KXSnapCloudUtil::getInstance(100, host.util()), opType);
 }
 
@@ -201,9 +199,8 @@ TEST_F(EngineMetadataTest, SnapshotCreationNeedsTheTransientVolumePath) {
     for (const Case& c : cases) {
         kxtest::TestHost host;
         kxsnap::RecordData data = SnapshotRecord(1);
-        if (c.transient) {
+        if (c.transient)
             data.transientMetadata[102] = *c.transient;
-        }
         host.Add(data);
         EngineProbe engine;
         EXPECT_FALSE(InitializeOn(engine, host, 6));

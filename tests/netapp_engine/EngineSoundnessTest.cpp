@@ -24,14 +24,12 @@ class EngineSoundnessTest : public NetAppEngineTest {
 protected:
     // Post-snapshot as a later process runs it: the status links are gone.
     static void ForgetOperationLinks(kxtest::TestHost& host) {
-        for (int16_t i = 0; i < host.count(); ++i) {
+        for (int16_t i = 0; i < host.count(); ++i)
             host.Record(i).data().transientMetadata.erase(155);
-        }
     }
     static void SetConfig(kxtest::TestHost& host, const std::string& key, int value) {
-        for (int16_t i = 0; i < host.count(); ++i) {
+        for (int16_t i = 0; i < host.count(); ++i)
             host.Record(i).data().config[key] = value;
-        }
     }
     // A mapped backup, ready to be unmapped.
     std::unique_ptr<kxtest::TestHost> Mapped() {
@@ -86,9 +84,8 @@ class PartialResultTest : public EngineSoundnessTest,
                           public ::testing::WithParamInterface<PartialCase> {
 protected:
     std::unique_ptr<kxtest::TestHost> Job() {
-        if (GetParam().operation == kxso_unmapSnaps) {
+        if (GetParam().operation == kxso_unmapSnaps)
             return Mapped();
-        }
         auto backup = Backup();
         return LaterJob(*backup);
     }

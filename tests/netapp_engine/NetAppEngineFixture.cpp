@@ -62,9 +62,8 @@ std::unique_ptr<kxtest::TestHost> NetAppEngineTest::Backup() {
 }
 
 int NetAppEngineTest::Run(Export operation, kxtest::TestHost& host) {
-    for (int16_t i = 0; i < host.count(); ++i) {
+    for (int16_t i = 0; i < host.count(); ++i)
         host.Record(i).ClearError();
-    }
     return operation(host.devices(), host.count(), host.util());
 }
 
@@ -103,18 +102,16 @@ azemu::Json NetAppEngineTest::Resource(const std::string& id) const {
 std::optional<azemu::NetAppVolumeView> NetAppEngineTest::Volume(
     const std::string& creationToken) const {
     for (const azemu::NetAppVolumeView& volume : emu_->netAppVolumes()) {
-        if (volume.creationToken == creationToken) {
+        if (volume.creationToken == creationToken)
             return volume;
-        }
     }
     return std::nullopt;
 }
 
 bool NetAppEngineTest::AnyCloneExists() const {
     for (const azemu::NetAppVolumeView& volume : emu_->netAppVolumes()) {
-        if (volume.creationToken.rfind("KXClone-", 0) == 0) {
+        if (volume.creationToken.rfind("KXClone-", 0) == 0)
             return true;
-        }
     }
     return false;
 }

@@ -51,9 +51,8 @@ TEST_F(AnfTransientFaultsTest, ARevertWhoseAnswerIsLostIsSentAgainOnceTheVolumeI
     // re-send (see the next test).
     LoseAnswers("POST", "volumes/vol1/revert", 1);
     EXPECT_EQ(0, Run(kxso_revertSnaps, *host));
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i)
         EXPECT_EQ(22, host->Record(i).data().status) << host->Record(i).data().errorText;
-    }
     EXPECT_EQ("vol1:v1", Volume("vol1")->content);
     EXPECT_EQ("vol2:v1", Volume("vol2")->content);
     const std::vector<azemu::RequestRecord> posts = Sent("POST", "volumes/vol1/revert");
@@ -83,16 +82,14 @@ TEST_F(AnfTransientFaultsTest, FailedStatusPollsAreSpacedAndTheMapSucceeds) {
     InjectFault("GET", "operationResults", FaultAction::Error, 2, 503);
     InjectFault("GET", "operationResults", FaultAction::Drop, 2);
     EXPECT_EQ(0, Run(kxso_mapSnaps, *host));
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i)
         EXPECT_EQ(12, host->Record(i).data().status) << host->Record(i).data().errorText;
-    }
     const std::vector<azemu::RequestRecord> polls = Sent("GET", "operationResults");
     ASSERT_GE(polls.size(), 5u);
     EXPECT_LT(polls.size(), 12u);
     for (size_t i = 1; i < polls.size(); ++i) {
-        if (polls[i].url == polls[i - 1].url && polls[i - 1].status != 0) {
+        if (polls[i].url == polls[i - 1].url && polls[i - 1].status != 0)
             EXPECT_GE(polls[i].timeMs - polls[i - 1].timeMs, 900) << i;
-        }
     }
 }
 
@@ -139,9 +136,8 @@ TEST_F(AnfTransientFaultsTest, ACloneStillBeingMadeIsWaitedFor) {
     auto again = Job();
     EXPECT_EQ(0, Run(kxso_mapSnaps, *again));
     EXPECT_TRUE(Sent("PUT").empty());
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i)
         EXPECT_EQ(12, again->Record(i).data().status) << again->Record(i).data().errorText;
-    }
 }
 
 }  // namespace

@@ -44,14 +44,12 @@ void Link(const std::string& target, const std::string& linkPath) {
 std::set<std::string> ListAll(const std::string& path) {
     CUxDirectory dir;
     std::set<std::string> names;
-    if (dir.Open(path, "*", true)) {
+    if (dir.Open(path, "*", true))
         return names;
-    }
     bool atEnd = false;
     std::string name;
-    while (!dir.GetEntry(name, atEnd) && !atEnd) {
+    while (!dir.GetEntry(name, atEnd) && !atEnd)
         names.insert(name);
-    }
     return names;
 }
 
@@ -78,9 +76,8 @@ protected:
     std::string Resolve(const std::string& link, CUxError* error = nullptr) {
         std::string physical = "untouched";
         CUxError result = FXFileUtil::ResolveSymLink(link, physical);
-        if (error != nullptr) {
+        if (error != nullptr)
             *error = result;
-        }
         return physical;
     }
 
@@ -100,9 +97,8 @@ TEST_F(RootedTest, ListsEveryEntryUnderTheRootAndEndsWithSuccessAtEnd) {
     bool atEnd = false;
     int entries = 0;
     CUxError error;
-    while (!(error = dir.GetEntry(name, atEnd)) && !atEnd) {
+    while (!(error = dir.GetEntry(name, atEnd)) && !atEnd)
         ++entries;
-    }
     EXPECT_TRUE(error.IsSuccess());
     EXPECT_EQ(2, entries);  // "." and ".."
     EXPECT_EQ("", name);
@@ -185,9 +181,8 @@ TEST_F(RootedTest, LoopsAndMoreThanFortyLinksEndWithAnError) {
     Link("a", dir + "/b");
     Link("self", dir + "/self");
     Link("/dev/sdc", dir + "/c0");
-    for (int i = 1; i <= 40; ++i) {
+    for (int i = 1; i <= 40; ++i)
         Link("c" + std::to_string(i - 1), dir + "/c" + std::to_string(i));
-    }
     EXPECT_EQ("/dev/sdc", Resolve("/dev/disk/azure/scsi1/c39"));
     for (const char* link :
          {"/dev/disk/azure/scsi1/a", "/dev/disk/azure/scsi1/self", "/dev/disk/azure/scsi1/c40"}) {
@@ -294,15 +289,13 @@ TEST_F(ProcessTest, LeavesNoZombieAndRunsOnSeveralThreads) {
     for (size_t t = 0; t < sums.size(); ++t) {
         threads.emplace_back([t, &sums] {
             int sum = 0;
-            for (int i = 0; i < 5; ++i) {
+            for (int i = 0; i < 5; ++i)
                 sum += KxProcess::system(i % 2 == 0 ? "true" : "false");
-            }
             sums[t] = sum;
         });
     }
-    for (std::thread& thread : threads) {
+    for (std::thread& thread : threads)
         thread.join();
-    }
     EXPECT_EQ(std::vector<int>(4, 2), sums);
     errno = 0;
     EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));

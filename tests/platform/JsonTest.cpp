@@ -95,12 +95,10 @@ TEST(JsonTest, StringGetterReadsOnlyTextScalarTextAlsoNumbersAndBooleans) {
     const Value value = KxJson::Unserialize(
         R"({"s":"3599","i":-12,"u":18446744073709551615,"f":1.5,"t":true,"n":null,"o":{},"a":[]})");
     EXPECT_EQ("3599", KxJson::GetStringValue(value, "s"));
-    for (const char* key : {"n", "missing"}) {
+    for (const char* key : {"n", "missing"})
         EXPECT_EQ("", KxJson::GetStringValue(value, key)) << key;
-    }
-    for (const char* key : {"i", "u", "f", "t", "o", "a"}) {
+    for (const char* key : {"i", "u", "f", "t", "o", "a"})
         EXPECT_THROW(KxJson::GetStringValue(value, key), std::runtime_error) << key;
-    }
     EXPECT_EQ("", KxJson::GetStringValue(Value::array(), "s"));
 
     EXPECT_EQ("3599", KxJson::GetScalarText(value, "s"));
@@ -108,9 +106,8 @@ TEST(JsonTest, StringGetterReadsOnlyTextScalarTextAlsoNumbersAndBooleans) {
     EXPECT_EQ("18446744073709551615", KxJson::GetScalarText(value, "u"));
     EXPECT_EQ("1.5", KxJson::GetScalarText(value, "f"));
     EXPECT_EQ("true", KxJson::GetScalarText(value, "t"));
-    for (const char* key : {"n", "o", "a", "missing"}) {
+    for (const char* key : {"n", "o", "a", "missing"})
         EXPECT_EQ("", KxJson::GetScalarText(value, key)) << key;
-    }
 }
 
 TEST(JsonTest, NumberGettersReadNumbersAndNumericStrings) {

@@ -20,9 +20,8 @@ std::string Decrypt(const std::string& enciphered, int* result = nullptr,
                     size_t size = kBufferSize) {
     char buffer[kBufferSize] = {0};
     const int code = KXPassword::decrypt(enciphered, buffer, size);
-    if (result != nullptr) {
+    if (result != nullptr)
         *result = code;
-    }
     return code == 0 ? std::string(buffer) : std::string("<failed>");
 }
 
@@ -31,17 +30,15 @@ TEST(KXPasswordTest, KnownTextDecryptsAndEveryLengthAndByteRoundTrips) {
     EXPECT_EQ("kxenc1:OD0wPUgk", KXPassword::encrypt("secret"));
     EXPECT_EQ("secret", Decrypt("kxenc1:OD0wPUgk"));
     std::string allBytes;
-    for (int c = 1; c < 256; ++c) {
+    for (int c = 1; c < 256; ++c)
         allBytes += static_cast<char>(c);
-    }
     for (const std::string& plain :
          {std::string(""), std::string("a"), std::string("ab"), std::string("abc"),
           std::string("P@ss:w0rd with blanks"), std::string(17, 'K'), allBytes}) {
         const std::string enciphered = KXPassword::encrypt(plain);
         EXPECT_EQ(0u, enciphered.find("kxenc1:"));
-        if (plain.size() >= 4) {
+        if (plain.size() >= 4)
             EXPECT_EQ(std::string::npos, enciphered.find(plain));
-        }
         int result = -1;
         EXPECT_EQ(plain, Decrypt(enciphered, &result)) << plain;
         EXPECT_EQ(0, result);

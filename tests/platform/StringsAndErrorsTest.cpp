@@ -184,20 +184,17 @@ TEST(EvDebugTest, ConcurrentLinesStayWhole) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t, &payload] {
-            for (int i = 0; i < 50; ++i) {
+            for (int i = 0; i < 50; ++i)
                 EvDebug().Debug("Thread", "%d %s end", t, payload.c_str());
-            }
         });
     }
-    for (std::thread& thread : threads) {
+    for (std::thread& thread : threads)
         thread.join();
-    }
     const std::vector<std::string> lines =
         FXString::Split(log.Text(), "\n", FXString::SPLIT_DROP_EMPTY);
     ASSERT_EQ(200u, lines.size());
-    for (const std::string& line : lines) {
+    for (const std::string& line : lines)
         EXPECT_TRUE(FXString::EndsWith(line, payload + " end")) << line;
-    }
 }
 
 }  // namespace
