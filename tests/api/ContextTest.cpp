@@ -125,12 +125,15 @@ TEST_F(ContextTest, BrokenAnswersFailWithTheirMessageAndGoNoFurther) {
         InjectFault("*", c.path, c.action, -1, c.status);  // every retry meets it too
         const CUxError err = Init();
         EXPECT_TRUE(err.IsError()) << c.path;
-        if (c.code != 0)
+        if (c.code != 0) {
             EXPECT_EQ(err.Code(), c.code) << c.path;
-        if (!c.message.empty())
+        }
+        if (!c.message.empty()) {
             EXPECT_EQ(err.Message(), c.message) << c.path;
-        if (c.message == msi)
+        }
+        if (c.message == msi) {
             EXPECT_TRUE(Sent("*", "virtualMachines").empty());
+        }
     }
 }
 

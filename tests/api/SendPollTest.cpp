@@ -130,8 +130,9 @@ TEST_F(SendPollTest, ScriptedStatusDocumentsEndThePollAsTheyShould) {
         const bool running = c.answers[0].find("inprogress") != std::string::npos ||
                              c.answers[0].find("Updating") != std::string::npos;
         EXPECT_EQ(running, record_.Logged("in progress for [" + url + "]"));
-        if (c.code != 1627)
+        if (c.code != 1627) {
             EXPECT_FALSE(record_.Logged("Maximum wait time"));
+        }
         if (c.provisioning && !c.noWait) {
             EXPECT_TRUE(record_.LoggedExactly(
                 "Using status poll interval [0 millisec] max waitime [5 sec]"));

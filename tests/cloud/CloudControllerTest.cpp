@@ -182,8 +182,9 @@ TEST_F(CloudControllerTest, PrepareFailuresBeforeAzureSayWhereAndTagOnlyWhatWasF
         EXPECT_EQ(c.firstMetadata,
                   first.metadata.count(160) ? first.metadata.at(160) : std::string())
             << context;
-        if (std::string(c.firstMetadata).empty() || !first.refuse.empty())
+        if (std::string(c.firstMetadata).empty() || !first.refuse.empty()) {
             EXPECT_EQ(0u, first.snapFlags) << context;
+        }
         for (size_t i = 1; i < host.count(); ++i)
             EXPECT_EQ(0u, host.Record(i).data().metadata.count(160)) << context;
     }

@@ -223,8 +223,9 @@ TEST_F(NetAppEngineTest, RecordsTheHostAnswersOddlyKeepTheirArrayOrFailWithTheir
         EXPECT_EQ(c.errorText, host.Record(0).data().errorText);
         for (const char* line : c.logged)
             EXPECT_TRUE(host.Logged(line)) << line;
-        if (c.arrayName != nullptr)
+        if (c.arrayName != nullptr) {
             EXPECT_EQ(c.arrayName, host.Record(0).data().arrayName.value_or(""));
+        }
     }
 }
 

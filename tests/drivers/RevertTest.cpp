@@ -63,8 +63,9 @@ TEST_F(RevertTest, WithoutTheDeleteSettingSourceDisksAreOnlyDetached) {
             ExpectReverted(*host, i, newDisk);
         }
         EXPECT_TRUE(host->Logged("Successfully discovered all the reverted devices"));
-        if (std::string(mode) == "per-device")
+        if (std::string(mode) == "per-device") {
             EXPECT_TRUE(host->Logged("Detached source disk [data1] from lunid [1]"));
+        }
         // The new disks are tagged as made by a revert of this job.
         const auto disk = emu_->resource(emu_->diskId(AttachedDiskStartingWith("data0-")));
         EXPECT_NE(disk->at("tags")
@@ -95,8 +96,9 @@ TEST_F(RevertTest, WithTheDeleteSettingSourceDisksAreReplacedUnderTheirOwnName) 
                       .get<std::string>()
                       .find("snap-sdf"),
                   std::string::npos);
-        if (std::string(mode) == "per-device")
+        if (std::string(mode) == "per-device") {
             EXPECT_TRUE(host->Logged("Deleted source disk [data2] from lunid [2]"));
+        }
     }
 }
 

@@ -107,8 +107,9 @@ TEST_F(KxsnapCommandsTest, NetAppFilesLifecycleAcrossProcesses) {
     EXPECT_TRUE(emu_->setVolumeContent("sales", "written after the backup"));
     EXPECT_EQ(0, Kxsnap(fast + "revert --yes " + names[0]).status);
     for (const auto& volume : emu_->netAppVolumes()) {
-        if (volume.creationToken == "sales")
+        if (volume.creationToken == "sales") {
             EXPECT_NE("written after the backup", volume.content);
+        }
     }
 
     DeleteInAzure(*emu_, Entry(Json("list"), names[1])["azure"]["snapshotId"]);

@@ -131,19 +131,22 @@ TEST_F(AnfCloneRevertTest, CloneAndRevertStatusTables) {
         api_->resetRESTErr();
         EXPECT_EQ(c.expected, api_->rest_createClone(clone, instance));
         // A refused answer must leave a reason for the device's message.
-        if (c.expected == 15)
+        if (c.expected == 15) {
             EXPECT_FALSE(api_->getErrorString().empty());
+        }
         AzureNetApp::KxSnapANFSnapObj revert = CloneObj();
         api_->resetRESTErr();
         EXPECT_EQ(c.expected, api_->rest_revertVolume(revert, instance));
-        if (c.expected == 15)
+        if (c.expected == 15) {
             EXPECT_FALSE(api_->getErrorString().empty());
+        }
         if (c.expected == 26) {
             EXPECT_EQ(Relative(OperationPath()) + "?api-version=2019-11-01", clone.asyncOpLink);
             EXPECT_EQ(clone.asyncOpLink, revert.asyncOpLink);
         }
-        if (c.expected == 0)
+        if (c.expected == 0) {
             EXPECT_TRUE(clone.asyncOpLink.empty()) << "nothing left to follow";
+        }
     }
     EXPECT_TRUE(
         Logged("ANF volume operation returned status code [202] (Accepted), but didn't "

@@ -220,50 +220,46 @@ TEST_F(AnfConnectionTest, ConfigsTakeOnlyPositiveValues) {
     EXPECT_FALSE(silent.enableLogging());
 }
 
-TEST_F(AnfConnectionTest, ResourceManagerErrorShape) {
-    EXPECT_TRUE(api_->extractErrorMessage(
-        R"({"error":{"code":"Conflict","message":"busy","details":[]}})", false));
-    EXPECT_EQ("Azure error code : \"Conflict\", Azure error message : \"busy\"",
-              api_->getRESTErrorString());
-    EXPECT_EQ("Conflict", api_->LastAzureError().code);
-
-    api_->resetRESTErr();
-    EXPECT_FALSE(api_->extractErrorMessage("<html>Bad Gateway</html>", false));
-    EXPECT_EQ("Failed to parse response as JSON. Response [<html>Bad Gateway</html>]",
-              api_->getRESTErrorString());
-    EXPECT_TRUE(api_->LastAzureError().code.empty());
-
-    api_->resetRESTErr();
-    EXPECT_FALSE(api_->extractErrorMessage(R"({"status":"Failed"})", false));
-    EXPECT_EQ("\"error\" tag not found in REST error response", api_->getRESTErrorString());
+// Resource Manager's error shape and the metadata service's: neither reads
+// as the other. `code` is LastAzureError's code, `text` getRESTErrorString's
+// (nullptr: not checked).
+TEST_F(AnfConnectionTest, ErrorShapes) {
+    struct Case {
+        const char* body;
+        bool metadata;
+        bool found;
+        const char* text;
+        const char* code;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {R"({"error":{"code":"Conflict","message":"busy","details":[]}})", false, true,
+         "Azure error code : \"Conflict\", Azure error message : \"busy\"", "Conflict"},
+        {"<html>Bad Gateway</html>", false, false,
+         "Failed to parse response as JSON. Response [<html>Bad Gateway</html>]", ""},
+        {R"({"status":"Failed"})", false, false, "\"error\" tag not found in REST error response",
+         nullptr},
+        {R"({"error":{"target":"x"}})", false, false,
+         "\"code\"  and \"message\" tag not found in REST error response", nullptr},
+        {R"({"error":"invalid_request"})", false, false, nullptr, nullptr},
+        {R"({"error":"bad_request_102","error_description":"Required metadata header )"
+         R"(not specified"})", true, true,
+         "Azure error code : \"bad_request_102\", Azure error message : \"Required metadata "
+         "header not specified\"", nullptr},
+        {"not json", true, false, "", nullptr},
+        {R"({"newest-versions":[]})", true, false,
+         "\"error\"  and \"error_description\" tag not found in REST error response", nullptr},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        api_->resetRESTErr();
+        EXPECT_EQ(c.found, api_->extractErrorMessage(c.body, c.metadata)) << c.body;
+        if (c.text != nullptr)
+            EXPECT_EQ(c.text, api_->getRESTErrorString()) << c.body;
+        if (c.code != nullptr)
+            EXPECT_EQ(c.code, api_->LastAzureError().code) << c.body;
+    }
     EXPECT_TRUE(Logged("Invalid REST error response. \"error\" tag not found"));
-
-    api_->resetRESTErr();
-    EXPECT_FALSE(api_->extractErrorMessage(R"({"error":{"target":"x"}})", false));
-    EXPECT_EQ("\"code\"  and \"message\" tag not found in REST error response",
-              api_->getRESTErrorString());
-    // The metadata service's shape is not Resource Manager's.
-    api_->resetRESTErr();
-    EXPECT_FALSE(api_->extractErrorMessage(R"({"error":"invalid_request"})", false));
-}
-
-TEST_F(AnfConnectionTest, MetadataErrorShape) {
-    EXPECT_TRUE(api_->extractErrorMessage(R"({"error":"bad_request_102",)"
-                                          R"("error_description":"Required metadata header )"
-                                          R"(not specified"})",
-                                          true));
-    EXPECT_EQ(
-        "Azure error code : \"bad_request_102\", Azure error message : \"Required metadata "
-        "header not specified\"",
-        api_->getRESTErrorString());
-    api_->resetRESTErr();
-    EXPECT_FALSE(api_->extractMetadataErrorMessage("not json"));
-    EXPECT_TRUE(api_->getRESTErrorString().empty());
-    EXPECT_TRUE(Logged("Invalid REST error response. "));
-    api_->resetRESTErr();
-    EXPECT_FALSE(api_->extractMetadataErrorMessage(R"({"newest-versions":[]})"));
-    EXPECT_EQ("\"error\"  and \"error_description\" tag not found in REST error response",
-              api_->getRESTErrorString());
 }
 
 TEST(AnfAsyncLink, TheConfiguredEndpointIsStrippedWhateverItsLength) {

@@ -191,8 +191,9 @@ TEST_F(AnfVolumeOpsTest, DeleteStatusTable) {
         Logged("ANF delete operation returned invalid status code[203]. Failing "
                "operation."));
     for (const cloudtest::SeenRequest& request : ArmRequests()) {
-        if (request.method == "DELETE")
+        if (request.method == "DELETE") {
             EXPECT_EQ(VolumeId() + "?api-version=2019-11-01", request.target);
+        }
     }
 }
 

@@ -88,8 +88,9 @@ TEST_F(AnfTransientFaultsTest, FailedStatusPollsAreSpacedAndTheMapSucceeds) {
     ASSERT_GE(polls.size(), 5u);
     EXPECT_LT(polls.size(), 12u);
     for (size_t i = 1; i < polls.size(); ++i) {
-        if (polls[i].url == polls[i - 1].url && polls[i - 1].status != 0)
+        if (polls[i].url == polls[i - 1].url && polls[i - 1].status != 0) {
             EXPECT_GE(polls[i].timeMs - polls[i - 1].timeMs, 900) << i;
+        }
     }
 }
 

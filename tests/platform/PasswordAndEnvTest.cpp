@@ -37,8 +37,9 @@ TEST(KXPasswordTest, KnownTextDecryptsAndEveryLengthAndByteRoundTrips) {
           std::string("P@ss:w0rd with blanks"), std::string(17, 'K'), allBytes}) {
         const std::string enciphered = KXPassword::encrypt(plain);
         EXPECT_EQ(0u, enciphered.find("kxenc1:"));
-        if (plain.size() >= 4)
+        if (plain.size() >= 4) {
             EXPECT_EQ(std::string::npos, enciphered.find(plain));
+        }
         int result = -1;
         EXPECT_EQ(plain, Decrypt(enciphered, &result)) << plain;
         EXPECT_EQ(0, result);
