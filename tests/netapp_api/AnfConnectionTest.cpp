@@ -254,10 +254,8 @@ TEST_F(AnfConnectionTest, ErrorShapes) {
     for (const Case& c : cases) {
         api_->resetRESTErr();
         EXPECT_EQ(c.found, api_->extractErrorMessage(c.body, c.metadata)) << c.body;
-        if (c.text != nullptr)
-            EXPECT_EQ(c.text, api_->getRESTErrorString()) << c.body;
-        if (c.code != nullptr)
-            EXPECT_EQ(c.code, api_->LastAzureError().code) << c.body;
+        EXPECT_EQ(c.text ? c.text : api_->getRESTErrorString(), api_->getRESTErrorString());
+        EXPECT_EQ(c.code ? c.code : api_->LastAzureError().code, api_->LastAzureError().code);
     }
     EXPECT_TRUE(Logged("Invalid REST error response. \"error\" tag not found"));
 }
