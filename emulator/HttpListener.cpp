@@ -39,18 +39,23 @@ int portOf(const sockaddr_storage& addr) {
     return -1;
 }
 
-// The library keeps its sockets to itself. Accepted connections are found among the process's
-// descriptors by their ports: ours has the listening port locally and a peer.
-template <typename Fn>
-void forEachAcceptedSocket(int localPort, Fn fn) {
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir) return;
+// The descriptors this process has open, from /proc/self/fd.
+std::vector<int> openDescriptors() {
     std::vector<int> fds;
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir) return fds;
     while (dirent* e = readdir(dir)) {
         if (e->d_name[0] != '.') fds.push_back(std::atoi(e->d_name));
     }
     closedir(dir);
-    for (int fd : fds) {
+    return fds;
+}
+
+// The library keeps its sockets to itself. Accepted connections are found among the process's
+// descriptors by their ports: ours has the listening port locally and a peer.
+template <typename Fn>
+void forEachAcceptedSocket(int localPort, Fn fn) {
+    for (int fd : openDescriptors()) {
         sockaddr_storage local{}, peer{};
         socklen_t ll = sizeof local, pl = sizeof peer;
         if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &ll) != 0) continue;
@@ -66,14 +71,7 @@ void forEachAcceptedSocket(int localPort, Fn fn) {
 // front end's.
 void widenListenBacklog(int localPort) {
     constexpr int kBacklog = 256;
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir) return;
-    std::vector<int> fds;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] != '.') fds.push_back(std::atoi(e->d_name));
-    }
-    closedir(dir);
-    for (int fd : fds) {
+    for (int fd : openDescriptors()) {
         sockaddr_storage local{};
         socklen_t ll = sizeof local;
         int accepting = 0;

@@ -254,4 +254,16 @@ std::vector<std::string> CheckDiskRun(const DiskRules& rules, const RunOutcome& 
     return problems;
 }
 
+RecordView ViewOf(const kxsnap::RecordData& data) {
+    RecordView view;
+    view.status = data.status;
+    view.errorCode = data.errorCode;
+    view.errorText = data.errorText;
+    view.snapName = data.snapName.value_or("");
+    view.mappedDevice = data.mappedDevicePath;
+    view.revertedDevice = data.revertedDevicePath;
+    view.metadata = data.metadata.count(6) != 0 ? data.metadata.at(6) : "";
+    return view;
+}
+
 }  // namespace faultmatrix

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FaultMatrix.h"
+#include "kxsnap/HostRecord.h"
 
 namespace faultmatrix {
 
@@ -30,6 +31,9 @@ struct DiskRules {
     bool removesClones = false;     // unmap
     bool detachesSources = false;   // revert
 };
+
+// What the checks read of a managed-disk record after a run.
+RecordView ViewOf(const kxsnap::RecordData& data);
 
 // The invariants of one run, as texts naming what broke; empty when all hold.
 std::vector<std::string> CheckDiskRun(const DiskRules& rules, const RunOutcome& run);

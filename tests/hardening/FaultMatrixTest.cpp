@@ -173,7 +173,7 @@ protected:
         emu_->completePending();
         outcome.after = TakeInventory(emu_->state());
         for (int16_t i = 0; i < host->count(); ++i) {
-            outcome.records.push_back(View(host->Record(i).data()));
+            outcome.records.push_back(ViewOf(host->Record(i).data()));
         }
         return outcome;
     }
@@ -222,17 +222,6 @@ protected:
         return host;
     }
 
-    static RecordView View(const kxsnap::RecordData& data) {
-        RecordView view;
-        view.status = data.status;
-        view.errorCode = data.errorCode;
-        view.errorText = data.errorText;
-        view.snapName = data.snapName.value_or("");
-        view.mappedDevice = data.mappedDevicePath;
-        view.revertedDevice = data.revertedDevicePath;
-        view.metadata = data.metadata.count(6) != 0 ? data.metadata.at(6) : "";
-        return view;
-    }
 
     void Check(const DiskOperation& operation, const std::string& kind, const std::string& fault,
                const RunOutcome& outcome, MatrixReport& report) {

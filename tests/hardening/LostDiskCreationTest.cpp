@@ -53,18 +53,6 @@ protected:
         fault.times = -1;
         emu_->injectFault(fault);
     }
-
-    static RecordView View(const kxsnap::RecordData& data) {
-        RecordView view;
-        view.status = data.status;
-        view.errorCode = data.errorCode;
-        view.errorText = data.errorText;
-        view.snapName = data.snapName.value_or("");
-        view.mappedDevice = data.mappedDevicePath;
-        view.revertedDevice = data.revertedDevicePath;
-        view.metadata = data.metadata.count(6) != 0 ? data.metadata.at(6) : "";
-        return view;
-    }
 };
 
 TEST_P(LostDiskCreation, TheDiskAzureMadeIsUsedOrNamedOnItsRecord) {
@@ -85,7 +73,7 @@ TEST_P(LostDiskCreation, TheDiskAzureMadeIsUsedOrNamedOnItsRecord) {
     emu_->completePending();
     outcome.after = TakeInventory(emu_->state());
     for (int16_t i = 0; i < host->count(); ++i) {
-        outcome.records.push_back(View(host->Record(i).data()));
+        outcome.records.push_back(ViewOf(host->Record(i).data()));
     }
     std::string problems;
     for (const std::string& problem : CheckDiskRun(operation.rules, outcome)) {
