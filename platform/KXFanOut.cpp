@@ -213,15 +213,22 @@ bool Runner::Launch(Slot& slot) {
     if (request.freshConnection || request.retry.replay != KXRetry::Replay::Always) {
         client.UseFreshConnectionForNextRequest();
     }
+    if (slot.retries == 0) {
+        slot.firstAttempt = Now();
+    }
+    // As KXRetry::Send: no attempt runs past the deadline of the request's
+    // whole send (the client's own limits would let it run on).
+    client.LimitRequestTime(static_cast<long>(
+        KXRetry::AttemptTimeLimit(options_.policy,
+                                  std::chrono::duration_cast<Millis>(Now() - slot.firstAttempt))
+            .count()));
     const char* body = request.body.empty() ? nullptr : request.body.c_str();
     if (!client.BeginRequest(request.method, request.url, body, request.body.size()) ||
         curl_multi_add_handle(multi_, client.EasyHandle()) != CURLM_OK) {
+        client.LimitRequestTime(-1);
         slot.job->OnAnswer(Answer::Of(client));
         slot.hasRequest = false;
         return false;
-    }
-    if (slot.retries == 0) {
-        slot.firstAttempt = Now();
     }
     slot.underWay = true;
     ++underWay_;
@@ -235,6 +242,8 @@ void Runner::Finish(Slot& slot, CURLcode result, size_t& stopAt) {
     curl_multi_remove_handle(multi_, client.EasyHandle());
     slot.underWay = false;
     --underWay_;
+    // The pooled client goes to the next transfer with its own limits.
+    client.LimitRequestTime(-1);
     const long before = client.ConnectionsOpened();
     const bool ok = client.FinishRequest(result);
     stats_.connectionsOpened += client.ConnectionsOpened() - before;

@@ -18,8 +18,7 @@ constexpr const char* kMaxRetryDelayKey = "nAzureRESTAPIMaxRetryDelaySecs";
 constexpr const char* kWaitTimeKey = "nAzureRESTAPIReqWaitTimeSecs";
 // No configuration may make one request loop for ever.
 constexpr int kRetryCeiling = 100;
-// Each attempt ends by the deadline, but gets at least this long: a deadline
-// nearly spent, or set to 0, still lets one request through.
+// Each attempt ends by the deadline, but gets at least this long.
 constexpr Millis kShortestAttempt{2000};
 
 // Gives the client its configured time limits back when a send is over.
@@ -29,9 +28,8 @@ public:
     ~AttemptLimit() { client_.LimitRequestTime(-1); }
     AttemptLimit(const AttemptLimit&) = delete;
     AttemptLimit& operator=(const AttemptLimit&) = delete;
-    void Before(Millis elapsed, Millis budget) {
-        client_.LimitRequestTime(
-            static_cast<long>(std::max(budget - elapsed, kShortestAttempt).count()));
+    void Before(const Policy& policy, Millis elapsed) {
+        client_.LimitRequestTime(static_cast<long>(AttemptTimeLimit(policy, elapsed).count()));
     }
 
 private:
@@ -220,6 +218,10 @@ Decision Decide(const Policy& policy, const Request& request, const Outcome& out
     return decision;
 }
 
+Millis AttemptTimeLimit(const Policy& policy, Millis elapsed) {
+    return std::max(policy.budget - elapsed, kShortestAttempt);
+}
+
 Outcome OutcomeOf(const KXLibCurl& client) {
     Outcome outcome;
     outcome.transport = client.GetCurlResult();
@@ -260,7 +262,7 @@ bool Send(KXLibCurl& client, const Request& request, const std::string& url, con
             client.UseFreshConnectionForNextRequest();
         }
         // No attempt runs past the deadline of the whole send.
-        limit.Before(std::chrono::duration_cast<Millis>(now() - start), policy.budget);
+        limit.Before(policy, std::chrono::duration_cast<Millis>(now() - start));
         if (client.KXLibCurlSendHttpReq(request.method, url, body, length, false, nullptr)) {
             return true;
         }

@@ -17,7 +17,10 @@
 //
 // The retry policy applies to each transfer as in KXRetry::Send, except that
 // its wait is a time before which the transfer is not sent again: the loop
-// never sleeps while other transfers are under way. The HTTP version is the
+// never sleeps while other transfers are under way. As there, each attempt
+// ends by the deadline of its request's whole send (never sooner than the
+// policy's shortest attempt), and the pooled client then has its own limits
+// back. The HTTP version is the
 // one libcurl negotiates by itself.
 #pragma once
 

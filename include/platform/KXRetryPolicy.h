@@ -91,6 +91,11 @@ bool ServerDelay(const Outcome& outcome, std::time_t wallNow, Millis& delay);
 Decision Decide(const Policy& policy, const Request& request, const Outcome& outcome,
                 int retriesDone, Millis elapsed, double jitter, std::time_t wallNow);
 
+// The longest one attempt may take when `elapsed` of the policy's budget is
+// spent: what is left, but never less than a short floor, so that a deadline
+// nearly spent (or set to 0) still lets one request through.
+Millis AttemptTimeLimit(const Policy& policy, Millis elapsed);
+
 // Sources of time and chance; empty members take the real ones.
 struct Clock {
     std::function<std::chrono::steady_clock::time_point()> now;
