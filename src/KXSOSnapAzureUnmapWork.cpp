@@ -1,27 +1,31 @@
 // Unmap: detaches the disks that map made from snapshots and deletes them.
 // The disk of a record is found again by the name map gave it.
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "KXSOSnapAzureDriverBodies.h"
+#include "KXSOSnapAzureFanOutJobs.h"
 #include "KXSOSnapAzureWorkSupport.h"
+#include "KxSnapAzureOwnershipJob.h"
 #include "KxSnapAzureUtils.h"
 #include "platform/FXString.h"
 
 namespace {
 
-// Metadata and the name of the record's disk. False after recording the failure.
+// Metadata and the name of the record's disk. False with the record's
+// message in `failure` (not yet recorded).
 bool DescribeDiskToUnmap(ManagedDiskCall& call, KXSO::SnapInfo* record,
-                         AzureDiskSnapShotInfo& snapshot) {
+                         AzureDiskSnapShotInfo& snapshot, std::string& failure) {
     std::string text;
     if (!FetchSnapMetadata(record, text)) {
-        call.RecordFailure(record, "Failed to fetch Azure snapshot URL from metadata.");
+        failure = "Failed to fetch Azure snapshot URL from metadata.";
         return false;
     }
     call.Log(KXSO::LOG_DETAIL, "metadata [%s]", text.c_str());
     AzureSnapMetadata metadata;
     if (!ParseAndCheckSnapMetadata(call, text, metadata)) {
-        call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata");
+        failure = "Failed to parse Azure snapshot URL from metadata";
         return false;
     }
     snapshot.id = metadata.snapURL;
@@ -37,7 +41,9 @@ void ReportUnmapped(ManagedDiskCall& call, KXSO::SnapInfo* record, const std::st
 
 bool UnmapOneDevice(ManagedDiskCall& call, KXSO::SnapInfo* record) {
     AzureDiskSnapShotInfo snapshot;
-    if (!DescribeDiskToUnmap(call, record, snapshot)) {
+    std::string failure;
+    if (!DescribeDiskToUnmap(call, record, snapshot, failure)) {
+        call.RecordFailure(record, failure);
         return false;
     }
     call.Log(KXSO::LOG_INFO, "Detaching and deleting snapshot disk [%s]",
@@ -64,25 +70,51 @@ const AzureDiskInfo* AttachedDiskNamed(const AzureInstanceInfo& instance, const 
     return nullptr;
 }
 
+// What one record of a bulk unmap needs before anything is sent.
+struct UnmapPlan {
+    KXSO::SnapInfo* record = nullptr;
+    AzureDiskSnapShotInfo snapshot;
+    bool described = false;
+    std::string failure;
+    // The read of its attached disk's owner; null when the disk is not attached.
+    OwnershipReadJob* ownerRead = nullptr;
+};
+
 // The detach of the whole list stops at the first disk whose ownership cannot
 // be read, leaving every disk attached. Reading each attached disk's owner
 // first lets one unreadable disk fail only its own record; the detach then
-// reads the owners of the others again. False after recording the failure.
-bool OwnershipReadable(ManagedDiskCall& call, KXSO::SnapInfo* record,
-                       const AzureDiskSnapShotInfo& snapshot) {
-    const AzureDiskInfo* disk = AttachedDiskNamed(call.instance(), snapshot.diskName);
-    if (disk == nullptr) {
+// reads the owners of the others again. The reads go out side by side and
+// never stop the others. False after recording the failure.
+bool OwnershipReadable(ManagedDiskCall& call, const UnmapPlan& plan) {
+    if (plan.ownerRead == nullptr) {
         return true;
     }
     bool createdByKX = false;
-    const CUxError err = call.api().CheckAzureResourceCreatedByKX(disk->id, createdByKX);
+    const CUxError err = plan.ownerRead->TakeVerdict(createdByKX);
     if (err) {
-        call.message() << "Failed to unmap Azure snapshot disk [" << snapshot.diskName << "]"
+        call.message() << "Failed to unmap Azure snapshot disk [" << plan.snapshot.diskName << "]"
                        << "error: " << ErrorText(err);
-        call.RecordFailure(record);
+        call.RecordFailure(plan.record);
         return false;
     }
     return true;
+}
+
+std::vector<UnmapPlan> PlanBulkUnmap(ManagedDiskCall& call,
+                                     std::vector<std::unique_ptr<OwnershipReadJob>>& reads) {
+    std::vector<UnmapPlan> plans(static_cast<size_t>(call.count()));
+    for (size_t i = 0; i < plans.size(); ++i) {
+        UnmapPlan& plan = plans[i];
+        plan.record = call.devices()[i];
+        plan.described = DescribeDiskToUnmap(call, plan.record, plan.snapshot, plan.failure);
+        const AzureDiskInfo* disk =
+            plan.described ? AttachedDiskNamed(call.instance(), plan.snapshot.diskName) : nullptr;
+        if (disk != nullptr) {
+            reads.push_back(std::make_unique<OwnershipReadJob>(call.api(), disk->id, false));
+            plan.ownerRead = reads.back().get();
+        }
+    }
+    return plans;
 }
 
 }  // namespace
@@ -103,23 +135,26 @@ KXSO::ResultCode UnmapSnapsPerDeviceWork(ManagedDiskCall& call) {
 }
 
 KXSO::ResultCode UnmapSnapsBulkWork(ManagedDiskCall& call) {
+    std::vector<std::unique_ptr<OwnershipReadJob>> reads;
+    const std::vector<UnmapPlan> plans = PlanBulkUnmap(call, reads);
+    call.api().RunSideBySide(JobPointers(reads));
     std::vector<AzureDiskSnapShotInfo> disks;
     std::vector<KXSO::SnapInfo*> owners;
     // A record whose disk cannot even be named, or whose disk's owner cannot
     // be read, was not unmapped: it counts against the result like a disk
     // that stayed attached.
     int unusable = 0;
-    for (int16_t i = 0; i < call.count(); ++i) {
-        KXSO::SnapInfo* record = call.devices()[i];
-        AzureDiskSnapShotInfo snapshot;
-        if (!DescribeDiskToUnmap(call, record, snapshot) ||
-            !OwnershipReadable(call, record, snapshot)) {
+    for (const UnmapPlan& plan : plans) {
+        if (!plan.described) {
+            call.RecordFailure(plan.record, plan.failure);
+        }
+        if (!plan.described || !OwnershipReadable(call, plan)) {
             ++unusable;
             continue;
         }
-        call.Log(KXSO::LOG_DETAIL, "Use snapshot disk name [%s]", snapshot.diskName.c_str());
-        disks.push_back(snapshot);
-        owners.push_back(record);
+        call.Log(KXSO::LOG_DETAIL, "Use snapshot disk name [%s]", plan.snapshot.diskName.c_str());
+        disks.push_back(plan.snapshot);
+        owners.push_back(plan.record);
     }
     const CUxError err = call.api().CleanupAzureSnapshotDisk(disks, call.instance());
     if (err) {

@@ -236,6 +236,9 @@ public:
                                   bool& createdByKX);
     bool IsAzureResourceCreatedByKX(const std::string& resourcePath);
     CUxError CheckAzureResourceCreatedByKX(const std::string& resourcePath, bool& createdByKX);
+    // What CheckAzureResourceCreatedByKX logs and answers once the read's
+    // outcome is known (for reads sent side by side).
+    CUxError ReportOwnership(const std::string& resourcePath, CUxError readErr, bool createdByKX);
     bool IsAzureDiskCreatedByKX(const std::string& diskName, const AzureInstanceInfo& instance);
     // The id (without leading '/') of the snapshot `snapshotName` in the VM's resource group.
     std::string SnapshotPathByName(const AzureInstanceInfo& instance,

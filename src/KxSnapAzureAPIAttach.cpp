@@ -4,11 +4,13 @@
 // always describes the machine as it now is.
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "KxSnapAzureAPI.h"
 #include "KxSnapAzureAPIInternal.h"
+#include "KxSnapAzureOwnershipJob.h"
 #include "KxSnapAzureUtils.h"
 #include "platform/FXString.h"
 
@@ -233,23 +235,39 @@ CUxError KxSnapAzureAPI::ReattachAzureDisksToVM(const std::vector<AzureDiskInfo>
 CUxError KxSnapAzureAPI::LunsToDetach(const std::vector<int>& luns, bool checkCreatedByKX,
                                       const AzureInstanceInfo& instance, std::vector<int>& taken) {
     taken.clear();
+    std::vector<const AzureDiskInfo*> asked;
     for (const AzureDiskInfo& disk : instance.disks) {
         // The OS disk (lun -1) is never detached.
-        if (disk.lun < 0 || !Contains(luns, disk.lun)) {
-            continue;
+        if (disk.lun >= 0 && Contains(luns, disk.lun)) {
+            asked.push_back(&disk);
         }
-        if (checkCreatedByKX) {
-            Log(1, "Checking if disk mapped at lunid [%d] is created by Harrowind ... ", disk.lun);
-            bool createdByKX = false;
-            CUxError err = CheckAzureResourceCreatedByKX(disk.id, createdByKX);
-            if (err) {
-                return err.Push(FXCODE_LOCATION());
-            }
-            if (!createdByKX) {
-                continue;
-            }
+    }
+    if (!checkCreatedByKX) {
+        for (const AzureDiskInfo* disk : asked) {
+            taken.push_back(disk->lun);
         }
-        taken.push_back(disk.lun);
+        return CUxError::Success();
+    }
+    // The owners are read side by side and taken in the VM's disk order: the
+    // first disk that cannot be read ends the check, and the reads after it
+    // are never sent with one request at a time.
+    std::vector<std::unique_ptr<OwnershipReadJob>> reads;
+    std::vector<KXFanOut::Job*> jobs;
+    for (const AzureDiskInfo* disk : asked) {
+        reads.push_back(std::make_unique<OwnershipReadJob>(*this, disk->id, true));
+        jobs.push_back(reads.back().get());
+    }
+    RunSideBySide(jobs);
+    for (size_t i = 0; i < asked.size(); ++i) {
+        Log(1, "Checking if disk mapped at lunid [%d] is created by Harrowind ... ", asked[i]->lun);
+        bool createdByKX = false;
+        CUxError err = reads[i]->TakeVerdict(createdByKX);
+        if (err) {
+            return err.Push(FXCODE_LOCATION());
+        }
+        if (createdByKX) {
+            taken.push_back(asked[i]->lun);
+        }
     }
     return CUxError::Success();
 }

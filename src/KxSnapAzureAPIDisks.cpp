@@ -310,17 +310,22 @@ CUxError KxSnapAzureAPI::GetAzureResourceInfo(const std::string& resourcePath,
 // read: a detach must not take "unreadable" for "not ours" and skip the disk
 // while reporting success.
 CUxError KxSnapAzureAPI::CheckAzureResourceCreatedByKX(const std::string& resourcePath,
-                                                      bool& createdByKX) {
+                                                       bool& createdByKX) {
     AzureResourceInfo resource;
     createdByKX = false;
-    CUxError err = GetAzureResourceInfo(resourcePath, resource, createdByKX);
+    const CUxError err = GetAzureResourceInfo(resourcePath, resource, createdByKX);
+    return ReportOwnership(resourcePath, err, createdByKX);
+}
+
+CUxError KxSnapAzureAPI::ReportOwnership(const std::string& resourcePath, CUxError readErr,
+                                         bool createdByKX) {
     if (createdByKX) {
         Log(1, "Resource is created by Harrowind [%s] ", resourcePath.c_str());
         return CUxError::Success();
     }
-    if (err) {
+    if (readErr) {
         Log(2, "Failed to check if resource is created by Harrowind [%s]", resourcePath.c_str());
-        return err.Push(FXCODE_LOCATION());
+        return readErr.Push(FXCODE_LOCATION());
     }
     Log(2, "Resource is NOT created by Harrowind [%s] ", resourcePath.c_str());
     return CUxError::Success();

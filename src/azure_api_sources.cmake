@@ -9,6 +9,7 @@ target_sources(kxso_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/AzureOperationStatus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIParse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIDisks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureOwnershipJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIAttach.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIVMUpdate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIMap.cpp
