@@ -167,6 +167,24 @@ public:
     int discoverArrayVolumeDetails(AzureNetApp::SnapObjMap& snapObjs,
                                    std::vector<AzureNetApp::AzureEntity>& accessibleResGroups);
 
+    // --- Requests side by side (KXSnapAzureNetAppAPIFanOut.cpp) -----------------------------
+    // The request sendRESTRequest would send for `path` (relative to the
+    // management endpoint), for a KXFanOut job to send; false, logged by the
+    // transport, before rest_initializeClient/rest_connectToArray.
+    bool formSideBySideRequest(int type, const std::string& path, const std::string& body,
+                               KXFanOut::Request& request, bool retry = true);
+    // The answer to such a request, taken as sendRESTRequest takes its own:
+    // the request path, body and response set, the REST error cleared, the
+    // HTTP status and header lines readable (lastHttpStatus,
+    // asyncOperationLink) until the next request. False for a failed send,
+    // which the caller follows with failedSend as after sendRESTRequest.
+    bool takeSideBySideAnswer(const std::string& path, const KXFanOut::Request& request,
+                              const KXFanOut::Answer& answer);
+    // Runs `jobs` through the transport's runSideBySide; without a client
+    // (rest_initializeClient not run) runs nothing and returns jobs.size().
+    size_t runSideBySide(const std::vector<KXFanOut::Job*>& jobs,
+                         KXFanOut::Statistics* statistics = nullptr);
+
 protected:
     // Address -> capacity-pool paths reached through it; share path -> the
     // devices still unresolved that were mounted from it (one share path may
@@ -299,6 +317,9 @@ protected:
     // `retry` false sends once, without the retry policy (status polls).
     bool sendRESTRequest(int type, const std::string& path, const std::string& body, bool meta,
                          bool retry = true);
+    // sendRESTRequest's steps before and after the transport's answer.
+    void startRequest(const std::string& path, const std::string& body);
+    bool settleRequest(bool sent);
     bool sendThroughClient(int type, bool meta, bool retry);
     // extractErrorMessage of a failed metadata-service request; without an
     // error in the answer, names the request and its status in `error`.

@@ -152,15 +152,22 @@ void KXSnapAzureNetAppAPI::extractMetadataFailure() {
 
 bool KXSnapAzureNetAppAPI::sendRESTRequest(int type, const std::string& path,
                                            const std::string& body, bool meta, bool retry) {
-    requestPath = path;
-    requestBody = body;
-    response.clear();
-    resetRESTErr();
+    startRequest(path, body);
     if (!restClient) {
         restError << "The REST client is not initialized; connect to Azure first.";
         return false;
     }
-    const bool sent = sendThroughClient(type, meta, retry);
+    return settleRequest(sendThroughClient(type, meta, retry));
+}
+
+void KXSnapAzureNetAppAPI::startRequest(const std::string& path, const std::string& body) {
+    requestPath = path;
+    requestBody = body;
+    response.clear();
+    resetRESTErr();
+}
+
+bool KXSnapAzureNetAppAPI::settleRequest(bool sent) {
     if (!sent) {
         // A failed answer becomes error text: nothing of ours it may echo survives.
         response = KXSecretMask::Mask(response, {tokenInfo.access_token});

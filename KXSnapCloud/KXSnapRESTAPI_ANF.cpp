@@ -53,6 +53,7 @@ void KXSnapRESTAPI_ANF::reset() {
     userAgent.clear();
     metaFetch.clear();
     accessTokenHdrPrefix.clear();
+    takenAnswer.reset();
 }
 
 bool KXSnapRESTAPI_ANF::connect(const std::string& path, const std::string& body,
@@ -76,9 +77,9 @@ bool KXSnapRESTAPI_ANF::connect(const std::string& path, const std::string& body
 }
 
 void KXSnapRESTAPI_ANF::configureProxy() {
-    const HttpWebProxyInfo proxy = kxproxy::QueryWebProxy([this](int level, const std::string& line) {
-        logLine(level, "%s", line.c_str());
-    });
+    const HttpWebProxyInfo proxy = kxproxy::QueryWebProxy(
+        [this](int level, const std::string& line) { logLine(level, "%s", line.c_str()); });
+    proxyInfo = std::make_unique<HttpWebProxyInfo>(proxy);
     logLine(KXSO::LOG_DETAIL, "UseWebProxy [%d] url [%s] username[%s]", proxy.useProxy ? 1 : 0,
             proxy.proxy.c_str(), proxy.user.c_str());
     // As on the managed-disk path, a proxy that cannot be set is logged and
@@ -103,7 +104,7 @@ void KXSnapRESTAPI_ANF::useFreshConnectionForNextRequest() {
 
 bool KXSnapRESTAPI_ANF::getResponseHeader(const std::string& name, std::string& value) {
     value.clear();
-    const char* line = curl->GetHttpResponseHeader(name);
+    const char* line = takenAnswer ? takenAnswer->Header(name) : curl->GetHttpResponseHeader(name);
     if (line == nullptr) {
         return false;
     }
@@ -120,36 +121,39 @@ bool KXSnapRESTAPI_ANF::formUrlPath(const std::string& path, std::string& url, b
     return true;
 }
 
+std::vector<KXSnapRESTAPI_ANF::CommonHeader> KXSnapRESTAPI_ANF::commonHeaders(bool meta) const {
+    std::vector<CommonHeader> headers = {
+        {contentType, "Failed to set CURL HTTPHEADER header - content type"},
+        {acceptType, "Failed to set CURL HTTPHEADER header - accept"},
+        {userAgent, "Failed to set CURL HTTPHEADER header - user-agent"},
+    };
+    if (meta) {
+        headers.push_back({metaFetch, "Failed to set CURL HTTPHEADER header - meta fetch"});
+    } else if (connected && protocolType == kSecureProtocol) {
+        // The token travels over HTTPS only, and only to the management
+        // endpoint: every ordinary URL is built on basePath. Never the
+        // header itself in the log: it carries the bearer token.
+        headers.push_back({kAuthorizationHeader + accessToken,
+                           "Failed to set CURL HTTPHEADER header - access token", false});
+    }
+    return headers;
+}
+
+void KXSnapRESTAPI_ANF::logHeaderFailure(const CommonHeader& header) const {
+    if (header.showLine) {
+        logLine(KXSO::LOG_ERROR, "%s [%s]", header.failure, header.line.c_str());
+    } else {
+        logLine(KXSO::LOG_ERROR, "%s", header.failure);
+    }
+}
+
 bool KXSnapRESTAPI_ANF::setCommonCurlHeaders(bool meta) {
     curl->KXLibCurlFreeHttpHeaderList();
-    if (!curl->KXLibCurlAppendHeader(0, contentType)) {
-        logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - content type [%s]",
-                contentType.c_str());
-        return false;
-    }
-    if (!curl->KXLibCurlAppendHeader(0, acceptType)) {
-        logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - accept [%s]",
-                acceptType.c_str());
-        return false;
-    }
-    if (!curl->KXLibCurlAppendHeader(0, userAgent)) {
-        logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - user-agent [%s]",
-                userAgent.c_str());
-        return false;
-    }
-    if (meta) {
-        if (!curl->KXLibCurlAppendHeader(0, metaFetch)) {
-            logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - meta fetch [%s]",
-                    metaFetch.c_str());
+    for (const CommonHeader& header : commonHeaders(meta)) {
+        if (!curl->KXLibCurlAppendHeader(0, header.line)) {
+            logHeaderFailure(header);
             return false;
         }
-    } else if (connected && protocolType == kSecureProtocol &&
-               !curl->KXLibCurlAppendHeader(0, kAuthorizationHeader + accessToken)) {
-        // The token travels over HTTPS only, and only to the management
-        // endpoint: every ordinary URL is built on basePath.
-        // Never the header itself: it carries the bearer token.
-        logLine(KXSO::LOG_ERROR, "Failed to set CURL HTTPHEADER header - access token");
-        return false;
     }
     return true;
 }

@@ -12,11 +12,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "kxso/KXSOSnapInfo.h"
+#include "platform/KXFanOut.h"
 #include "platform/KXRetryPolicy.h"
 
 class KXLibCurl;
+struct HttpWebProxyInfo;
 
 class KXSnapRESTAPI_ANF {
 public:
@@ -91,7 +94,45 @@ public:
     // information of URLs never reach the log.
     void maskSensitiveDetails(const std::string& in, std::string& out) const;
 
+    // --- Requests side by side (KXSnapRESTAPI_ANFFanOut.cpp) ---------------------------
+    // The request sendReq would send for `path`, as one request of a
+    // KXFanOut job: its URL, the common header lines with the token held
+    // since connect() (never fetched again here) and the retry policy
+    // (`retry` false: one attempt). Logs what sendReq logs before sending.
+    // False, with sendReq's log line, before connect() or for an unknown type.
+    bool formRequest(int type, const std::string& path, const std::string& body,
+                     KXFanOut::Request& request, bool meta = false, bool retry = true);
+    // What sendReq makes of the answer to such a request: the HTTP status
+    // (getHttpErrorCode), the body into `response`, the answer's header lines
+    // (getResponseHeader) until the next request or answer, and sendReq's log
+    // lines. True for a completed 2xx answer.
+    bool takeAnswer(const KXFanOut::Request& request, const KXFanOut::Answer& answer,
+                    std::string& response);
+    // Runs `jobs` to their end over connections set up as the transport's
+    // own (content type, trace, proxy; the metadata service reached
+    // directly), with its retry policy, as many at once as the setting
+    // "nAzureRESTAPIMaxParallelRequests" allows. Retries are logged as
+    // sendReq logs them. Returns the index of the job that stopped the walk,
+    // or jobs.size().
+    size_t runSideBySide(const std::vector<KXFanOut::Job*>& jobs,
+                         KXFanOut::Statistics* statistics = nullptr);
+
 private:
+    // A header line every request carries, and the log line when it cannot be set.
+    struct CommonHeader {
+        std::string line;
+        const char* failure;
+        bool showLine = true;  // the log line ends with " [" line "]"
+    };
+    // contentType, acceptType, userAgent, then metaFetch for meta requests,
+    // or the token once connected over HTTPS; in the order sent.
+    std::vector<CommonHeader> commonHeaders(bool meta) const;
+    void logHeaderFailure(const CommonHeader& header) const;
+    // The platform client's method for a request type, or -1.
+    static int clientMethod(int type);
+    // The retry settings, read once for the client's call.
+    const KXRetry::Policy& activeRetryPolicy();
+    void logFailedRequest(const std::string& url, const std::string& body) const;
     bool sendReq(int type, const std::string& path, const std::string& body, std::string& response,
                  bool meta, bool retry = true);
     bool sendToClient(int method, const std::string& url, const std::string& body, bool meta,
@@ -99,12 +140,18 @@ private:
     // The installation's proxy for Resource Manager requests; the metadata
     // service is always reached directly.
     void configureProxy();
-    void readResponse(const std::string& url, const std::string& body, std::string& response);
+    // The answer's body (`bytes` may be null) into `response`, with sendReq's log lines.
+    void readResponse(const std::string& url, const std::string& body, const char* bytes,
+                      size_t length, std::string& response);
     void logLine(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
     std::unique_ptr<KXLibCurl> curl;
     // The retry settings, read once for the client's call at its first request.
     std::optional<KXRetry::Policy> retryPolicy;
+    // The proxy connect() chose, for the connections of requests sent side by side.
+    std::unique_ptr<HttpWebProxyInfo> proxyInfo;
+    // The answer taken last through takeAnswer, until the next request.
+    std::unique_ptr<KXFanOut::Answer> takenAnswer;
     bool initialized = false;
     bool connected = false;
     bool connecting = false;

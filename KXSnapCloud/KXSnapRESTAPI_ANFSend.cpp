@@ -41,20 +41,17 @@ bool KXSnapRESTAPI_ANF::patch(const std::string& path, const std::string& body,
     return sendReq(REQ_PATCH, path, body, response, meta);
 }
 
-namespace {
-
-// The platform client's method for a request type, or -1.
-int ClientMethod(int type) {
+int KXSnapRESTAPI_ANF::clientMethod(int type) {
     switch (type) {
-        case KXSnapRESTAPI_ANF::REQ_GET:
+        case REQ_GET:
             return HTTP_REQ_GET;
-        case KXSnapRESTAPI_ANF::REQ_POST:
+        case REQ_POST:
             return HTTP_REQ_POST;
-        case KXSnapRESTAPI_ANF::REQ_PUT:
+        case REQ_PUT:
             return HTTP_REQ_PUT;
-        case KXSnapRESTAPI_ANF::REQ_DELETE:
+        case REQ_DELETE:
             return HTTP_REQ_DELETE;
-        case KXSnapRESTAPI_ANF::REQ_PATCH:
+        case REQ_PATCH:
             // The client numbers HEAD 4; PATCH is its 5.
             return HTTP_REQ_PATCH;
         default:
@@ -62,12 +59,18 @@ int ClientMethod(int type) {
     }
 }
 
-}  // namespace
+const KXRetry::Policy& KXSnapRESTAPI_ANF::activeRetryPolicy() {
+    if (!retryPolicy) {
+        retryPolicy = KXRetry::Policy::FromSettings();
+    }
+    return *retryPolicy;
+}
 
 bool KXSnapRESTAPI_ANF::sendReq(int type, const std::string& path, const std::string& body,
                                 std::string& response, bool meta, bool retry) {
     response.clear();
     httpErrorCode = 0;
+    takenAnswer.reset();
     // connect() lets its own token request through before the transport is connected.
     if (!connecting && !(initialized && connected)) {
         logLine(KXSO::LOG_ERROR,
@@ -82,14 +85,16 @@ bool KXSnapRESTAPI_ANF::sendReq(int type, const std::string& path, const std::st
     // A header that could not be set is logged there; the request still goes
     // out and Azure's answer says what was missing.
     setCommonCurlHeaders(meta);
-    const int method = ClientMethod(type);
+    const int method = clientMethod(type);
     if (method < 0) {
         logLine(KXSO::LOG_ERROR, "Unsupported request type [%d]", type);
         return false;
     }
     const bool sent = sendToClient(method, url, body, meta, retry);
     httpErrorCode = curl->GetHttpErrorCode();
-    readResponse(url, body, response);
+    size_t length = 0;
+    const char* answer = curl->GetHttpResponse(length, false);
+    readResponse(url, body, answer, length, response);
     return sent;
 }
 
@@ -100,10 +105,7 @@ bool KXSnapRESTAPI_ANF::sendToClient(int method, const std::string& url, const s
     request.replay = retry ? KXRetry::DefaultReplay(method) : KXRetry::Replay::Never;
     // connect()'s own request is the managed-identity token request.
     request.metadataToken = meta && connecting;
-    if (!retryPolicy) {
-        retryPolicy = KXRetry::Policy::FromSettings();
-    }
-    const KXRetry::Policy& policy = *retryPolicy;
+    const KXRetry::Policy& policy = activeRetryPolicy();
     const KXRetry::LogSink log = [this](const std::string& line) {
         logLine(KXSO::LOG_INFO, "%s", line.c_str());
     };
@@ -111,23 +113,25 @@ bool KXSnapRESTAPI_ANF::sendToClient(int method, const std::string& url, const s
     if (KXRetry::Send(*curl, request, url, bytes, body.size(), policy, log)) {
         return true;
     }
+    logFailedRequest(url, body);
+    return false;
+}
+
+void KXSnapRESTAPI_ANF::logFailedRequest(const std::string& url, const std::string& body) const {
     if (!body.empty()) {
         std::string maskedBody;
         maskSensitiveDetails(body, maskedBody);
         logLine(KXSO::LOG_ERROR, "Error while processing the request. URL[%s] Request[%s]",
                 url.c_str(), maskedBody.c_str());
-        return false;
+        return;
     }
     logLine(KXSO::LOG_ERROR, "Error while processing the request. URL[%s]", url.c_str());
-    return false;
 }
 
 void KXSnapRESTAPI_ANF::readResponse(const std::string& url, const std::string& body,
-                                     std::string& response) {
-    size_t length = 0;
-    const char* answer = curl->GetHttpResponse(length, false);
-    if (answer != nullptr && length != 0) {
-        response.assign(answer, length);
+                                     const char* bytes, size_t length, std::string& response) {
+    if (bytes != nullptr && length != 0) {
+        response.assign(bytes, length);
     } else if (logging) {
         std::string maskedBody;
         maskSensitiveDetails(body, maskedBody);

@@ -30,8 +30,10 @@ constexpr const char* kToken = "eyJ0eXAiOiJKV1Qi.anf-token.signature";
 // The client with its handlers, retry policy and last Azure error in reach.
 class TestableAPI : public KXSnapAzureNetAppAPI {
 public:
+    using KXSnapAzureNetAppAPI::asyncOperationLink;
     using KXSnapAzureNetAppAPI::buildJSONForCreateCloneReq;
     using KXSnapAzureNetAppAPI::KXSnapAzureNetAppAPI;
+    using KXSnapAzureNetAppAPI::lastHttpStatus;
     using KXSnapAzureNetAppAPI::matchVolumeFromListCPResponse;
     using KXSnapAzureNetAppAPI::NicCache;
     using KXSnapAzureNetAppAPI::populateNICCacheFromResponse;
@@ -44,6 +46,7 @@ public:
     int RetryCount() const { return retryCount; }
     int RetryInterval() const { return retryInterval; }
     bool Logging() const { return logging; }
+    const std::string& LastResponse() const { return response; }
     const AzureNetApp::AzureError& LastAzureError() const { return azureError; }
 };
 
