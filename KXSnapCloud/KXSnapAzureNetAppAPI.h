@@ -21,6 +21,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -250,6 +253,42 @@ protected:
     // force (same scheme, host and port, under its base path); false otherwise.
     static bool managementRequestPath(const std::string& url, std::string& path);
     static constexpr int kMaxListPages = 1000;
+
+    // --- Lists fetched side by side ahead of the walk (...Paging.cpp) ----------------------
+    // One page of a list fetched ahead: its request path, request and answer.
+    struct FetchedPage {
+        std::string path;
+        KXFanOut::Request request;
+        KXFanOut::Answer answer;
+        bool answered = false;
+    };
+    using FetchedList = std::vector<FetchedPage>;
+    // Asked when the list of job `index` is fetched: `list` is what the walk
+    // would read from it (every page merged), or null when reading it fails.
+    // True when the walk, taking the lists in order, would end there.
+    using ListStop = std::function<bool(size_t index, const AnfJson::Value* list)>;
+    class ListJob;
+    // Fetches the lists at `paths` side by side, every page of each, for
+    // rest_listAllPages to take in place of sending when the walk reaches
+    // them. The walk itself then runs as before, in order, with its own log
+    // lines and results; whatever it asks for that was not fetched ahead
+    // (a list after `stop`, a page of a chain cut short) it sends itself.
+    void fetchListsAhead(const std::vector<std::string>& paths, const ListStop& stop = nullptr);
+    // What was fetched ahead and not taken is let go.
+    void discardListsAhead() { listsAhead.clear(); }
+    // GET of `path` for the list walk: the page fetched ahead when it is the
+    // next one of `fetched`, else a request sent now.
+    bool getListPage(const std::string& path, FetchedList& fetched, size_t& taken);
+    static std::string nicListPath(const AzureNetApp::AzureEntity& entity);
+    static std::string volumeListPath(const std::string& capacityPoolPath);
+    // The devices of `cache` that the volume list `list` resolves, as
+    // matchVolumeFromListCPResponse would, without logging or changing anything.
+    std::set<const AzureNetApp::KxSnapANFSnapObj*> devicesResolvedBy(const AnfJson::Value& list,
+                                                                     const SharePathCache& cache);
+    // The capacity pools' volume lists fetched ahead, as far as the walk
+    // would list them: it ends at the pool after which every device is found.
+    void fetchVolumeListsAhead(const std::vector<std::string>& pools,
+                               const SharePathCache& sharePathCache, size_t devices);
     int populateNICCacheFromResponse(const AnfJson::Value& json, NicCache& nicCache);
     int getVolumeDetails(NicCache& nicCache, SharePathCache& sharePathCache);
     int matchVolumeFromListCPResponse(SharePathCache& sharePathCache, const AnfJson::Value& json,
@@ -344,4 +383,7 @@ protected:
     int32_t retryInterval = ANF_API_CONST::ANF_CONFIG_DEFAULT_RETRY_INTERVAL;
     int32_t retryCount = ANF_API_CONST::ANF_CONFIG_DEFAULT_RETRY_COUNT;
     std::ostringstream errorDetail;
+    // First request path of a list -> its pages fetched ahead, one entry per
+    // time the list was fetched, taken in that order.
+    std::map<std::string, std::deque<FetchedList>> listsAhead;
 };

@@ -120,12 +120,21 @@ int KXSnapAzureNetAppAPI::getJsonDocument(const std::string& path, AnfJson::Valu
     return ANF_RC_SUCCESS;
 }
 
+std::string KXSnapAzureNetAppAPI::nicListPath(const AzureNetApp::AzureEntity& entity) {
+    return FXString::Format(ANF_API_CONST::AZURE_REST_LIST_NIC_ENDPOINT,
+                            entity.subscriptionId.c_str(), entity.resourceGroupName.c_str(),
+                            ANF_API_CONST::AZURE_ANF_REST_API_VER);
+}
+
+std::string KXSnapAzureNetAppAPI::volumeListPath(const std::string& capacityPoolPath) {
+    return FXString::Format(ANF_API_CONST::AZURE_REST_LIST_VOL_FROM_CP_ENDPOINT,
+                            resourceRequestPath(capacityPoolPath).c_str(),
+                            ANF_API_CONST::AZURE_ANF_REST_API_VER);
+}
+
 int KXSnapAzureNetAppAPI::rest_getAllNICInfo(const AzureNetApp::AzureEntity& entity,
                                              AnfJson::Value& json) {
-    return getJsonDocument(
-        FXString::Format(ANF_API_CONST::AZURE_REST_LIST_NIC_ENDPOINT, entity.subscriptionId.c_str(),
-                         entity.resourceGroupName.c_str(), ANF_API_CONST::AZURE_ANF_REST_API_VER),
-        json);
+    return getJsonDocument(nicListPath(entity), json);
 }
 
 int KXSnapAzureNetAppAPI::rest_listVolumesFromCP(const std::string& capacityPoolPath,
@@ -136,10 +145,7 @@ int KXSnapAzureNetAppAPI::rest_listVolumesFromCP(const std::string& capacityPool
         logLine(KXSO::LOG_ERROR, "%s", error.str().c_str());
         return ANF_RC_REST_CALL_FAILED;
     }
-    return getJsonDocument(FXString::Format(ANF_API_CONST::AZURE_REST_LIST_VOL_FROM_CP_ENDPOINT,
-                                            resourceRequestPath(capacityPoolPath).c_str(),
-                                            ANF_API_CONST::AZURE_ANF_REST_API_VER),
-                           json);
+    return getJsonDocument(volumeListPath(capacityPoolPath), json);
 }
 
 // --- The walk --------------------------------------------------------------------------------
@@ -168,6 +174,12 @@ int KXSnapAzureNetAppAPI::discoverArrayVolumeDetails(
         }
     }
 
+    // Every group's interfaces are listed: all at once, then read in order.
+    std::vector<std::string> nicLists;
+    for (const AzureNetApp::AzureEntity& group : accessibleResGroups) {
+        nicLists.push_back(nicListPath(group));
+    }
+    fetchListsAhead(nicLists);
     for (const AzureNetApp::AzureEntity& group : accessibleResGroups) {
         AnfJson::Value nics;
         if (rest_getAllNICInfo(group, nics) != ANF_RC_SUCCESS) {
@@ -185,7 +197,9 @@ int KXSnapAzureNetAppAPI::discoverArrayVolumeDetails(
         }
     }
 
+    discardListsAhead();
     const int result = getVolumeDetails(nicCache, sharePathCache);
+    discardListsAhead();
     if (result == ANF_RC_SUCCESS) {
         logLine(KXSO::LOG_DETAIL, "End : Discover Volume Details");
     }
@@ -272,6 +286,16 @@ int KXSnapAzureNetAppAPI::getVolumeDetails(NicCache& nicCache, SharePathCache& s
     size_t remaining = total;
     // A pool reached through two addresses is listed once: one listing
     // already shows every volume in it.
+    std::vector<std::string> pools;
+    std::set<std::string> unique;
+    for (const auto& entry : nicCache) {
+        for (const std::string& pool : entry.second) {
+            if (isSafeResourceId(pool) && unique.insert(pool).second) {
+                pools.push_back(pool);
+            }
+        }
+    }
+    fetchVolumeListsAhead(pools, sharePathCache, total);
     std::set<std::string> listed;
     for (const auto& entry : nicCache) {
         for (const std::string& pool : entry.second) {
@@ -373,4 +397,101 @@ int KXSnapAzureNetAppAPI::matchVolumeFromListCPResponse(SharePathCache& sharePat
         cached->second = std::move(unresolved);
     }
     return ANF_RC_SUCCESS;
+}
+
+// --- Fetching ahead ----------------------------------------------------------------------------
+
+namespace {
+
+// Which pools' lists, taken in order, leave no device unresolved: once
+// every pool up to one is known, the walk's end is known.
+class PoolCoverage {
+public:
+    PoolCoverage(size_t pools, size_t devices)
+        : resolved_(pools), known_(pools, false), devices_(devices) {}
+    bool Known(size_t index, std::set<const KxSnapANFSnapObj*> resolved) {
+        resolved_[index] = std::move(resolved);
+        known_[index] = true;
+        while (!complete_ && next_ < known_.size() && known_[next_]) {
+            found_.insert(resolved_[next_].begin(), resolved_[next_].end());
+            ++next_;
+            complete_ = found_.size() >= devices_;
+        }
+        return complete_;
+    }
+    // The last pool the walk lists, once known; pools.size() until then.
+    size_t LastListed() const { return complete_ ? next_ - 1 : known_.size(); }
+
+private:
+    std::vector<std::set<const KxSnapANFSnapObj*>> resolved_;
+    std::vector<bool> known_;
+    size_t devices_;
+    size_t next_ = 0;  // pools before this one are known and counted in found_
+    std::set<const KxSnapANFSnapObj*> found_;
+    bool complete_ = false;
+};
+
+}  // namespace
+
+void KXSnapAzureNetAppAPI::fetchVolumeListsAhead(const std::vector<std::string>& pools,
+                                                 const SharePathCache& sharePathCache,
+                                                 size_t devices) {
+    if (devices == 0) {
+        return;  // the walk lists nothing
+    }
+    std::vector<std::string> paths;
+    for (const std::string& pool : pools) {
+        paths.push_back(volumeListPath(pool));
+    }
+    PoolCoverage coverage(pools.size(), devices);
+    const ListStop stop = [&](size_t index, const AnfJson::Value* list) {
+        return coverage.Known(index, list != nullptr ? devicesResolvedBy(*list, sharePathCache)
+                                                     : std::set<const KxSnapANFSnapObj*>());
+    };
+    fetchListsAhead(paths, stop);
+    // A list after the walk's end may have been cut short where a retry was
+    // no longer wanted; should the walk get there after all, it sends anew.
+    for (size_t index = coverage.LastListed() + 1; index < paths.size(); ++index) {
+        listsAhead.erase(paths[index]);
+    }
+}
+
+std::set<const KxSnapANFSnapObj*> KXSnapAzureNetAppAPI::devicesResolvedBy(
+    const AnfJson::Value& list, const SharePathCache& cache) {
+    std::set<const KxSnapANFSnapObj*> resolved;
+    if (!AnfJson::has<AnfJson::Array>(list, "value")) {
+        return resolved;
+    }
+    // setANFVolumeDetails is the judge of a volume document, as in the walk;
+    // its complaints belong to the walk's log, not to this look ahead.
+    KXSO::SnapInfo* const sink = logger;
+    logger = nullptr;
+    for (const AnfJson::Value& volume : *AnfJson::member(list, "value")) {
+        const AnfJson::Value* properties = AnfJson::member(volume, "properties");
+        if (properties == nullptr || !properties->is_object() ||
+            !AnfJson::has<AnfJson::String>(*properties, "creationToken") ||
+            !AnfJson::has<AnfJson::Array>(*properties, "mountTargets")) {
+            continue;
+        }
+        const auto cached =
+            cache.find(AnfJson::get<AnfJson::String>(*properties, "creationToken", ""));
+        if (cached == cache.end()) {
+            continue;
+        }
+        std::set<std::string> addresses;
+        for (const AnfJson::Value& target : *AnfJson::member(*properties, "mountTargets")) {
+            if (AnfJson::has<AnfJson::String>(target, "ipAddress")) {
+                addresses.insert(AnfJson::get<AnfJson::String>(target, "ipAddress", ""));
+            }
+        }
+        AzureNetApp::AzureNetAppVolumeInfo scratch;
+        for (const std::shared_ptr<KxSnapANFSnapObj>& device : cached->second) {
+            if (addresses.count(device->devInfo.arrayName) != 0 &&
+                setANFVolumeDetails(volume, scratch, false) == ANF_RC_SUCCESS) {
+                resolved.insert(device.get());
+            }
+        }
+    }
+    logger = sink;
+    return resolved;
 }

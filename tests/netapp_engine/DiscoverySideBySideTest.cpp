@@ -1,0 +1,204 @@
+// Prepare's volume discovery over many resource groups, one request at a
+// time and side by side: the records, the engine's log and the requests
+// sent are the same, also when one group's interface list is hit by a fault.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "NetAppEngineFixture.h"
+#include "kxso/kxso_exports.h"
+
+namespace enginetest {
+namespace {
+
+constexpr int kGroups = 40;
+constexpr int kMounted = 3;
+constexpr const char* kNicList = "/providers/Microsoft.Network/networkInterfaces";
+
+std::string GroupName(int group) {
+    return "rg-" + std::to_string(group);
+}
+
+// Mounted volume k lives in an account and pool of its own; its mount
+// target is on a network of group 10k + 5, among kGroups groups.
+std::string MountAddress(int k) {
+    return "10.3" + std::to_string(k) + ".1.4";
+}
+
+std::string MountGroup(int k) {
+    return GroupName(10 * k + 5);
+}
+
+azemu::Json ManyGroupScenario() {
+    azemu::Json scenario = {
+        {"subscriptionId", "3f2a9c10-7d4e-4b6a-9c8d-1e2f3a4b5c6d"},
+        {"resourceGroup", "kx-anf-rg"},
+        {"location", "westeurope"},
+        {"vm",
+         {{"name", "kxanfvm"},
+          {"networkInterfaces",
+           {{{"privateIpAddresses", {"10.20.0.4"}}, {"subnet", "10.20.0.0/24"}}}}}},
+        {"resourceGroups", azemu::Json::array()},
+        {"virtualNetworks", azemu::Json::array()},
+        {"netAppAccounts", azemu::Json::array()}};
+    for (int group = 0; group < kGroups; ++group) {
+        scenario["resourceGroups"].push_back(GroupName(group));
+    }
+    for (int k = 0; k < kMounted; ++k) {
+        const std::string vnet = "vnet" + std::to_string(k);
+        scenario["virtualNetworks"].push_back(
+            {{"name", vnet},
+             {"resourceGroup", MountGroup(k)},
+             {"subnets",
+              {{{"name", "anf"}, {"addressPrefix", "10.3" + std::to_string(k) + ".1.0/24"}}}}});
+        scenario["netAppAccounts"].push_back({{"name", "acct" + std::to_string(k)},
+                                              {"resourceGroup", GroupName(10 * k + 7)},
+                                              {"capacityPools",
+                                               {{{"name", "pool1"},
+                                                 {"volumes",
+                                                  {{{"name", "share" + std::to_string(k)},
+                                                    {"creationToken", "share" + std::to_string(k)},
+                                                    {"mountTargetIp", MountAddress(k)},
+                                                    {"subnet", vnet + "/anf"}}}}}}}});
+    }
+    return scenario;
+}
+
+// What a prepare leaves: per record, and the requests it took.
+struct Outcome {
+    int result = -1;
+    std::vector<kxsnap::RecordData> records;
+    std::vector<std::string> engineLog;  // the client's and the engine's lines, in order
+    size_t nicLists = 0;
+    size_t volumeLists = 0;
+    size_t armRequests = 0;
+    // Interface lists that reached Azure before the one before them could
+    // have been answered: sent side by side.
+    size_t overlapping = 0;
+};
+
+struct Fault {
+    const char* name;
+    azemu::FaultAction action;
+    int status;
+    const char* code;
+    bool shareFound;  // the list is read in the end
+};
+
+class DiscoverySideBySideTest : public kxtest::EmulatorBench,
+                                public ::testing::WithParamInterface<Fault> {
+protected:
+    // Prepare of the kMounted shares with `width` ("" for the default), the
+    // fault (if any) fired twice on the interface list of the group that
+    // holds the first share's mount target.
+    void SetUp() override { StartEmulator(ManyGroupScenario()); }
+
+    // Prepare reads only: both runs see the same emulator, generated ids included.
+    Outcome Prepare(const std::string& width, const Fault* fault) {
+        emu_->clearRequestLog();
+        std::string settings = "[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n";
+        if (!width.empty()) {
+            settings += "nAzureRESTAPIMaxParallelRequests=" + width + "\n";
+        }
+        UseSettings(settings);
+        if (fault != nullptr) {
+            InjectFault("GET", ".*/resourceGroups/" + MountGroup(0) + kNicList, fault->action, 2,
+                        fault->status, fault->code, fault->action == azemu::FaultAction::Drop);
+        }
+        kxtest::TestHost host(41);
+        for (int k = 0; k < kMounted; ++k) {
+            kxsnap::RecordData data;
+            data.sourceDevicePath = SourceDeviceName("share" + std::to_string(k), MountAddress(k));
+            data.snapId = k + 1;
+            data.snapUuid = "4d1c9a2e-5b3f-4a6d-9e8c-7f0a1b2c3d5" + std::to_string(k);
+            host.Add(data);
+        }
+        Outcome outcome;
+        outcome.result = kxso_prepareDevices(host.devices(), host.count(), host.util());
+        for (int16_t i = 0; i < host.count(); ++i) {
+            outcome.records.push_back(host.Record(i).data());
+        }
+        for (const kxsnap::LogEntry& entry : host.Log()) {
+            if (entry.tag.rfind("KXSnapAzureNet", 0) == 0) {
+                outcome.engineLog.push_back(entry.tag + " " + entry.text);
+            }
+        }
+        const std::vector<azemu::RequestRecord> nicLists = Sent("GET", kNicList);
+        outcome.nicLists = nicLists.size();
+        for (size_t i = 1; i < nicLists.size(); ++i) {
+            if (nicLists[i].timeMs - nicLists[i - 1].timeMs < latencyMs_) {
+                ++outcome.overlapping;
+            }
+        }
+        outcome.volumeLists = Sent("GET", "/capacityPools/pool1/volumes?").size();
+        outcome.armRequests = Sent("*", "/subscriptions").size();
+        return outcome;
+    }
+
+    int latencyMs_ = 0;
+
+    static void ExpectSame(const Outcome& one, const Outcome& wide) {
+        EXPECT_EQ(one.result, wide.result);
+        ASSERT_EQ(one.records.size(), wide.records.size());
+        for (size_t i = 0; i < one.records.size(); ++i) {
+            SCOPED_TRACE("record " + std::to_string(i));
+            EXPECT_EQ(one.records[i].status, wide.records[i].status);
+            EXPECT_EQ(one.records[i].metadata, wide.records[i].metadata);
+            EXPECT_EQ(one.records[i].transientMetadata, wide.records[i].transientMetadata);
+            EXPECT_EQ(one.records[i].errorCode, wide.records[i].errorCode);
+            EXPECT_EQ(one.records[i].errorText, wide.records[i].errorText);
+        }
+        EXPECT_EQ(one.engineLog.size(), wide.engineLog.size());
+        for (size_t i = 0; i < std::min(one.engineLog.size(), wide.engineLog.size()); ++i) {
+            ASSERT_EQ(one.engineLog[i], wide.engineLog[i]) << "log line " << i;
+        }
+        EXPECT_EQ(one.nicLists, wide.nicLists);
+        EXPECT_EQ(one.volumeLists, wide.volumeLists);
+        EXPECT_EQ(one.armRequests, wide.armRequests);
+    }
+};
+
+TEST_F(DiscoverySideBySideTest, EveryGroupListedOnceAndEveryShareFoundAtBothWidths) {
+    latencyMs_ = 50;
+    Tune(&azemu::Settings::requestLatencyMs, latencyMs_);
+    const Outcome one = Prepare("1", nullptr);
+    const Outcome wide = Prepare("", nullptr);
+    ExpectSame(one, wide);
+    EXPECT_EQ(0u, one.overlapping);
+    EXPECT_GT(wide.overlapping, 0u);
+    EXPECT_EQ(0, wide.result);
+    // The VM's own group, kGroups more, and nothing listed twice.
+    EXPECT_EQ(static_cast<size_t>(kGroups + 1), wide.nicLists);
+    EXPECT_EQ(static_cast<size_t>(kMounted), wide.volumeLists);
+    for (const kxsnap::RecordData& record : wide.records) {
+        EXPECT_EQ(0, record.errorCode) << record.errorText;
+        EXPECT_NE(std::string::npos, record.metadata.at(6).find("pool1|share"));
+    }
+}
+
+TEST_P(DiscoverySideBySideTest, FaultOnOneGroupsListEndsAlikeAtBothWidths) {
+    const Fault& fault = GetParam();
+    const Outcome one = Prepare("1", &fault);
+    const Outcome wide = Prepare("", &fault);
+    ExpectSame(one, wide);
+    if (fault.shareFound) {
+        // Lost answers and server errors of a read are read again; the share is found.
+        EXPECT_EQ(0, wide.result);
+    } else {
+        // A refused list leaves the share behind it unresolved.
+        EXPECT_EQ(1, wide.result);
+        EXPECT_NE(std::string::npos,
+                  wide.records[0].errorText.find("Failed to find volume information for"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PinnedToOneGroup, DiscoverySideBySideTest,
+    ::testing::Values(
+        Fault{"LostAnswer", azemu::FaultAction::Drop, 0, "", true},
+        Fault{"Refused", azemu::FaultAction::Error, 403, "AuthorizationFailed", false},
+        Fault{"ServerError", azemu::FaultAction::Error, 500, "InternalServerError", true}),
+    [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace enginetest
