@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 dir="${KXSO_BENCH_BUILD_DIR:-build}"
-targets=(kxso_micro_benchmarks kxso_job_benchmarks kxso_fanout_benchmarks kxsnap kxsosnapazure)
+targets=(kxso_micro_benchmarks kxso_job_benchmarks kxso_fanout_benchmarks kxso_netapp_discovery_benchmarks
+  kxsnap kxsosnapazure)
 if [ "$dir" = build ]; then
   scripts/build.sh release "${targets[@]}" azemu-udevadm
 else
@@ -30,6 +31,11 @@ status=0
 echo "== requests side by side (200 ms per request) =="
 "$dir/benchmarks/kxso_fanout_benchmarks" --out docs/benchmarks.md >"$work/fanout.md" || status=$?
 grep -E '^- (met|MISSED)' "$work/fanout.md" >>"$work/verdicts" || true
+
+echo "== NetApp Files discovery over 500 resource groups (200 ms per request) =="
+"$dir/benchmarks/kxso_netapp_discovery_benchmarks" --out docs/benchmarks.md \
+  >"$work/netapp-discovery.md" || status=$?
+grep -E '^- (met|MISSED)' "$work/netapp-discovery.md" >>"$work/verdicts" || true
 
 echo "== micro-benchmarks =="
 "$dir/benchmarks/kxso_micro_benchmarks" --benchmark_min_time=0.2 | tee "$work/micro.txt"
