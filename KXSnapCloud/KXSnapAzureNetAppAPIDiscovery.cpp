@@ -284,8 +284,7 @@ int KXSnapAzureNetAppAPI::getVolumeDetails(NicCache& nicCache, SharePathCache& s
         total += entry.second.size();
     }
     size_t remaining = total;
-    // A pool reached through two addresses is listed once: one listing
-    // already shows every volume in it.
+    // The pools in the order the walk below lists them, fetched ahead.
     std::vector<std::string> pools;
     std::set<std::string> unique;
     for (const auto& entry : nicCache) {
@@ -296,6 +295,8 @@ int KXSnapAzureNetAppAPI::getVolumeDetails(NicCache& nicCache, SharePathCache& s
         }
     }
     fetchVolumeListsAhead(pools, sharePathCache, total);
+    // A pool reached through two addresses is listed once: one listing
+    // already shows every volume in it.
     std::set<std::string> listed;
     for (const auto& entry : nicCache) {
         for (const std::string& pool : entry.second) {
