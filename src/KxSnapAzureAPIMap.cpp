@@ -1,9 +1,11 @@
 // Map and unmap on top of attach and detach: a disk made from a snapshot is
 // attached at a free LUN; disks are detached by LUN or by name and optionally
 // deleted. Failures while cleaning up are logged and never change the result.
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "KXSOSnapAzureFanOutJobs.h"
 #include "KxSnapAzureAPI.h"
 #include "KxSnapAzureAPIInternal.h"
 #include "platform/FXString.h"
@@ -13,9 +15,16 @@ void KxSnapAzureAPI::DeleteDisksByPath(const std::vector<std::string>& diskPaths
         Log(0, "%s", "Failed to delete disks. Internal error");
         return;
     }
+    // The deletes go out side by side; a failed one is only logged, in the
+    // order of the paths, and never stops the others.
+    std::vector<std::unique_ptr<ResourceDeleteJob>> deletes;
     for (const std::string& path : diskPaths) {
-        if (DeleteAzureDisk(path).IsError()) {
-            Log(0, "Failed to delete disk  [%s]", path.c_str());
+        deletes.push_back(std::make_unique<ResourceDeleteJob>(*this, path));
+    }
+    RunSideBySide(JobPointers(deletes));
+    for (const auto& job : deletes) {
+        if (job->Result().IsError()) {
+            Log(0, "Failed to delete disk  [%s]", job->ResourcePath().c_str());
         }
     }
 }

@@ -45,6 +45,7 @@ struct FaultCase {
     int status;
     bool afterProcessing;
     int expectedResult;
+    int expectedDeleteFailures;
 };
 
 struct Outcome {
@@ -52,6 +53,8 @@ struct Outcome {
     std::vector<std::string> records;
     // Per clone disk: whether it exists and the LUN it is attached at (-1 none).
     std::map<std::string, std::pair<bool, int>> clones;
+    // The log's lines for clone disks that could not be deleted, in order.
+    std::vector<std::string> deleteFailures;
 };
 
 std::string Describe(const kxsnap::RecordData& data) {
@@ -82,6 +85,11 @@ protected:
         for (int16_t i = 0; i < host.count(); ++i) {
             outcome.records.push_back(Describe(host.Record(i).data()));
         }
+        for (const kxsnap::LogEntry& line : host.Log()) {
+            if (line.text.find("Failed to delete disk  [") != std::string::npos) {
+                outcome.deleteFailures.push_back(line.text);
+            }
+        }
         for (int i = 0; i < kClones; ++i) {
             outcome.clones[CloneName(i)] = {DiskExists(CloneName(i)), AttachedLun(CloneName(i))};
         }
@@ -93,7 +101,10 @@ TEST_P(UnmapFanOutEquivalenceTest, OneAtATimeAndSideBySideLeaveTheSame) {
     const Outcome sequential = RunAtWidth("1");
     const Outcome sideBySide = RunAtWidth("32");
     EXPECT_EQ(sequential.result, GetParam().expectedResult);
+    EXPECT_EQ(sequential.deleteFailures.size(),
+              static_cast<size_t>(GetParam().expectedDeleteFailures));
     EXPECT_EQ(sideBySide.result, sequential.result);
+    EXPECT_EQ(sideBySide.deleteFailures, sequential.deleteFailures);
     EXPECT_EQ(sideBySide.records, sequential.records);
     EXPECT_EQ(sideBySide.clones, sequential.clones);
 }
@@ -122,23 +133,52 @@ TEST_F(UnmapFanOutEquivalenceTest, OwnershipReadsOfOneRoundArriveTogether) {
     }
 }
 
+// The clone disks' DELETEs of one unmap reach Azure at once.
+TEST_F(UnmapFanOutEquivalenceTest, DeletesOfOneUnmapArriveTogether) {
+    constexpr int kLatencyMs = 150;
+    UseSettings("nAzureRESTAPIMaxParallelRequests=32\n");
+    Tune(&azemu::Settings::requestLatencyMs, kLatencyMs);
+    kxtest::TestHost host(5);
+    for (int i = 0; i < kClones; ++i) {
+        host.Add(SnapshotRecord("s" + std::to_string(i), Metadata("spareSnap", "spare")));
+    }
+    emu_->clearRequestLog();
+    ASSERT_EQ(kxso_unmapSnaps(host.devices(), host.count(), host.util()), 0);
+    std::vector<int64_t> arrivals;
+    for (const azemu::RequestRecord& del : Sent("DELETE", "_CLONE?")) {
+        arrivals.push_back(del.timeMs);
+    }
+    ASSERT_EQ(arrivals.size(), static_cast<size_t>(kClones));
+    const auto [earliest, latest] = std::minmax_element(arrivals.begin(), arrivals.end());
+    EXPECT_LT(*latest - *earliest, kLatencyMs);
+}
+
 using azemu::FaultAction;
 
 // The second clone's disk: its ownership reads and its delete.
 constexpr const char* kSecond = "disks/s1_CLONE$";
+// The second and the fourth clone's disks.
+constexpr const char* kSecondAndFourth = "disks/s[13]_CLONE$";
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, UnmapFanOutEquivalenceTest,
     ::testing::Values(
-        FaultCase{"NoFault", "", "", FaultAction::Error, 0, 0, 0, false, 0},
+        FaultCase{"NoFault", "", "", FaultAction::Error, 0, 0, 0, false, 0, 0},
         // The first read fails: only that record is not unmapped.
-        FaultCase{"OwnerUnreadable", "GET", kSecond, FaultAction::Error, -1, 0, 500, false, 2},
+        FaultCase{"OwnerUnreadable", "GET", kSecond, FaultAction::Error, -1, 0, 500, false, 2, 0},
         // The detach's own read fails: nothing is detached.
         FaultCase{"OwnerUnreadableAtDetach", "GET", kSecond, FaultAction::Error, -1, 1, 500, false,
-                  1},
-        FaultCase{"OwnerAnswerLostTwice", "GET", kSecond, FaultAction::Drop, 2, 0, 0, true, 0},
+                  1, 0},
+        FaultCase{"OwnerAnswerLostTwice", "GET", kSecond, FaultAction::Drop, 2, 0, 0, true, 0, 0},
         // A delete that fails is only logged; the disk is detached all the same.
-        FaultCase{"DeleteRefused", "DELETE", kSecond, FaultAction::Error, -1, 0, 409, false, 0}),
+        FaultCase{"DeleteRefused", "DELETE", kSecond, FaultAction::Error, -1, 0, 409, false, 0, 1},
+        FaultCase{"DeleteRefusedTwice", "DELETE", kSecond, FaultAction::Error, 2, 0, 409, false, 0,
+                  1},
+        // Failures are logged in the order of the disks, whichever answer comes first.
+        FaultCase{"TwoDeletesRefused", "DELETE", kSecondAndFourth, FaultAction::Error, -1, 0, 409,
+                  false, 0, 2},
+        FaultCase{"DeleteAnswerLostTwice", "DELETE", kSecond, FaultAction::Drop, 2, 0, 0, true, 0,
+                  0}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
