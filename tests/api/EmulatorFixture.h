@@ -15,14 +15,7 @@
 
 namespace apitest {
 
-// Polls every 0 s, waits at most 5 s, never waits for devices nor before a
-// retry (a server asking for a wait is therefore not retried).
-constexpr const char* kFastSettings =
-    "[Ferrolink]\n"
-    "nAzureRESTAPIReqPollIntervalSecs=0\n"
-    "nAzureRESTAPIReqWaitTimeSecs=5\n"
-    "nAzureWaitTimeForDeviceRefresh=0\n"
-    "nAzureRESTAPIMaxRetryDelaySecs=0\n";
+using kxtest::kFastSettings;
 
 // A VM with data disks at LUNs 0, 1 and 3, a spare disk and one snapshot.
 azemu::Json DefaultScenario();

@@ -14,13 +14,7 @@
 
 namespace drivertest {
 
-// Polls without pause, waits at most 5 s, never waits for devices.
-constexpr const char* kFastSettings =
-    "[Ferrolink]\n"
-    "nAzureRESTAPIReqPollIntervalSecs=0\n"
-    "nAzureRESTAPIReqWaitTimeSecs=5\n"
-    "nAzureWaitTimeForDeviceRefresh=0\n"
-    "nAzureRESTAPIMaxRetryDelaySecs=0\n";
+using kxtest::kFastSettings;
 constexpr const char* kPerDevice = "bAzureEngineDisableHttpBulkRequest=true\n";
 constexpr const char* kDeleteSource = "bAzureDeleteOriginalDiskOnRevert=true\n";
 

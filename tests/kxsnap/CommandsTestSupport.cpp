@@ -9,19 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/EmulatorEnv.h"
+
 namespace kxsnaptest {
-
-namespace {
-
-// Polls at once and never waits for devices: the emulator answers at once.
-constexpr const char* kFastSettings =
-    "[Ferrolink]\n"
-    "nAzureRESTAPIReqPollIntervalSecs=0\n"
-    "nAzureRESTAPIReqWaitTimeSecs=5\n"
-    "nAzureWaitTimeForDeviceRefresh=0\n"
-    "nAzureRESTAPIMaxRetryDelaySecs=0\n";
-
-}  // namespace
 
 const std::string kFastNetApp = "--array-config SMCONFIG_ANF_OP_PROGRESS_INTERVAL_IN_SEC_KEY=0 ";
 
@@ -102,7 +92,7 @@ std::string Joined(const std::vector<std::string>& words) {
 }
 
 void KxsnapCommandsTest::SetUp() {
-    settings_ = std::make_unique<kxtest::ScopedSettings>(kFastSettings);
+    settings_ = std::make_unique<kxtest::ScopedSettings>(kxtest::kFastSettings);
     env_.push_back(
         std::make_unique<kxtest::ScopedEnv>("KXSO_LOG_FILE", (dir_ / "plugin.log").c_str()));
 }

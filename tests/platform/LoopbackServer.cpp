@@ -235,44 +235,25 @@ void LoopbackServer::Answer(const httplib::Request& request, httplib::Response& 
     }
 }
 
-SilentPort::SilentPort() {
+LocalPort::LocalPort(bool listening) {
     socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof(address);
     if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(socket_, 16) != 0 ||
+        (listening && listen(socket_, 16) != 0) ||
         getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("cannot open a silent local port");
+        if (socket_ >= 0) {
+            close(socket_);
+        }
+        throw std::runtime_error("cannot open a local port");
     }
     port_ = ntohs(address.sin_port);
 }
 
-SilentPort::~SilentPort() {
-    if (socket_ >= 0) {
-        close(socket_);
-    }
-}
-
-RefusingPort::RefusingPort() {
-    // Bound but never listening: the kernel refuses every connection to it.
-    socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("cannot reserve a local port");
-    }
-    port_ = ntohs(address.sin_port);
-}
-
-RefusingPort::~RefusingPort() {
-    if (socket_ >= 0) {
-        close(socket_);
-    }
+LocalPort::~LocalPort() {
+    close(socket_);
 }
 
 }  // namespace kxtest

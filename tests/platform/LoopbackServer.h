@@ -96,16 +96,16 @@ private:
     std::vector<RecordedRequest> requests_;
 };
 
-// A local port that refuses connections for as long as the object lives.
-// A port that accepts connections (the kernel completes the handshake from
-// the listen backlog) and never says a word: the server that hangs a client
-// without time limits.
-class SilentPort {
+// A local port held for as long as the object lives. Listening, it accepts
+// connections (the kernel completes the handshake from the listen backlog)
+// and never says a word: the server that hangs a client without time limits.
+// Bound but not listening, the kernel refuses every connection to it.
+class LocalPort {
 public:
-    SilentPort();
-    ~SilentPort();
-    SilentPort(const SilentPort&) = delete;
-    SilentPort& operator=(const SilentPort&) = delete;
+    explicit LocalPort(bool listening);
+    ~LocalPort();
+    LocalPort(const LocalPort&) = delete;
+    LocalPort& operator=(const LocalPort&) = delete;
     int Port() const { return port_; }
 
 private:
@@ -113,17 +113,11 @@ private:
     int port_ = 0;
 };
 
-class RefusingPort {
-public:
-    RefusingPort();
-    ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    int Port() const { return port_; }
-
-private:
-    int socket_ = -1;
-    int port_ = 0;
+struct SilentPort : LocalPort {
+    SilentPort() : LocalPort(true) {}
+};
+struct RefusingPort : LocalPort {
+    RefusingPort() : LocalPort(false) {}
 };
 
 }  // namespace kxtest

@@ -16,6 +16,16 @@
 
 namespace kxtest {
 
+// Settings that keep every wait against the emulator short: polls without
+// pause, waits at most 5 s, never waits for devices nor before a retry (a
+// server asking for a wait is therefore not retried).
+constexpr const char* kFastSettings =
+    "[Ferrolink]\n"
+    "nAzureRESTAPIReqPollIntervalSecs=0\n"
+    "nAzureRESTAPIReqWaitTimeSecs=5\n"
+    "nAzureWaitTimeForDeviceRefresh=0\n"
+    "nAzureRESTAPIMaxRetryDelaySecs=0\n";
+
 inline std::vector<std::unique_ptr<ScopedEnv>> PointPluginAtEmulator(const azemu::Emulator& emu,
                                                                      const std::string& logFile) {
     const char* path = std::getenv("PATH");
