@@ -47,58 +47,62 @@ protected:
     std::unique_ptr<kxtest::TestHost> backup_;
 };
 
-TEST_F(RevertTest, WithoutTheDeleteSettingSourceDisksAreOnlyDetached) {
-    for (const char* mode : {"bulk", "per-device"}) {
-        StartEmulator(FourDiskScenario());
-        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
-        auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
-        ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0) << mode;
-        EXPECT_FALSE(host->Logged("User ENABLED the setting"));
-        for (size_t i = 0; i < 2; ++i) {
-            const std::string source = "data" + std::to_string(i);
-            EXPECT_EQ(AttachedLun(source), -1) << mode;
-            EXPECT_TRUE(DiskExists(source)) << mode;
-            const std::string newDisk = AttachedDiskStartingWith(source + "-");
-            ASSERT_FALSE(newDisk.empty()) << mode;
-            ExpectReverted(*host, i, newDisk);
-        }
-        EXPECT_TRUE(host->Logged("Successfully discovered all the reverted devices"));
-        if (std::string(mode) == "per-device") {
-            EXPECT_TRUE(host->Logged("Detached source disk [data1] from lunid [1]"));
-        }
-        // The new disks are tagged as made by a revert of this job.
-        const auto disk = emu_->resource(emu_->diskId(AttachedDiskStartingWith("data0-")));
-        EXPECT_NE(disk->at("tags")
-                      .at("DiskRevertOperationByHarrowind")
-                      .get<std::string>()
-                      .find("job 21 original disk name [data0]"),
-                  std::string::npos);
+// The scenarios that hold for a bulk revert and for one device at a time.
+class RevertModeTest : public RevertTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        RevertTest::SetUp();
+        UseSettings(ModeSettings());
     }
+    bool Bulk() const { return GetParam(); }
+    std::string ModeSettings() const { return Bulk() ? "" : kPerDevice; }
+};
+
+TEST_P(RevertModeTest, WithoutTheDeleteSettingSourceDisksAreOnlyDetached) {
+    auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
+    ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0);
+    EXPECT_FALSE(host->Logged("User ENABLED the setting"));
+    for (size_t i = 0; i < 2; ++i) {
+        const std::string source = "data" + std::to_string(i);
+        EXPECT_EQ(AttachedLun(source), -1);
+        EXPECT_TRUE(DiskExists(source));
+        const std::string newDisk = AttachedDiskStartingWith(source + "-");
+        ASSERT_FALSE(newDisk.empty());
+        ExpectReverted(*host, i, newDisk);
+    }
+    EXPECT_TRUE(host->Logged("Successfully discovered all the reverted devices"));
+    if (!Bulk()) {
+        EXPECT_TRUE(host->Logged("Detached source disk [data1] from lunid [1]"));
+    }
+    // The new disks are tagged as made by a revert of this job.
+    const auto disk = emu_->resource(emu_->diskId(AttachedDiskStartingWith("data0-")));
+    EXPECT_NE(disk->at("tags")
+                  .at("DiskRevertOperationByHarrowind")
+                  .get<std::string>()
+                  .find("job 21 original disk name [data0]"),
+              std::string::npos);
 }
 
-TEST_F(RevertTest, WithTheDeleteSettingSourceDisksAreReplacedUnderTheirOwnName) {
-    for (const char* mode : {"bulk", "per-device"}) {
-        StartEmulator(FourDiskScenario());
-        UseSettings(std::string(kDeleteSource) + (std::string(mode) == "bulk" ? "" : kPerDevice));
-        auto host = BackedUpHost({"/dev/sde", "/dev/sdf"});
-        ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0) << mode;
-        EXPECT_TRUE(
-            host->Logged("User ENABLED the setting "
-                         "[Ferrolink/bAzureDeleteOriginalDiskOnRevert] to delete the "
-                         "source disks"));
-        ExpectReverted(*host, 0, "data2");
-        ExpectReverted(*host, 1, "data3");
-        // The disk at the old name is the new one, made from the snapshot.
-        const auto disk = emu_->resource(emu_->diskId("data3"));
-        EXPECT_NE(disk->at("properties")
-                      .at("creationData")
-                      .at("sourceResourceId")
-                      .get<std::string>()
-                      .find("snap-sdf"),
-                  std::string::npos);
-        if (std::string(mode) == "per-device") {
-            EXPECT_TRUE(host->Logged("Deleted source disk [data2] from lunid [2]"));
-        }
+TEST_P(RevertModeTest, WithTheDeleteSettingSourceDisksAreReplacedUnderTheirOwnName) {
+    UseSettings(kDeleteSource + ModeSettings());
+    auto host = BackedUpHost({"/dev/sde", "/dev/sdf"});
+    ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0);
+    EXPECT_TRUE(
+        host->Logged("User ENABLED the setting "
+                     "[Ferrolink/bAzureDeleteOriginalDiskOnRevert] to delete the "
+                     "source disks"));
+    ExpectReverted(*host, 0, "data2");
+    ExpectReverted(*host, 1, "data3");
+    // The disk at the old name is the new one, made from the snapshot.
+    const auto disk = emu_->resource(emu_->diskId("data3"));
+    EXPECT_NE(disk->at("properties")
+                  .at("creationData")
+                  .at("sourceResourceId")
+                  .get<std::string>()
+                  .find("snap-sdf"),
+              std::string::npos);
+    if (!Bulk()) {
+        EXPECT_TRUE(host->Logged("Deleted source disk [data2] from lunid [2]"));
     }
 }
 
@@ -127,45 +131,36 @@ TEST_F(RevertTest, ReusingTheNameWaitsUntilAzureHasDeletedTheSourceDisk) {
     ExpectReverted(*host, 0, "data0");
 }
 
-TEST_F(RevertTest, SnapshotWhoseSourceDiskIsNotAttachedIsRevertedAllTheSame) {
-    for (const char* mode : {"bulk", "per-device"}) {
-        StartEmulator(FourDiskScenario());
-        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
-        auto host = std::make_unique<kxtest::TestHost>(22);
-        host->Add(
-            SnapshotRecord("spareSnap", Metadata("spareSnap", "spare", "spare", "Standard_LRS")));
-        ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0) << mode;
-        EXPECT_TRUE(host->Logged("Unable to find the sourcedisk [" +
-                                 FXString::TrimLeft(emu_->diskId("spare"), "/") +
-                                 "] attached to the VM. Proceed to create disk from snapshot"));
-        if (std::string(mode) == "bulk") {
-            EXPECT_TRUE(host->Logged(
-                "No source disks found on the VM. Proceed to create new disks from snapshots"));
-        }
-        EXPECT_EQ(Status(*host, 0), 22);
-        EXPECT_FALSE(AttachedDiskStartingWith("spare-").empty());
-        EXPECT_EQ(emu_->dataDisks().size(), 5u);
-        EXPECT_TRUE(DiskExists("spare"));
+TEST_P(RevertModeTest, SnapshotWhoseSourceDiskIsNotAttachedIsRevertedAllTheSame) {
+    auto host = std::make_unique<kxtest::TestHost>(22);
+    host->Add(SnapshotRecord("spareSnap", Metadata("spareSnap", "spare", "spare", "Standard_LRS")));
+    ASSERT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 0);
+    EXPECT_TRUE(host->Logged("Unable to find the sourcedisk [" +
+                             FXString::TrimLeft(emu_->diskId("spare"), "/") +
+                             "] attached to the VM. Proceed to create disk from snapshot"));
+    if (Bulk()) {
+        EXPECT_TRUE(host->Logged(
+            "No source disks found on the VM. Proceed to create new disks from snapshots"));
     }
+    EXPECT_EQ(Status(*host, 0), 22);
+    EXPECT_FALSE(AttachedDiskStartingWith("spare-").empty());
+    EXPECT_EQ(emu_->dataDisks().size(), 5u);
+    EXPECT_TRUE(DiskExists("spare"));
 }
 
-TEST_F(RevertTest, NameOverEightyCharactersFailsBeforeAnythingIsDetached) {
-    for (const char* mode : {"bulk", "per-device"}) {
-        StartEmulator(FourDiskScenario());
-        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
-        auto host = std::make_unique<kxtest::TestHost>(23);
-        const std::string longName(75, 'n');
-        host->Add(SnapshotRecord("spareSnap", Metadata("spareSnap", "data0", longName)));
-        emu_->clearRequestLog();
-        EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1) << mode;
-        EXPECT_EQ(ErrorCode(*host, 0), 60005);
-        EXPECT_EQ(ErrorText(*host, 0).rfind("Failed to generate new disk name.", 0), 0u)
-            << ErrorText(*host, 0);
-        EXPECT_NE(ErrorText(*host, 0).find("Azure disk name exceeds 80 characters limit"),
-                  std::string::npos);
-        EXPECT_TRUE(Sent("PUT").empty()) << mode;
-        EXPECT_EQ(AttachedLun("data0"), 0);
-    }
+TEST_P(RevertModeTest, NameOverEightyCharactersFailsBeforeAnythingIsDetached) {
+    auto host = std::make_unique<kxtest::TestHost>(23);
+    const std::string longName(75, 'n');
+    host->Add(SnapshotRecord("spareSnap", Metadata("spareSnap", "data0", longName)));
+    emu_->clearRequestLog();
+    EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1);
+    EXPECT_EQ(ErrorCode(*host, 0), 60005);
+    EXPECT_EQ(ErrorText(*host, 0).rfind("Failed to generate new disk name.", 0), 0u)
+        << ErrorText(*host, 0);
+    EXPECT_NE(ErrorText(*host, 0).find("Azure disk name exceeds 80 characters limit"),
+              std::string::npos);
+    EXPECT_TRUE(Sent("PUT").empty());
+    EXPECT_EQ(AttachedLun("data0"), 0);
 }
 
 TEST_F(RevertTest, BadMetadataStopsTheRevertBeforeAnyChange) {
@@ -186,56 +181,53 @@ TEST_F(RevertTest, BadMetadataStopsTheRevertBeforeAnyChange) {
 // When no new device shows up, each record says which LUN it missed and
 // names its new disk (the last one's reason comes before the call's own
 // message), and the metadata names the new disk.
-TEST_F(RevertTest, NewDiskWithoutDeviceIsStillNamedByTheMetadata) {
-    for (const char* mode : {"bulk", "per-device"}) {
-        StartEmulator(FourDiskScenario());
-        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
-        auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
-        Tune(&azemu::Settings::deviceDelayMs, 600000);
-        EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1) << mode;
-        const std::string newDisk = AttachedDiskStartingWith("data0-");
-        ASSERT_FALSE(newDisk.empty()) << mode;
-        EXPECT_EQ(Status(*host, 0), 23);
-        EXPECT_EQ(ErrorCode(*host, 0), 60005);
-        EXPECT_EQ(host->Record(0).data().revertedDevicePath, "");
-        EXPECT_NE(ErrorText(*host, 0).find(" [" + newDisk + "]"), std::string::npos)
-            << ErrorText(*host, 0);
-        // The VM's disk is now the new one: a later revert must not look for data0.
-        EXPECT_NE(FXString::FindString(SnapMetadata(*host, 0), "/disks/" + newDisk + ";", true),
-                  std::string::npos)
-            << SnapMetadata(*host, 0);
-        if (std::string(mode) == "bulk") {
-            for (size_t i = 0; i < 2; ++i) {
-                EXPECT_EQ(ErrorText(*host, i).rfind("Failed to get disk name for lunid[", 0), 0u)
-                    << ErrorText(*host, i);
-            }
-            const std::string last = ErrorText(*host, 1);
-            const std::string callFailure = "] Failed to find newly mapped device names [data1-";
-            EXPECT_NE(last.find(callFailure), std::string::npos) << last;
-            EXPECT_EQ(last.back(), ']') << last;
+TEST_P(RevertModeTest, NewDiskWithoutDeviceIsStillNamedByTheMetadata) {
+    auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
+    Tune(&azemu::Settings::deviceDelayMs, 600000);
+    EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1);
+    const std::string newDisk = AttachedDiskStartingWith("data0-");
+    ASSERT_FALSE(newDisk.empty());
+    EXPECT_EQ(Status(*host, 0), 23);
+    EXPECT_EQ(ErrorCode(*host, 0), 60005);
+    EXPECT_EQ(host->Record(0).data().revertedDevicePath, "");
+    EXPECT_NE(ErrorText(*host, 0).find(" [" + newDisk + "]"), std::string::npos)
+        << ErrorText(*host, 0);
+    // The VM's disk is now the new one: a later revert must not look for data0.
+    EXPECT_NE(FXString::FindString(SnapMetadata(*host, 0), "/disks/" + newDisk + ";", true),
+              std::string::npos)
+        << SnapMetadata(*host, 0);
+    if (Bulk()) {
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(ErrorText(*host, i).rfind("Failed to get disk name for lunid[", 0), 0u)
+                << ErrorText(*host, i);
         }
+        const std::string last = ErrorText(*host, 1);
+        const std::string callFailure = "] Failed to find newly mapped device names [data1-";
+        EXPECT_NE(last.find(callFailure), std::string::npos) << last;
+        EXPECT_EQ(last.back(), ']') << last;
     }
 }
 
-TEST_F(RevertTest, HostRefusingTheRevertedStatusFailsTheRecordAndNamesTheNewDisk) {
-    for (const char* mode : {"bulk", "per-device"}) {
-        StartEmulator(FourDiskScenario());
-        UseSettings(std::string(mode) == "bulk" ? "" : kPerDevice);
-        auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
-        host->Record(0).data().refuse = {"setStatus"};
-        EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1) << mode;
-        const std::string newDisk = AttachedDiskStartingWith("data0-");
-        ASSERT_FALSE(newDisk.empty()) << mode;
-        EXPECT_EQ(ErrorCode(*host, 0), 60005) << mode;
-        EXPECT_NE(ErrorText(*host, 0).find("refused to store status [22]"), std::string::npos)
-            << ErrorText(*host, 0);
-        EXPECT_NE(ErrorText(*host, 0).find("/disks/" + newDisk + "]"), std::string::npos)
-            << ErrorText(*host, 0);
-        // The metadata names the new disk all the same, for a later revert.
-        EXPECT_NE(FXString::FindString(SnapMetadata(*host, 0), "/disks/" + newDisk + ";", true),
-                  std::string::npos);
-    }
+TEST_P(RevertModeTest, HostRefusingTheRevertedStatusFailsTheRecordAndNamesTheNewDisk) {
+    auto host = BackedUpHost({"/dev/sdc", "/dev/sdd"});
+    host->Record(0).data().refuse = {"setStatus"};
+    EXPECT_EQ(kxso_revertSnaps(host->devices(), host->count(), host->util()), 1);
+    const std::string newDisk = AttachedDiskStartingWith("data0-");
+    ASSERT_FALSE(newDisk.empty());
+    EXPECT_EQ(ErrorCode(*host, 0), 60005);
+    EXPECT_NE(ErrorText(*host, 0).find("refused to store status [22]"), std::string::npos)
+        << ErrorText(*host, 0);
+    EXPECT_NE(ErrorText(*host, 0).find("/disks/" + newDisk + "]"), std::string::npos)
+        << ErrorText(*host, 0);
+    // The metadata names the new disk all the same, for a later revert.
+    EXPECT_NE(FXString::FindString(SnapMetadata(*host, 0), "/disks/" + newDisk + ";", true),
+              std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, RevertModeTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Bulk" : "PerDevice";
+                         });
 
 }  // namespace
 }  // namespace drivertest
