@@ -145,24 +145,6 @@ TEST_F(CatalogTest, AFileThatIsNoCatalogueIsRefusedAndLeftAsItWas) {
     EXPECT_EQ(otherBytes, kxtest::ReadFile(other));
 }
 
-TEST_F(CatalogTest, ALockHeldByAnotherWriterGivesCatalogueLocked) {
-    { Catalog create(Path(), 100); }
-    sqlite3* holder = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open(Path().c_str(), &holder));
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
-    try {
-        Catalog catalog(Path(), 50);
-        catalog.CheckWritable();
-        FAIL() << "the write went through a held lock";
-    } catch (const kxsnap::EnvironmentError& error) {
-        EXPECT_EQ(0u, std::string(error.what()).find("catalogue locked")) << error.what();
-    }
-    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(holder);
-    Catalog catalog(Path(), 50);
-    EXPECT_NO_THROW(catalog.CheckWritable());
-}
-
 TEST_F(CatalogTest, DefaultPathFollowsXdgDataHome) {
     {
         kxtest::ScopedEnv xdg("XDG_DATA_HOME", "/srv/data");

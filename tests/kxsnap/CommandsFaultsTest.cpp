@@ -126,7 +126,7 @@ TEST_F(KxsnapCommandsTest, BadNamesAndTargetsGiveOneLineAndUsageStatus) {
         EXPECT_EQ(0, Kxsnap(std::string(command) + " --help").status) << command;
 }
 
-TEST_F(KxsnapCommandsTest, ALockedOrDamagedCatalogueStopsBeforeAzureAndStaysAsItWas) {
+TEST_F(KxsnapCommandsTest, ALockedDamagedOrReadOnlyCatalogueStopsBeforeAzureAndStaysAsItWas) {
     StartEmulator(kxsnap::ManagedDiskScenario());
     Backup("/dev/sdc");
     emu_->clearRequestLog();
@@ -153,26 +153,9 @@ TEST_F(KxsnapCommandsTest, ALockedOrDamagedCatalogueStopsBeforeAzureAndStaysAsIt
     EXPECT_TRUE(OneLine(outcome.err)) << outcome.err;
     EXPECT_TRUE(Contains(outcome.err, "damaged")) << outcome.err;
     EXPECT_EQ(bytes, kxtest::ReadFile(damaged));
-}
 
-TEST_F(KxsnapCommandsTest, EveryJobHasALogFileAndVerboseShowsThePluginLines) {
-    StartEmulator(kxsnap::ManagedDiskScenario());
-    Outcome backup = Kxsnap("-v backup /dev/sdc");
-    ASSERT_EQ(0, backup.status) << backup.err;
-    EXPECT_TRUE(Contains(backup.err, "[info] AZUREAPI >>>>>: Created snapshot [")) << backup.err;
-    EXPECT_FALSE(Contains(backup.out, "\r")) << "no live line when not on a terminal";
-    std::string log = kxtest::ReadFile(dir_ / "logs/job-1.log");
-    EXPECT_TRUE(Contains(log, "kxso_postSnapDevices answered 0")) << log;
-    EXPECT_TRUE(Contains(log, "Created snapshot [")) << log;
-    Outcome quiet = Kxsnap("list");
-    EXPECT_TRUE(quiet.err.empty());
-}
-
-TEST_F(KxsnapCommandsTest, AReadOnlyCatalogueIsListedButNeverWritten) {
-    StartEmulator(kxsnap::ManagedDiskScenario());
-    Backup("/dev/sdc");
-    emu_->clearRequestLog();
-    std::string bytes = kxtest::ReadFile(CatalogPath());
+    // A catalogue this user may only read is listed but never written.
+    bytes = kxtest::ReadFile(CatalogPath());
     // Root writes any file: play an ordinary user who may read the catalogue only.
     std::string asReader;
     if (geteuid() == 0) {
@@ -192,6 +175,19 @@ TEST_F(KxsnapCommandsTest, AReadOnlyCatalogueIsListedButNeverWritten) {
     EXPECT_TRUE(Contains(message, "read-only")) << message;
     EXPECT_EQ(bytes, kxtest::ReadFile(CatalogPath()));
     EXPECT_TRUE(emu_->requestLog().empty()) << "nothing may reach Azure without a catalogue";
+}
+
+TEST_F(KxsnapCommandsTest, EveryJobHasALogFileAndVerboseShowsThePluginLines) {
+    StartEmulator(kxsnap::ManagedDiskScenario());
+    Outcome backup = Kxsnap("-v backup /dev/sdc");
+    ASSERT_EQ(0, backup.status) << backup.err;
+    EXPECT_TRUE(Contains(backup.err, "[info] AZUREAPI >>>>>: Created snapshot [")) << backup.err;
+    EXPECT_FALSE(Contains(backup.out, "\r")) << "no live line when not on a terminal";
+    std::string log = kxtest::ReadFile(dir_ / "logs/job-1.log");
+    EXPECT_TRUE(Contains(log, "kxso_postSnapDevices answered 0")) << log;
+    EXPECT_TRUE(Contains(log, "Created snapshot [")) << log;
+    Outcome quiet = Kxsnap("list");
+    EXPECT_TRUE(quiet.err.empty());
 }
 
 TEST_F(KxsnapCommandsTest, TwoKxsnapAtOnceBothRecordTheirSnapshots) {

@@ -44,7 +44,7 @@ protected:
     std::string failedErr_;
 };
 
-TEST_F(KxsnapFindTest, ListFiltersAndOutputs) {
+TEST_F(KxsnapFindTest, ListFiltersAndOutputsAndShowTellsEverythingKnown) {
     BackUpTwoAndMountOne();
     struct Filter {
         std::string arguments;
@@ -66,11 +66,8 @@ TEST_F(KxsnapFindTest, ListFiltersAndOutputs) {
               tsv.out.find("name\tid\tsource\tkind\ttaken\tstate\tdevice\tazure_snapshot_id\n"));
     EXPECT_TRUE(Contains(tsv.out, names_[1] + "\t2\t/dev/sdd\tdisk\t")) << tsv.out;
     EXPECT_TRUE(Contains(tsv.out, "/snapshots/" + names_[1] + "\n")) << tsv.out;
-}
 
-// The documented shape: these members, no host record.
-TEST_F(KxsnapFindTest, ListJsonHasTheDocumentedShape) {
-    BackUpTwoAndMountOne();
+    // The documented shape: these members, no host record.
     Outcome listed = Kxsnap("list --output json");
     auto list = nlohmann::ordered_json::parse(listed.out);
     ASSERT_EQ(2u, list.size());
@@ -88,10 +85,8 @@ TEST_F(KxsnapFindTest, ListJsonHasTheDocumentedShape) {
     EXPECT_EQ("mounted", list[0]["state"]);
     EXPECT_EQ(0u, list[0]["device"].get<std::string>().find("/dev/sd")) << list[0];
     EXPECT_NE(std::string::npos, list[0]["log"].get<std::string>().find("job-2.log"));
-}
 
-TEST_F(KxsnapFindTest, ShowTellsEverythingKnown) {
-    BackUpTwoAndMountOne();
+    // show tells everything known.
     Outcome show = Kxsnap("show " + names_[0]);
     ASSERT_EQ(0, show.status) << show.err;
     json shown = Json("show " + names_[0]);
@@ -106,7 +101,7 @@ TEST_F(KxsnapFindTest, ShowTellsEverythingKnown) {
     EXPECT_EQ(64, Kxsnap("show nosuchsnap").status);
 }
 
-TEST_F(KxsnapFindTest, ForgetRetiresAFailedRowWithoutAzure) {
+TEST_F(KxsnapFindTest, AFailedJobSaysWhyAndForgetRetiresItsRowWithoutAzure) {
     std::string name = FailedBackup();
     emu_->clearRequestLog();
     Outcome unconfirmed = Kxsnap("forget " + name);
@@ -120,18 +115,22 @@ TEST_F(KxsnapFindTest, ForgetRetiresAFailedRowWithoutAzure) {
     EXPECT_TRUE(emu_->requestLog().empty()) << "forget never calls Azure";
     std::string log = kxtest::ReadFile(forgot["log"].get<std::string>());
     EXPECT_TRUE(Contains(log, name)) << "the forgotten record is kept in the log";
+
+    // The failed job's summary names the endpoint and what happened, from the log.
+    EXPECT_NE(std::string::npos,
+              failedErr_.find("kxsnap: cannot reach http://127.0.0.1:1: connection refused (job 1, "
+                              "see " +
+                              (dir_ / "logs/job-1.log") + ")"))
+        << failedErr_;
 }
 
-TEST_F(KxsnapFindTest, ForgetRefusesAMountedSnapshot) {
+TEST_F(KxsnapFindTest, AMountedSnapshotIsNotForgottenAndUnmountNeedsYesOffATerminal) {
     BackUpTwoAndMountOne();
-    Outcome refused = Kxsnap("forget --yes " + names_[0]);
-    EXPECT_EQ(3, refused.status) << "refused as delete refuses a mounted snapshot";
-    EXPECT_TRUE(Contains(refused.err, "is mounted")) << refused.err;
+    Outcome forget = Kxsnap("forget --yes " + names_[0]);
+    EXPECT_EQ(3, forget.status) << "refused as delete refuses a mounted snapshot";
+    EXPECT_TRUE(Contains(forget.err, "is mounted")) << forget.err;
     EXPECT_EQ(names_, ListedNames());
-}
 
-TEST_F(KxsnapFindTest, UnmountSaysWhatItDeletesAndNeedsYesOffATerminal) {
-    BackUpTwoAndMountOne();
     std::string device = Json("show " + names_[0])["device"];
     Outcome refused = Kxsnap("unmount " + names_[0]);
     EXPECT_EQ(64, refused.status);
@@ -140,16 +139,6 @@ TEST_F(KxsnapFindTest, UnmountSaysWhatItDeletesAndNeedsYesOffATerminal) {
         << refused.err;
     EXPECT_EQ("mounted", Json("show " + names_[0])["state"]) << "nothing was changed";
     EXPECT_EQ(0, Json("unmount --yes " + names_[0])["result"]);
-}
-
-// A failed job's summary names the endpoint and what happened, from the log.
-TEST_F(KxsnapFindTest, AFailedJobSaysWhichEndpointAndWhy) {
-    FailedBackup();
-    EXPECT_NE(std::string::npos,
-              failedErr_.find("kxsnap: cannot reach http://127.0.0.1:1: connection refused (job 1, "
-                              "see " +
-                              (dir_ / "logs/job-1.log") + ")"))
-        << failedErr_;
 }
 
 // cron or systemd: no terminal. The job's number and log come first, then a

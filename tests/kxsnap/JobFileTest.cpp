@@ -27,7 +27,7 @@ const char* kFullJob = R"({
   }]
 })";
 
-TEST(JobFileTest, ReadsEveryField) {
+TEST(JobFileTest, ReadsEveryFieldAndTheOutputFeedsTheNextJobUnchanged) {
     Job job;
     std::string error;
     ASSERT_TRUE(ParseJob(kFullJob, job, error)) << error;
@@ -43,12 +43,7 @@ TEST(JobFileTest, ReadsEveryField) {
     EXPECT_EQ(3, record.config.at("SMCONFIG_ANF_OP_PROGRESS_COUNT_KEY"));
     EXPECT_EQ(1u, record.refuse.count("setSnapFlags"));
     EXPECT_EQ(60001, record.errorCode);
-}
 
-TEST(JobFileTest, OutputFeedsTheNextJobUnchanged) {
-    Job job;
-    std::string error;
-    ASSERT_TRUE(ParseJob(kFullJob, job, error)) << error;
     auto output = kxsnap::JobOutputToJson({{"kxso_prepareDevices", 0}}, job.records, {});
     output["operations"] = {"kxso_mapSnaps"};
     Job next;

@@ -1,5 +1,7 @@
 // Backup targets as a person names them, read from a sandbox device tree and
-// /proc/mounts under KXSO_ROOT.
+// /proc/mounts under KXSO_ROOT. Device links are followed with the plug-in's
+// own in-root resolver: a link that climbs out of the root is refused, not
+// clamped at the root.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,7 +22,12 @@ protected:
         kxtest::MakeDirs(dir_ / "proc");
         kxtest::WriteFile(dir_ / "dev/sdc", "");
         kxtest::WriteFile(dir_ / "dev/sdc1", "");
-        ASSERT_EQ(0, symlink("../../../sdc", (dir_ / "dev/disk/azure/scsi1/lun1").c_str()));
+        Link("../../../sdc", "lun1");
+        Link("/dev/sdc", "lun0");  // absolute: looked up under the root
+        Link("lun0", "lun5");
+        Link("../../../../../../dev/sdc", "lun2");
+        Link("lun4", "lun3");
+        Link("lun3", "lun4");
         kxtest::WriteFile(dir_ / "proc/mounts",
                           "/dev/sdc1 /data ext4 rw 0 0\n"
                           "10.0.1.4:/sales /mnt/sales nfs4 rw,vers=4.1 0 0\n"
@@ -28,12 +35,18 @@ protected:
                           "files.example.com:/home /home nfs4 rw 0 0\n");
     }
 
+    void Link(const std::string& target, const std::string& lun) {
+        const std::string link = dir_ / ("dev/disk/azure/scsi1/" + lun);
+        ASSERT_EQ(0, symlink(target.c_str(), link.c_str())) << link;
+    }
+
     kxtest::TempDir dir_;
     kxtest::ScopedEnv root_{"KXSO_ROOT", dir_.path().c_str()};
 };
 
 TEST_F(TargetsTest, BlockDevicesAndTheirLinksGiveThePlainDevice) {
-    for (const char* given : {"/dev/sdc", "/dev/disk/azure/scsi1/lun1"}) {
+    for (const char* given : {"/dev/sdc", "/dev/disk/azure/scsi1/lun1",
+                              "/dev/disk/azure/scsi1/lun0", "/dev/disk/azure/scsi1/lun5"}) {
         auto target = ResolveTarget(given);
         EXPECT_EQ(SnapKind::kManagedDisk, target.kind);
         EXPECT_EQ("/dev/sdc", target.sourceDevicePath) << given;
@@ -61,7 +74,9 @@ TEST_F(TargetsTest, EverythingElseIsRefusedWithOneLine) {
     for (const Case& bad :
          {Case{"/dev/sdz", "device not found"}, Case{"/dev/sdc1", "not a block device"},
           Case{"/data", "not an NFS export"}, Case{"/home", "not an Azure NetApp Files export"},
-          Case{"10.0.1.9:/other", "not mounted here"}}) {
+          Case{"10.0.1.9:/other", "not mounted here"},
+          Case{"/dev/disk/azure/scsi1/lun2", "not a block device"},
+          Case{"/dev/disk/azure/scsi1/lun3", "not a block device"}}) {
         try {
             ResolveTarget(bad.given);
             ADD_FAILURE() << bad.given << " was accepted";
