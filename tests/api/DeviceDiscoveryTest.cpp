@@ -152,22 +152,18 @@ TEST_F(DeviceTreeTest, CandidateAtTheWantedLunButNeverTheOsDisk) {
 TEST_F(DeviceTreeTest, AzureLinkGivesThePlainDevicePath) {
     AddDisk("sdc", "3:0:0:1");
     AddDisk("sde", "3:0:0:3");
+    std::string missing;
+    EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 1, missing, detail_));  // no link directory yet
     AddLink("by-other/lun3", "../../../sdc");
     AddLink("scsi1/lun1", "../../../sdc");
     AddLink("scsi1/LUN3", "../../../sde");
     std::string device;
     ASSERT_TRUE(GetScsiDiskNameForLunid2({}, 3, device, detail_));
     EXPECT_EQ(device, "/dev/sde");
-    std::string missing;
     EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 4, missing, detail_));
     EXPECT_FALSE(GetScsiDiskNameForLunid2({}, -1, missing, detail_));
     AddLink("scsi1/lun2", "../../../../../../../../../../etc");  // leaves the root
     EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 2, missing, detail_));
-}
-
-TEST_F(DeviceTreeTest, NoLinkDirectoryIsNoDevice) {
-    std::string device;
-    EXPECT_FALSE(GetScsiDiskNameForLunid2({}, 0, device, detail_));
 }
 
 TEST_F(DeviceTreeTest, DiscoverReportsOnlyNewDevicesUnlessPrimed) {

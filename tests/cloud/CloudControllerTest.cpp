@@ -38,6 +38,7 @@ protected:
 TEST_F(CloudControllerTest, PrepareOfANetAppFilesDeviceReachesTheControllerAndTagsTheRecord) {
     TestHost host;
     host.Add(AnfRecord(11));
+    host.Add(AnfRecord(10, "vol2"));
     EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_prepareDevices(host.devices(), host.count(), host.util()));
     const kxsnap::RecordData& record = host.Record(0).data();
     EXPECT_EQ("100|101", record.metadata.at(160));
@@ -52,10 +53,16 @@ TEST_F(CloudControllerTest, PrepareOfANetAppFilesDeviceReachesTheControllerAndTa
     EXPECT_TRUE(host.Logged("Service engine detected : Azure NetApp Files [{idatype:NFS",
                             "KXSnapCloudAzureUtil"));
     EXPECT_TRUE(host.Logged("Vendor discovered for all devices.", kControllerTag));
-    // The connection is the first phase that needs Azure; the closed port fails it.
+    // The connection is the first phase that needs Azure; the closed port fails
+    // it, on the job's first record whatever its snapshot number.
     EXPECT_TRUE(host.Logged("Failed to connectToArray [100]", kControllerTag));
+    EXPECT_TRUE(
+        host.Logged("Failed to connect to Azure Management Portal. REST API error : ", kEngineTag));
     EXPECT_EQ(62008, record.errorCode);
     EXPECT_EQ(0u, record.errorText.find("Failed to connect to Azure Management Portal"));
+    EXPECT_NE(std::string::npos,
+              record.errorText.find("to the instance metadata service failed (HTTP status [0])."));
+    EXPECT_EQ(0, host.Record(1).data().errorCode);
 }
 
 TEST_F(CloudControllerTest, CountZeroAndInvalidArgumentsFailSilently) {
@@ -203,6 +210,11 @@ TEST_F(CloudControllerTest, SnapEngineIdIdentifiesWithoutReadingTheMetadata) {
                             kControllerTag));
     EXPECT_FALSE(host.Logged("from snap engine id"));
     EXPECT_FALSE(host.Logged("Failed to get cloud controller from device"));
+    // Only 83 means NetApp Files.
+    host.Record(0).data().snapEngineId = 82;
+    int vendor = 0;
+    int engine = 0;
+    EXPECT_FALSE(controller.getCloudEngineInfoFromSnapEngine(&host.Record(0), vendor, engine));
 }
 
 TEST_F(CloudControllerTest, MetadataIdentifiesARecordWithoutSnapEngineId) {
@@ -238,6 +250,8 @@ TEST_F(CloudControllerTest, MetadataWithoutAUsableEngineFailsTheOperationSayingW
          {"Failed to get cloud util instance for cloud vendor id [200]"}, 15},
         {"100|5", kxso_deleteSnaps,
          {"Failed to initalize cloud engine [100]", "Failed to setup service engines"}, 21},
+        {"-4|101", kxso_revertSnaps,
+         {"Invalid vendor id or service engine id found. (-4,101)", unidentified}, 23},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -252,19 +266,6 @@ TEST_F(CloudControllerTest, MetadataWithoutAUsableEngineFailsTheOperationSayingW
         EXPECT_EQ(c.status, host.Record(0).data().status) << c.logged[0];
     }
     EXPECT_TRUE(platformLog_.Contains("Failed to initialize micro engine [5]"));
-}
-
-TEST_F(CloudControllerTest, InvalidIdsAreReportedAsZero) {
-    TestHost host;
-    host.Add(TaggedRecord(7, "-4|101", false));
-    KXSnapCloudController controller = NewController();
-    ASSERT_TRUE(controller.initializeCloudController(host.devices(), host.count(), host.util(), 6));
-    int vendor = 55;
-    int engine = 66;
-    EXPECT_FALSE(controller.getCloudMetadataFromDevice(&host.Record(0), vendor, engine));
-    EXPECT_EQ(0, vendor);
-    EXPECT_EQ(0, engine);
-    EXPECT_TRUE(host.Logged("Invalid vendor id or service engine id found. (-4,101)"));
 }
 
 TEST_F(CloudControllerTest, MalformedMetadataIsAParseErrorWithTheWholeText) {
@@ -284,30 +285,6 @@ TEST_F(CloudControllerTest, MalformedMetadataIsAParseErrorWithTheWholeText) {
             << text.substr(0, 40);
         EXPECT_TRUE(host.Logged("Failed to identify cloud vendors and service engines"));
     }
-}
-
-TEST_F(CloudControllerTest, InitializeServiceEnginesWithoutEnginesFails) {
-    TestHost host;
-    host.Add(TaggedRecord(7));
-    KXSnapCloudController controller = NewController();
-    ASSERT_TRUE(controller.initializeCloudController(host.devices(), host.count(), host.util(), 6));
-    EXPECT_FALSE(controller.initializeServiceEngines());
-    EXPECT_TRUE(host.Logged("Failed to fetch identified cloud engines", kControllerTag));
-}
-
-TEST_F(CloudControllerTest, EngineIdEightyThreeOnlyMeansNetAppFiles) {
-    TestHost host;
-    kxsnap::RecordData data;
-    data.snapEngineId = 82;
-    host.Add(data);
-    KXSnapCloudController controller = NewController();
-    int vendor = 0;
-    int engine = 0;
-    EXPECT_FALSE(controller.getCloudEngineInfoFromSnapEngine(&host.Record(0), vendor, engine));
-    host.Record(0).data().snapEngineId = 83;
-    EXPECT_TRUE(controller.getCloudEngineInfoFromSnapEngine(&host.Record(0), vendor, engine));
-    EXPECT_EQ(100, vendor);
-    EXPECT_EQ(101, engine);
 }
 
 TEST_F(CloudControllerTest, LaterOperationsOfATaggedRecordReachTheEngineThatReadsItsMetadata) {

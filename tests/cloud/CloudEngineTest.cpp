@@ -250,23 +250,6 @@ TEST_F(NetAppEngineTest, AnEngineWithoutRecordsIsNotInitialized) {
     EXPECT_FALSE(engine->connectToArray());
 }
 
-TEST_F(NetAppEngineTest, ConnectionFailureIsRecordedOnTheFirstDevice) {
-    kxtest::ScopedSettings settings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n");
-    TestHost host;
-    host.Add(AnfRecord(2));
-    host.Add(AnfRecord(1));
-    auto engine = Prepared(host);
-    ASSERT_TRUE(engine->processDeviceDetails());
-    EXPECT_FALSE(engine->connectToArray());
-    // The first work object is the job's first record, whatever its snapshot number.
-    EXPECT_EQ(62008, host.Record(0).data().errorCode);
-    EXPECT_EQ(0, host.Record(1).data().errorCode);
-    EXPECT_TRUE(
-        host.Logged("Failed to connect to Azure Management Portal. REST API error : ", kEngineTag));
-    EXPECT_NE(std::string::npos, host.Record(0).data().errorText.find(
-                                     "to the instance metadata service failed (HTTP status [0])."));
-}
-
 TEST_F(NetAppEngineTest, ErrorCodesFollowTheOperation) {
     // An operation of no known kind keeps the code given.
     const std::pair<short, int> cases[] = {{1, 60004},  {2, 62009}, {3, 62010},

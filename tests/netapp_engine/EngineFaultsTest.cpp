@@ -199,16 +199,6 @@ TEST_F(EngineFaultsTest, DeleteFailuresStayOnTheirRecordAndTheRestAreDeleted) {
     EXPECT_TRUE(Resource(SnapshotId("vol2", kSnapUuid2)).is_null());
 }
 
-TEST_F(EngineFaultsTest, ReconcileSucceedsEvenWhenAzureCannotAnswer) {
-    auto backup = Backup();
-    auto host = LaterJob(*backup);
-    InjectFault("GET", "/snapshots/", FaultAction::Error, -1);
-    EXPECT_EQ(0, Run(kxso_reconcileSnaps, *host));
-    EXPECT_EQ(5, host->Record(0).data().status);
-    EXPECT_TRUE(host->Logged(
-        "Snapshot Recon stats: Total-[2] Externally Deleted-[0] Skipped-[0] Failed-[2]"));
-}
-
 TEST_F(EngineFaultsTest, AnErrorTheRecordCarriesSurvivesAFailedOperation) {
     auto backup = Backup();
     auto host = LaterJob(*backup);

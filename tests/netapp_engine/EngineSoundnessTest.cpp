@@ -240,6 +240,9 @@ TEST_F(EngineSoundnessTest, AReconcileCheckThatFailedLeavesItsErrorOnTheRecord) 
         << record.errorText;
     EXPECT_NE(std::string::npos, record.errorText.find("AuthorizationFailed"));
     EXPECT_EQ(0, host->Record(1).data().errorCode);
+    // A check Azure could not answer is counted, and reconcile still succeeds.
+    EXPECT_TRUE(host->Logged(
+        "Snapshot Recon stats: Total-[2] Externally Deleted-[0] Skipped-[0] Failed-[1]"));
 }
 
 // An error document of the metadata service with neither field filled is

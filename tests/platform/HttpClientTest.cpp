@@ -51,7 +51,12 @@ protected:
     KXLibCurl client_;
 };
 
+// Init starts the list with the content type; a free ends the list, so only
+// what is appended after it is sent.
 TEST_F(HttpClientTest, SendsExactlyTheHeadersAppended) {
+    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/x"), nullptr, 0));
+    EXPECT_EQ(std::vector<std::string>{"application/json"}, OnlyRequest().Values("content-type"));
+    ASSERT_TRUE(client_.KXLibCurlAppendHeader(0, "authorization: Bearer old"));
     client_.KXLibCurlFreeHttpHeaderList();
     ASSERT_TRUE(client_.KXLibCurlAppendHeader(0, "Metadata: true"));
     ASSERT_TRUE(client_.KXLibCurlAppendHeader(0, "authorization: Bearer tok.en-123"));
@@ -60,7 +65,7 @@ TEST_F(HttpClientTest, SendsExactlyTheHeadersAppended) {
 
     ASSERT_TRUE(
         client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/metadata/instance"), nullptr, 0));
-    const RecordedRequest request = OnlyRequest();
+    const RecordedRequest request = server_.Requests().back();
     EXPECT_EQ("GET", request.method);
     EXPECT_EQ("/metadata/instance", request.target);
     EXPECT_EQ(std::vector<std::string>{"true"}, request.Values("Metadata"));
@@ -79,69 +84,53 @@ TEST_F(HttpClientTest, SendsExactlyTheHeadersAppended) {
         names);
 }
 
-TEST_F(HttpClientTest, InitStartsTheHeaderListWithTheContentTypeAndFreeingEndsIt) {
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/x"), nullptr, 0));
-    EXPECT_EQ(std::vector<std::string>{"application/json"}, OnlyRequest().Values("content-type"));
-    ASSERT_TRUE(client_.KXLibCurlAppendHeader(0, "authorization: Bearer old"));
-    client_.KXLibCurlFreeHttpHeaderList();
-    ASSERT_TRUE(client_.KXLibCurlAppendHeader(0, "Metadata: true"));
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/x"), nullptr, 0));
-    const RecordedRequest request = server_.Requests().back();
-    EXPECT_TRUE(request.Values("authorization").empty());
-    EXPECT_TRUE(request.Values("content-type").empty());
-    EXPECT_EQ(std::vector<std::string>{"true"}, request.Values("metadata"));
-}
-
+// Each method sends exactly its body, NUL bytes included, never chunked nor
+// announced with Expect. After a body request the bodyless methods send none;
+// a bodyless PUT, POST or PATCH says so with a length of zero.
 TEST_F(HttpClientTest, EachMethodSendsExactlyItsBody) {
     const std::string body = R"({"properties":{"creationData":{"createOption":"Copy"}}})";
+    const std::string size = std::to_string(body.size());
     struct Case {
         int method;
         const char* name;
+        std::string body;
+        const char* length;  // "": none sent
+        const char* answer;  // the answer's body as read, nullptr: not checked
     };
-    for (const Case& c : {Case{HTTP_REQ_POST, "POST"}, Case{HTTP_REQ_PUT, "PUT"},
-                          Case{HTTP_REQ_PATCH, "PATCH"}, Case{HTTP_REQ_DELETE, "DELETE"}}) {
-        ASSERT_TRUE(
-            client_.KXLibCurlSendHttpReq(c.method, server_.Url("/r"), body.c_str(), body.size()))
+    const Case cases[] = {
+        {HTTP_REQ_POST, "POST", body, size.c_str(), nullptr},
+        {HTTP_REQ_PUT, "PUT", body, size.c_str(), nullptr},
+        {HTTP_REQ_PATCH, "PATCH", body, size.c_str(), nullptr},
+        {HTTP_REQ_DELETE, "DELETE", body, size.c_str(), nullptr},
+        {HTTP_REQ_PUT, "PUT", std::string("ab\0cd", 5), "5", nullptr},
+        {HTTP_REQ_GET, "GET", "", "", nullptr},
+        {HTTP_REQ_DELETE, "DELETE", "", "", nullptr},
+        {HTTP_REQ_HEAD, "HEAD", "", "", "<none>"},
+        {HTTP_REQ_GET, "GET", "", "", "{}"},
+        {HTTP_REQ_PUT, "PUT", "", "0", nullptr},
+        {HTTP_REQ_POST, "POST", "", "0", nullptr},
+        {HTTP_REQ_PATCH, "PATCH", "", "0", nullptr},
+    };
+    for (const Case& c : cases) {
+        // A bodyless request passes no data at all, except POST's empty text.
+        const char* data = c.body.empty() && c.method != HTTP_REQ_POST ? nullptr : c.body.data();
+        ASSERT_TRUE(client_.KXLibCurlSendHttpReq(c.method, server_.Url("/r"), data, c.body.size()))
             << c.name;
+        if (c.answer != nullptr) {
+            EXPECT_EQ(c.answer, ResponseBody(client_)) << c.name;
+        }
     }
     const std::vector<RecordedRequest> requests = server_.Requests();
-    ASSERT_EQ(4u, requests.size());
-    const char* expected[] = {"POST", "PUT", "PATCH", "DELETE"};
+    ASSERT_EQ(std::size(cases), requests.size());
     for (size_t i = 0; i < requests.size(); ++i) {
-        EXPECT_EQ(expected[i], requests[i].method);
-        EXPECT_EQ(body, requests[i].body) << expected[i];
-        EXPECT_EQ(std::vector<std::string>{std::to_string(body.size())},
+        const Case& c = cases[i];
+        EXPECT_EQ(c.name, requests[i].method) << i;
+        EXPECT_EQ(c.body, requests[i].body) << i;
+        EXPECT_EQ(*c.length ? std::vector<std::string>{c.length} : std::vector<std::string>{},
                   requests[i].Values("content-length"))
-            << expected[i];
-        EXPECT_TRUE(requests[i].Values("transfer-encoding").empty()) << expected[i];
-        EXPECT_TRUE(requests[i].Values("expect").empty()) << expected[i];
-    }
-}
-
-TEST_F(HttpClientTest, BodylessRequestsSendNoBodyOrLengthZeroAndNulBytesCount) {
-    const char nul[] = "ab\0cd-not-sent";
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_PUT, server_.Url("/nul"), nul, 5));
-    // The methods after a body request carry no body.
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/get"), nullptr, 0));
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_DELETE, server_.Url("/del"), nullptr, 0));
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_HEAD, server_.Url("/head"), nullptr, 0));
-    EXPECT_EQ("<none>", ResponseBody(client_));  // HEAD answers carry no body
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/get2"), nullptr, 0));
-    EXPECT_EQ("{}", ResponseBody(client_));
-    // Bodyless PUT, POST and PATCH say so with a length of zero.
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_PUT, server_.Url("/put"), nullptr, 0));
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_POST, server_.Url("/post"), "", 0));
-    ASSERT_TRUE(client_.KXLibCurlSendHttpReq(HTTP_REQ_PATCH, server_.Url("/patch"), nullptr, 0));
-    const std::vector<RecordedRequest> requests = server_.Requests();
-    ASSERT_EQ(8u, requests.size());
-    EXPECT_EQ(std::string("ab\0cd", 5), requests[0].body);
-    const char* methods[] = {"PUT", "GET", "DELETE", "HEAD", "GET", "PUT", "POST", "PATCH"};
-    for (size_t i = 1; i < requests.size(); ++i) {
-        EXPECT_EQ(methods[i], requests[i].method);
-        EXPECT_EQ("", requests[i].body) << methods[i];
-        const std::vector<std::string> length = requests[i].Values("content-length");
-        EXPECT_EQ(i >= 5 ? std::vector<std::string>{"0"} : std::vector<std::string>{}, length)
-            << methods[i];
+            << i;
+        EXPECT_TRUE(requests[i].Values("transfer-encoding").empty()) << i;
+        EXPECT_TRUE(requests[i].Values("expect").empty()) << i;
     }
 }
 
@@ -246,25 +235,9 @@ TEST_F(HttpClientTest, OptionsArePassedThroughOnlyToOptionsOfTheirKind) {
     EXPECT_NE('\0', uninitialised.GetCurlErrorBuffer()[0]);
 }
 
-TEST_F(HttpClientTest, ProxyReceivesTheRequestAndTheCredentials) {
-    LoopbackServer proxy;
-    KXLibCurl client;  // gone before the proxy, so the proxy need not wait for it
-    ASSERT_TRUE(client.KXLibCurlInit(kContentType));
-    ASSERT_TRUE(client.KXLibCurlSetAdditionalOptionsStringValue(
-        CURLOPT_PROXY, "127.0.0.1:" + std::to_string(proxy.Port())));
-    ASSERT_TRUE(client.KXLibCurlSetAdditionalOptionsIntValue(CURLOPT_PROXYAUTH, CURLAUTH_BASIC));
-    ASSERT_TRUE(client.KXLibCurlSetAdditionalOptionsStringValue(CURLOPT_PROXYUSERPWD,
-                                                                "proxyuser:proxy-pw"));
-    ASSERT_TRUE(client.KXLibCurlSendHttpReq(HTTP_REQ_GET, server_.Url("/through"), nullptr, 0));
-    ASSERT_EQ(1u, proxy.Requests().size());
-    EXPECT_EQ(server_.Url("/through"), proxy.Requests().front().target);
-    // "proxyuser:proxy-pw" in base64
-    EXPECT_EQ(std::vector<std::string>{"Basic cHJveHl1c2VyOnByb3h5LXB3"},
-              proxy.Requests().front().Values("Proxy-Authorization"));
-    EXPECT_TRUE(server_.Requests().empty());
-}
-
-TEST_F(HttpClientTest, TraceNeverWritesTokensOrPasswords) {
+// The request goes through the proxy with its credentials; the trace shows
+// neither them nor the token.
+TEST_F(HttpClientTest, ProxyReceivesTheCredentialsAndTheTraceNeverWritesThem) {
     ScopedLogFile log;
     LoopbackServer proxy;
     const std::string token = "eyJ0eXAiOiJKV1QiLCJhbGciOiJSUzI1NiJ9.c2VjcmV0LXRva2Vu.sig";
@@ -286,6 +259,11 @@ TEST_F(HttpClientTest, TraceNeverWritesTokensOrPasswords) {
     ASSERT_TRUE(client.KXLibCurlSendHttpReq(HTTP_REQ_POST, server_.Url("/token"), body.c_str(),
                                             body.size()));
     ASSERT_EQ(tokenAnswer, ResponseBody(client));  // masking is for the log only
+    ASSERT_EQ(1u, proxy.Requests().size());
+    EXPECT_EQ(server_.Url("/token"), proxy.Requests().front().target);
+    EXPECT_EQ(std::vector<std::string>{"Basic cHJveHl1c2VyOlByMHh5LVBhNTU="},  // base64
+              proxy.Requests().front().Values("Proxy-Authorization"));
+    EXPECT_TRUE(server_.Requests().empty());
 
     const std::string text = log.Text();
     EXPECT_NE(std::string::npos, text.find("POST http://127.0.0.1")) << text;

@@ -42,29 +42,23 @@ TEST_F(ExportsTest, VersionIsOneZeroZeroAndEverythingIsSupported) {
     EXPECT_EQ(1, kxso_isSupported(reinterpret_cast<void*>(0x1), -5, nullptr, nullptr, -1));
 }
 
+// Reconcile is offered for NetApp Files only: for managed disks it too fails
+// and changes nothing.
 TEST_F(ExportsTest, OperationsNotOfferedTouchNothingAndFail) {
     using Export = KXSO::ResultCode (*)(KXSO::SnapInfo**, int16_t, KXSO::KXOSUtil*);
     for (Export operation : {kxso_unprepareDevices, kxso_isMapped, kxso_prepareRemoteSnaps,
-                             kxso_createRemoteSnaps, kxso_deleteRemoteSnaps}) {
+                             kxso_createRemoteSnaps, kxso_deleteRemoteSnaps, kxso_reconcileSnaps}) {
         TestHost host;
-        host.Add(DiskRecord("/dev/sdc"));
+        RecordData data = DiskRecord("/dev/sdc");
+        data.status = 5;
+        host.Add(data);
         EXPECT_EQ(KXSO::RESULT_FAILURE, operation(host.devices(), host.count(), host.util()));
+        EXPECT_EQ(5, host.Record(0).data().status);
         EXPECT_TRUE(host.Record(0).data().statusHistory.empty());
         EXPECT_EQ(0, host.Record(0).data().errorCode);
         EXPECT_TRUE(host.Log().empty());
         EXPECT_EQ(KXSO::RESULT_FAILURE, operation(nullptr, 0, nullptr));
     }
-}
-
-TEST_F(ExportsTest, ReconcileOfManagedDisksFailsAndChangesNothing) {
-    TestHost host;
-    RecordData data = DiskRecord("/dev/sdc");
-    data.status = 5;
-    host.Add(data);
-    EXPECT_EQ(KXSO::RESULT_FAILURE, kxso_reconcileSnaps(host.devices(), host.count(), host.util()));
-    EXPECT_EQ(5, host.Record(0).data().status);
-    EXPECT_TRUE(host.Record(0).data().statusHistory.empty());
-    EXPECT_EQ(0, host.Record(0).data().errorCode);
 }
 
 // --- Choosing the path ------------------------------------------------------
