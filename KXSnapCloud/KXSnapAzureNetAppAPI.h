@@ -36,6 +36,8 @@
 #include "KXSnapCloud/KXSnapRESTAPI_ANF.h"
 #include "kxso/KXSOSnapInfo.h"
 
+class AnfAnswerScript;
+
 class KXSnapAzureNetAppAPI {
 public:
     explicit KXSnapAzureNetAppAPI(KXSO::SnapInfo* snapInfo);
@@ -57,6 +59,11 @@ public:
     // refused); messages carry it after their usual text.
     std::string getErrorDetailString() const;
     void resetRESTErr();
+    // While set, requests are answered from `script` (see
+    // KXSnapAzureNetAppAnswerScript.h); nullptr sends as usual.
+    void useAnswerScript(AnfAnswerScript* script) { answerScript = script; }
+    // The record this client and its transport log to; returns the previous one.
+    KXSO::SnapInfo* swapLogger(KXSO::SnapInfo* record);
 
     // --- Connection and this machine -----------------------------------------------------
     // Prepares the transport for the management endpoint and the metadata
@@ -386,4 +393,12 @@ protected:
     // First request path of a list -> its pages fetched ahead, one entry per
     // time the list was fetched, taken in that order.
     std::map<std::string, std::deque<FetchedList>> listsAhead;
+
+    // --- Answers from a script (KXSnapAzureNetAppAPIScript.cpp) ---------------------------------
+    // sendRESTRequest's send while an answer script is set.
+    bool sendScripted(int type, bool meta, bool retry);
+    // The wait before an operation's next poll; none where the answer
+    // script makes it unnecessary.
+    void pauseBeforeNextPoll(uint64_t milliseconds);
+    AnfAnswerScript* answerScript = nullptr;
 };

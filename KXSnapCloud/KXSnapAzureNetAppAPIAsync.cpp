@@ -7,7 +7,6 @@
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
 #include "KXSnapCloud/KXSnapAzureNetAppEndpoints.h"
 #include "platform/FXString.h"
-#include "platform/UXSleep.h"
 #include "src/AzureOperationStatus.h"
 
 namespace {
@@ -114,8 +113,8 @@ int KXSnapAzureNetAppAPI::monitorSnapOpProgress(AzureNetApp::AzureAsyncOpInfo& a
     // failure in a row, and never sooner than the server asked.
     for (int attempt = 1; attempt < maxRetry; ++attempt) {
         if (attempt > 1) {
-            UXSLEEP_InTeRnAl(azureops::NextPollDelayMs(intervalMs, failures, lastRetryAfterMs()),
-                             __FILE__, __LINE__);
+            pauseBeforeNextPoll(
+                azureops::NextPollDelayMs(intervalMs, failures, lastRetryAfterMs()));
         }
         logTagged(KXSO::LOG_DETAIL, kMonitorTag, "Monitoring Azure async operation - try [%d/%d]",
                   attempt, maxRetry);

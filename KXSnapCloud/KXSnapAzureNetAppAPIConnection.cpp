@@ -157,6 +157,9 @@ bool KXSnapAzureNetAppAPI::sendRESTRequest(int type, const std::string& path,
         restError << "The REST client is not initialized; connect to Azure first.";
         return false;
     }
+    if (answerScript != nullptr) {
+        return sendScripted(type, meta, retry);
+    }
     return settleRequest(sendThroughClient(type, meta, retry));
 }
 

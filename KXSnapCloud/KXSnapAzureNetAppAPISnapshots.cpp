@@ -4,7 +4,6 @@
 
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
 #include "platform/FXString.h"
-#include "platform/UXSleep.h"
 #include "src/AzureOperationStatus.h"
 
 namespace {
@@ -210,7 +209,7 @@ int KXSnapAzureNetAppAPI::rest_waitForSnapshot(KxSnapANFSnapObj& snapObj,
                 snapObj.snapName.c_str(), snapshotInfo.provisioningState.c_str(), attempt,
                 retryCount);
         const uint64_t seconds = retryInterval > 0 ? static_cast<uint64_t>(retryInterval) : 0;
-        UXSLEEP_InTeRnAl(seconds * 1000, __FILE__, __LINE__);
+        pauseBeforeNextPoll(seconds * 1000);
         result = rest_getSnapshotInfo(snapObj, snapshotInfo);
     }
     if (result != ANF_RC_SUCCESS) {

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "KXSnapCloud/KXSnapAzureNetAppAPI.h"
-#include "platform/UXSleep.h"
 #include "src/AzureOperationStatus.h"
 
 using ANF_API_CONST::ANF_RC_ASYNC_OP_TIMED_OUT;
@@ -34,8 +33,8 @@ int KXSnapAzureNetAppAPI::rest_waitForVolumeState(const AzureNetApp::AzureNetApp
     state.clear();
     for (int attempt = 1; attempt < retryCount; ++attempt) {
         if (attempt > 1) {
-            UXSLEEP_InTeRnAl(azureops::NextPollDelayMs(intervalMs, failures, lastRetryAfterMs()),
-                             __FILE__, __LINE__);
+            pauseBeforeNextPoll(
+                azureops::NextPollDelayMs(intervalMs, failures, lastRetryAfterMs()));
         }
         AzureNetApp::AzureNetAppVolumeInfo read = volume;
         result = rest_getVolumeInfo(read, false);
