@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -27,6 +28,8 @@
 #include "KXSnapCloud/KXSnapAzureNetAppDS.h"
 #include "KXSnapCloud/KXSnapCloudUtil.h"
 #include "KXSnapCloud/KXSnapMicroEngine.h"
+
+class AnfSideBySide;
 
 class KXSnapAzureNetApp : public KXSnapMicroEngine {
 public:
@@ -107,6 +110,29 @@ public:
     bool setSnapFlags(uint64_t flags);
 
 protected:
+    // --- One record's step of an operation (run side by side: KXSnapAzureNetAppSideBySide.h) ---
+    friend class AnfSideBySide;
+    // Each returns what the walk over the records goes by: 0 for a record
+    // done (a snapshot or clone requested, a snapshot completed or deleted,
+    // a clone deleted or processed), otherwise the failure.
+    int createSnapFor(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    int postSnapFor(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    int deleteSnapFor(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    int unmapSnapFor(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    int requestCloneFor(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    int processCloneFor(AzureNetApp::KxSnapANFSnapObj& snapObj);
+    // Deletes the snapshot or clone that was made for a record the walk
+    // never reached: a log line when deleted, an error naming it on the
+    // record when not.
+    int undoSnapFor(AzureNetApp::KxSnapANFSnapObj& made);
+    int undoCloneFor(AzureNetApp::KxSnapANFSnapObj& made);
+    // The work objects in the records' order.
+    std::vector<AzureNetApp::KxSnapANFSnapObj*> workObjects();
+    // Runs `undo` side by side for every record after `stoppedAt` whose
+    // step in `made` reached Azure, on the work object its dry run left.
+    void undoAfterStop(const AnfSideBySide& made, size_t stoppedAt,
+                       const std::function<int(AzureNetApp::KxSnapANFSnapObj&)>& undo);
+
     // `text` replaces the error text, `code` the last error code.
     void replaceError(int code, const std::string& text);
     // The REST client's error text (its own, else Azure's), for messages.
