@@ -96,7 +96,9 @@ TEST_F(AnfTransientFaultsTest, FailedStatusPollsAreSpacedAndTheMapSucceeds) {
 
 TEST_F(AnfTransientFaultsTest, ACancelledCloneCreationFailsAtOnce) {
     auto host = Job(1440);
-    InjectFault("PUT", "volumes/KXClone-", FaultAction::AsyncCancel, 1, 500, "OperationCanceled");
+    // Pinned to the first record's clone: both clones are requested side by side.
+    InjectFault("PUT", "volumes/" + Clone(kSnapUuid1), FaultAction::AsyncCancel, 1, 500,
+                "OperationCanceled");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(1, Run(kxso_mapSnaps, *host));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
