@@ -113,8 +113,9 @@ protected:
     // --- One record's step of an operation (run side by side: KXSnapAzureNetAppSideBySide.h) ---
     friend class AnfSideBySide;
     // Each returns what the walk over the records goes by: 0 for a record
-    // done (a snapshot or clone requested, a snapshot completed or deleted,
-    // a clone deleted or processed), otherwise the failure.
+    // done (a snapshot requested, completed or deleted, a clone made,
+    // deleted or processed; a clone request Azure accepted gives 26),
+    // otherwise the failure.
     int createSnapFor(AzureNetApp::KxSnapANFSnapObj& snapObj);
     int postSnapFor(AzureNetApp::KxSnapANFSnapObj& snapObj);
     int deleteSnapFor(AzureNetApp::KxSnapANFSnapObj& snapObj);

@@ -1,5 +1,7 @@
 // Snapshot creation and the post-snapshot phase that follows each creation to
 // its end and completes the metadata records with the snapshot's identity.
+// The records' requests go out side by side (KXSnapAzureNetAppSideBySide.h):
+// the host's applications stay frozen while the snapshots are requested.
 #include <string>
 
 #include "KXSnapCloud/KXSnapAzureNetApp.h"

@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
                   FaultAction::Error, -1, 409, false, 400, 1, true},
         // The map finds the clone its lost request made and stops there.
         FaultCase{"MapAnswerLostTwice", Call::kMap, "PUT", "volumes/KXClone-4d1c9a2e.*42$",
-                  FaultAction::Drop, 2, 0, true, 0, 1, true},
+                  FaultAction::Drop, 2, 0, true, 400, 1, true},
         FaultCase{"UnmapRefused", Call::kUnmap, "DELETE", "volumes/KXClone-4d1c9a2e.*42$",
                   FaultAction::Error, -1, 409, false, 0, 2, false}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
