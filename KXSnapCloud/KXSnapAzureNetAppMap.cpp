@@ -132,15 +132,19 @@ bool KXSnapAzureNetApp::mapSnaps() {
         StopsTheMap);
     sideBySide.prefetch(workObjects());
     size_t index = 0;
+    bool requestFailed = false;
     for (auto& entry : snapObjs) {
         if (StopsTheMap(sideBySide.run(index, *entry.second))) {
+            requestFailed = true;
             undoAfterStop(sideBySide, index,
                           [this](KxSnapANFSnapObj& made) { return undoCloneFor(made); });
             break;
         }
         ++index;
     }
-    if (!processCloneDetails()) {
+    // A request that failed leaves its error on the record even when the
+    // clone turns up after all (its answer was lost): the map failed.
+    if (!processCloneDetails() || requestFailed) {
         return false;
     }
     logLine(KXSO::LOG_DETAIL, "Mapping snapshots... - done");

@@ -237,6 +237,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The map finds the clone its lost request made and stops there.
         FaultCase{"MapAnswerLostTwice", Call::kMap, "PUT", "volumes/KXClone-4d1c9a2e.*42$",
                   FaultAction::Drop, 2, 0, true, 400, 1, true},
+        // The last record's clone is made, but its request fails: no success.
+        FaultCase{"MapLastAnswerLostTwice", Call::kMap, "PUT", "volumes/KXClone-4d1c9a2e.*43$",
+                  FaultAction::Drop, 2, 0, true, 0, 1, false},
         FaultCase{"UnmapRefused", Call::kUnmap, "DELETE", "volumes/KXClone-4d1c9a2e.*42$",
                   FaultAction::Error, -1, 409, false, 0, 2, false}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
