@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/FXString.h"
+#include "platform/KXFanOut.h"
 
 namespace faultmatrix {
 namespace {
@@ -313,6 +314,23 @@ bool Matches(const KnownViolation& known, const Violation& found) {
 std::string Describe(const Violation& violation) {
     return violation.operation + " | " + violation.kind + " | " + violation.fault + " | " +
            violation.what;
+}
+
+const std::vector<size_t>& Widths() {
+    static const std::vector<size_t> widths{1, KXFanOut::kDefaultMaxParallel};
+    return widths;
+}
+
+std::string WidthName(size_t width) {
+    return "width " + std::to_string(width);
+}
+
+std::string WidthSuffix(size_t width) {
+    return "_Width" + std::to_string(width);
+}
+
+std::string WidthSetting(size_t width) {
+    return std::string(KXFanOut::kMaxParallelKey) + "=" + std::to_string(width) + "\n";
 }
 
 void MatrixReport::Add(const Violation& violation) {

@@ -135,4 +135,15 @@ private:
 
 std::string Describe(const Violation& violation);
 
+// The matrix runs every operation one request at a time, and those that send
+// requests side by side again at the default width: a row that passes at one
+// width and fails at the other is a fault of the side-by-side sending.
+const std::vector<size_t>& Widths();
+// "width N", for reports.
+std::string WidthName(size_t width);
+// "_WidthN", for test names.
+std::string WidthSuffix(size_t width);
+// The settings line that sets the width.
+std::string WidthSetting(size_t width);
+
 }  // namespace faultmatrix

@@ -45,6 +45,9 @@ struct DiskOperation {
     bool perDevice = false;
     Before before = Before::Devices;
     DiskRules rules;
+    // Its requests for the records go out side by side, so the matrix runs
+    // it again at the default width as well as one request at a time.
+    bool sideBySide = false;
 };
 
 DiskRules Rules(int upFront, int success, std::set<int> results, std::set<int> codes) {
@@ -62,31 +65,35 @@ std::vector<DiskOperation> DiskOperations() {
     operations.push_back({"prepare", kxso_prepareDevices, false, Before::Devices, prepare});
     DiskRules snap = Rules(6, 5, {0, 1}, {60001, 62001});
     snap.creates = DiskCreates::Snapshots;
-    operations.push_back({"snapshot", kxso_snapDevices, false, Before::Prepared, snap});
+    operations.push_back({"snapshot", kxso_snapDevices, false, Before::Prepared, snap, true});
     DiskRules post = Rules(6, 6, {0, 1}, {60001});
-    operations.push_back({"post-snapshot", kxso_postSnapDevices, false, Before::Snapped, post});
+    operations.push_back(
+        {"post-snapshot", kxso_postSnapDevices, false, Before::Snapped, post, true});
     for (bool perDevice : {false, true}) {
         const std::string mode = perDevice ? " per device" : " bulk";
         DiskRules map = Rules(11, 12, {0, 1}, {62009});
         map.creates = DiskCreates::CloneDisks;
         map.bulk = !perDevice;
-        operations.push_back({"map" + mode, kxso_mapSnaps, perDevice, Before::BackedUp, map});
+        // Per device, each call handles one record: nothing to send side by side.
+        operations.push_back(
+            {"map" + mode, kxso_mapSnaps, perDevice, Before::BackedUp, map, !perDevice});
         DiskRules unmap =
             Rules(15, 14, perDevice ? std::set<int>{0, 1} : std::set<int>{0, 1, 2}, {62010});
         unmap.removesClones = true;
         unmap.judgedByWhatRemains = !perDevice;
         unmap.bulk = !perDevice;
-        operations.push_back({"unmap" + mode, kxso_unmapSnaps, perDevice, Before::Mapped, unmap});
+        operations.push_back(
+            {"unmap" + mode, kxso_unmapSnaps, perDevice, Before::Mapped, unmap, !perDevice});
         DiskRules revert = Rules(23, 22, {0, 1}, {60005});
         revert.creates = DiskCreates::RevertDisks;
         revert.detachesSources = true;
         revert.bulk = !perDevice;
         operations.push_back(
-            {"revert" + mode, kxso_revertSnaps, perDevice, Before::BackedUp, revert});
+            {"revert" + mode, kxso_revertSnaps, perDevice, Before::BackedUp, revert, !perDevice});
     }
     DiskRules remove = Rules(21, 20, {0, 1, 2}, {60004});
     remove.deletesSnapshots = true;
-    operations.push_back({"delete", kxso_deleteSnaps, false, Before::BackedUp, remove});
+    operations.push_back({"delete", kxso_deleteSnaps, false, Before::BackedUp, remove, true});
     DiskRules reconcile = Rules(0, 0, {1}, {});
     reconcile.fixedResult = true;
     operations.push_back({"reconcile", kxso_reconcileSnaps, false, Before::BackedUp, reconcile});
@@ -150,7 +157,7 @@ protected:
         settings_.reset();
         const bool busy = fault != nullptr && fault->operationDelayMs > 0;
         settings_ = std::make_unique<kxtest::ScopedSettings>(
-            std::string(busy ? kBusyMatrixSettings : kMatrixSettings) +
+            std::string(busy ? kBusyMatrixSettings : kMatrixSettings) + WidthSetting(width_) +
             (operation.perDevice ? drivertest::kPerDevice : ""));
         std::unique_ptr<kxtest::TestHost> host = SetUpFor(operation.before);
         RunOutcome outcome;
@@ -232,6 +239,8 @@ protected:
     }
 
     std::vector<azemu::RequestRecord> log_;
+    // How many requests of one call may be under way at once, set-up included.
+    size_t width_ = 1;
 };
 
 // Each operation runs as two tests, so that each stays well inside the
@@ -247,11 +256,13 @@ bool InHalf(const FaultClass& fault, Half half) {
 struct MatrixSlice {
     DiskOperation operation;
     Half half;
+    size_t width = 1;
 };
 
 void PrintTo(const MatrixSlice& slice, std::ostream* out) {
     *out << slice.operation.name
-         << (slice.half == Half::ErrorAnswers ? " / error answers" : " / other faults");
+         << (slice.half == Half::ErrorAnswers ? " / error answers" : " / other faults") << " / "
+         << WidthName(slice.width);
 }
 
 class DiskFaultMatrixSlice : public DiskFaultMatrix,
@@ -260,6 +271,7 @@ class DiskFaultMatrixSlice : public DiskFaultMatrix,
 TEST_P(DiskFaultMatrixSlice, EveryFailureLeavesRecordsAndResourcesConsistent) {
     const DiskOperation& operation = GetParam().operation;
     const Half half = GetParam().half;
+    width_ = GetParam().width;
     MatrixReport report(KnownDiskViolations());
     Check(operation, "-", "none", Run(operation, nullptr, nullptr), report);
     const std::vector<RequestKind> kinds = KindsSent(log_);
@@ -291,19 +303,25 @@ TEST_P(DiskFaultMatrixSlice, EveryFailureLeavesRecordsAndResourcesConsistent) {
             Check(operation, "-", fault.name, Run(operation, &fault, nullptr), report);
         }
     }
-    report.Print("managed disks, " + operation.name + ",");
+    report.Print("managed disks, " + operation.name + " at " + WidthName(width_) + ",");
     std::string listed;
     for (const Violation& violation : report.Unexpected()) {
         listed += "\n  " + Describe(violation);
     }
-    EXPECT_TRUE(report.Unexpected().empty()) << listed;
+    EXPECT_TRUE(report.Unexpected().empty()) << "at " << WidthName(width_) << ":" << listed;
 }
 
+// Every operation one request at a time; those that send side by side at the
+// default width too.
 std::vector<MatrixSlice> Slices() {
     std::vector<MatrixSlice> slices;
     for (const DiskOperation& operation : DiskOperations()) {
-        slices.push_back({operation, Half::ErrorAnswers});
-        slices.push_back({operation, Half::TransportAsyncAndHost});
+        for (size_t width : Widths()) {
+            if (width == 1 || operation.sideBySide) {
+                slices.push_back({operation, Half::ErrorAnswers, width});
+                slices.push_back({operation, Half::TransportAsyncAndHost, width});
+            }
+        }
     }
     return slices;
 }
@@ -313,7 +331,8 @@ std::string SliceName(const ::testing::TestParamInfo<MatrixSlice>& info) {
     for (char c : info.param.operation.name) {
         name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     }
-    return name + (info.param.half == Half::ErrorAnswers ? "_ErrorAnswers" : "_OtherFaults");
+    return name + (info.param.half == Half::ErrorAnswers ? "_ErrorAnswers" : "_OtherFaults") +
+           WidthSuffix(info.param.width);
 }
 
 INSTANTIATE_TEST_SUITE_P(ManagedDisks, DiskFaultMatrixSlice, ::testing::ValuesIn(Slices()),

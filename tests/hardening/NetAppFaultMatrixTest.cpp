@@ -26,6 +26,9 @@ struct NetAppOperation {
     bool changesVolumes = false;    // revert puts content back
     bool alwaysSucceeds = false;    // reconcile keeps its failures on the devices
     bool answersPartially = false;  // unmap and delete: 2 when only some devices are done
+    // Sends requests side by side (discovery lists, snapshot and clone
+    // creations, deletes): run at the default width as well.
+    bool sideBySide = false;
 };
 
 NetAppOperation Operation(const std::string& name, enginetest::Export run, NetAppBefore before,
@@ -39,22 +42,29 @@ NetAppOperation Operation(const std::string& name, enginetest::Export run, NetAp
 }
 
 std::vector<NetAppOperation> NetAppOperations() {
+    // Prepare discovers the volumes behind the exports.
+    NetAppOperation prepare = Operation("prepare", kxso_prepareDevices, NetAppBefore::Exports, {1});
+    prepare.sideBySide = true;
     NetAppOperation snapshot = Operation("snapshot", kxso_snapDevices, NetAppBefore::Prepared, {5});
     snapshot.creates = "volsnap";
+    snapshot.sideBySide = true;
     NetAppOperation map = Operation("map", kxso_mapSnaps, NetAppBefore::BackedUp, {9, 12});
     map.creates = "volume";
+    map.sideBySide = true;
     NetAppOperation unmap = Operation("unmap", kxso_unmapSnaps, NetAppBefore::Mapped, {14});
     unmap.removes = "volume";
     unmap.answersPartially = true;
+    unmap.sideBySide = true;
     NetAppOperation revert = Operation("revert", kxso_revertSnaps, NetAppBefore::BackedUp, {22});
     revert.changesVolumes = true;
     NetAppOperation remove = Operation("delete", kxso_deleteSnaps, NetAppBefore::BackedUp, {20});
     remove.removes = "volsnap";
     remove.answersPartially = true;
+    remove.sideBySide = true;
     NetAppOperation reconcile =
         Operation("reconcile", kxso_reconcileSnaps, NetAppBefore::BackedUp, {});
     reconcile.alwaysSucceeds = true;
-    return {Operation("prepare", kxso_prepareDevices, NetAppBefore::Exports, {1}),
+    return {prepare,
             snapshot,
             Operation("post-snapshot", kxso_postSnapDevices, NetAppBefore::Snapped, {5}),
             map,
@@ -155,13 +165,22 @@ const std::set<std::string>& RefusedSetters() {
     return setters;
 }
 
+// One operation at one width: one request at a time, or the default.
+struct NetAppSlice {
+    NetAppOperation operation;
+    size_t width = 1;
+};
+
 class NetAppFaultMatrix : public enginetest::NetAppEngineTest,
-                          public ::testing::WithParamInterface<NetAppOperation> {
+                          public ::testing::WithParamInterface<NetAppSlice> {
 protected:
     RunOutcome RunCase(const NetAppOperation& operation, const FaultClass* fault,
                        const RequestKind* kind) {
         emu_->reset();
         emu_->setSettings(azemu::Settings{});
+        // Failed requests are retried at once, as everywhere in the engine's tests.
+        UseSettings("[Ferrolink]\nnAzureRESTAPIMaxRetryDelaySecs=0\n" +
+                    WidthSetting(GetParam().width));
         std::unique_ptr<kxtest::TestHost> host = SetUpFor(operation.before);
         RunOutcome outcome;
         outcome.before = TakeInventory(emu_->state());
@@ -240,12 +259,13 @@ protected:
     std::vector<azemu::RequestRecord> log_;
 };
 
-void PrintTo(const NetAppOperation& operation, std::ostream* out) {
-    *out << operation.name;
+void PrintTo(const NetAppSlice& slice, std::ostream* out) {
+    *out << slice.operation.name << " / " << WidthName(slice.width);
 }
 
 TEST_P(NetAppFaultMatrix, EveryFailureLeavesDevicesAndVolumesConsistent) {
-    const NetAppOperation& operation = GetParam();
+    const NetAppOperation& operation = GetParam().operation;
+    const std::string width = WidthName(GetParam().width);
     // Nothing is tolerated here.
     MatrixReport report({});
     Check(operation, "-", "none", RunCase(operation, nullptr, nullptr), report);
@@ -271,24 +291,38 @@ TEST_P(NetAppFaultMatrix, EveryFailureLeavesDevicesAndVolumesConsistent) {
             Check(operation, "-", fault.name, RunCase(operation, &fault, nullptr), report);
         }
     }
-    report.Print("NetApp Files, " + operation.name + ",");
+    report.Print("NetApp Files, " + operation.name + " at " + width + ",");
     std::string listed;
     for (const Violation& violation : report.Unexpected()) {
         listed += "\n  " + Describe(violation);
     }
-    EXPECT_TRUE(report.Unexpected().empty()) << listed;
+    EXPECT_TRUE(report.Unexpected().empty()) << "at " << width << ":" << listed;
 }
 
-std::string OperationName(const ::testing::TestParamInfo<NetAppOperation>& info) {
+// Every operation one request at a time; those that send side by side at the
+// default width too.
+std::vector<NetAppSlice> NetAppSlices() {
+    std::vector<NetAppSlice> slices;
+    for (const NetAppOperation& operation : NetAppOperations()) {
+        for (size_t width : Widths()) {
+            if (width == 1 || operation.sideBySide) {
+                slices.push_back({operation, width});
+            }
+        }
+    }
+    return slices;
+}
+
+std::string SliceName(const ::testing::TestParamInfo<NetAppSlice>& info) {
     std::string name;
-    for (char c : info.param.name) {
+    for (char c : info.param.operation.name) {
         name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     }
-    return name;
+    return name + WidthSuffix(info.param.width);
 }
 
-INSTANTIATE_TEST_SUITE_P(NetAppFiles, NetAppFaultMatrix, ::testing::ValuesIn(NetAppOperations()),
-                         OperationName);
+INSTANTIATE_TEST_SUITE_P(NetAppFiles, NetAppFaultMatrix, ::testing::ValuesIn(NetAppSlices()),
+                         SliceName);
 
 }  // namespace
 }  // namespace faultmatrix
