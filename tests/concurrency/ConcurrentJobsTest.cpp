@@ -2,7 +2,11 @@
 // each must see only its own records, snapshots and log, and neither may
 // disturb the other. Run under ThreadSanitizer by the test command, this is
 // also the check that one-time set-up (libcurl, constant tables, compiled
-// expressions) is thread-safe.
+// expressions) is thread-safe, and that the side-by-side sending of a job's
+// requests (at the default width, each job with several disks) shares nothing
+// with the other thread's.
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,6 +18,10 @@
 #include "kxso/kxso_exports.h"
 
 namespace {
+
+// Azure answers every request this much later, so that a job's transfers are
+// under way together, and the two threads' as well.
+constexpr int kLatencyMs = 300;
 
 struct JobOnThread {
     std::vector<std::string> devices;
@@ -44,10 +52,27 @@ protected:
         job.results.push_back(kxso_snapDevices(records, count, util));
         job.results.push_back(kxso_postSnapDevices(records, count, util));
     }
+
+    // When the snapshot PUTs of a job's records arrived. One at a time, the
+    // next PUT goes out only after the answer to the one before, at least
+    // kLatencyMs after it arrived.
+    std::vector<int64_t> SnapshotPutArrivals(const JobOnThread& job) const {
+        std::vector<int64_t> arrivals;
+        for (int16_t i = 0; i < job.host->count(); ++i) {
+            const std::string name = job.host->Record(i).data().snapName.value_or("");
+            for (const azemu::RequestRecord& put : Sent("PUT", "/snapshots/" + name)) {
+                arrivals.push_back(put.timeMs);
+            }
+        }
+        std::sort(arrivals.begin(), arrivals.end());
+        return arrivals;
+    }
 };
 
 TEST_F(ConcurrentJobsTest, TwoBackupsAndTheirDeletesOnSeparateThreads) {
+    // No width set: the default, far more than a job's disks.
     UseSettings();
+    Tune(&azemu::Settings::requestLatencyMs, kLatencyMs);
     std::vector<JobOnThread> jobs(2);
     jobs[0].devices = {"/dev/sdc", "/dev/sdd"};
     jobs[0].jobId = 101;
@@ -72,6 +97,12 @@ TEST_F(ConcurrentJobsTest, TwoBackupsAndTheirDeletesOnSeparateThreads) {
         }
     }
     EXPECT_EQ(4u, snapshots.size());
+    for (const JobOnThread& job : jobs) {
+        const std::vector<int64_t> arrivals = SnapshotPutArrivals(job);
+        ASSERT_EQ(arrivals.size(), job.devices.size()) << "job " << job.jobId;
+        EXPECT_LT(arrivals.back() - arrivals.front(), kLatencyMs)
+            << "job " << job.jobId << " sent its snapshot PUTs one after the other";
+    }
     // Each host's log holds only its own job's work.
     for (size_t j = 0; j < jobs.size(); ++j) {
         const JobOnThread& other = jobs[1 - j];
