@@ -7,16 +7,16 @@
 // one HTTP request it needs over a plain socket and links no library beyond the language's
 // runtime, so that a start costs a fraction of what loading an HTTP library with its TLS and
 // compression libraries costs.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 
 namespace {
 
@@ -32,7 +32,8 @@ long timeoutFromArgs(int argc, char** argv) {
         } else if (arg.rfind("-t", 0) == 0 && arg.size() > 2) {
             value = arg.substr(2);
         }
-        if (!value.empty()) timeout = std::strtol(value.c_str(), nullptr, 10);
+        if (!value.empty())
+            timeout = std::strtol(value.c_str(), nullptr, 10);
     }
     return timeout < 0 ? 0 : timeout;
 }
@@ -40,10 +41,12 @@ long timeoutFromArgs(int argc, char** argv) {
 // "http://127.0.0.1:PORT" (the emulator's admin endpoint is always IPv4 loopback).
 bool parseAdmin(const std::string& admin, sockaddr_in& address) {
     const std::string scheme = "http://";
-    if (admin.rfind(scheme, 0) != 0) return false;
+    if (admin.rfind(scheme, 0) != 0)
+        return false;
     const std::string hostPort = admin.substr(scheme.size());
     const size_t colon = hostPort.rfind(':');
-    if (colon == std::string::npos) return false;
+    if (colon == std::string::npos)
+        return false;
     const std::string host = hostPort.substr(0, colon);
     const long port = std::strtol(hostPort.c_str() + colon + 1, nullptr, 10);
     std::memset(&address, 0, sizeof(address));
@@ -56,7 +59,8 @@ bool sendAll(int fd, const std::string& data) {
     size_t sent = 0;
     while (sent < data.size()) {
         const ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         sent += static_cast<size_t>(n);
     }
     return true;
@@ -65,7 +69,8 @@ bool sendAll(int fd, const std::string& data) {
 // The whole answer to one POST, the connection closed by the server after it; "" on failure.
 std::string post(const sockaddr_in& address, const std::string& target, long readTimeoutSec) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return "";
+    if (fd < 0)
+        return "";
     timeval timeout{readTimeoutSec, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
     std::string answer;
@@ -85,7 +90,8 @@ std::string post(const sockaddr_in& address, const std::string& target, long rea
 
 int settle(long timeoutSec) {
     const char* admin = std::getenv("KXSO_EMULATOR_ADMIN");
-    if (!admin || !*admin) return 0;  // no emulator: nothing is pending
+    if (!admin || !*admin)
+        return 0;  // no emulator: nothing is pending
     sockaddr_in address;
     const std::string answer =
         parseAdmin(admin, address)
@@ -109,6 +115,7 @@ int main(int argc, char** argv) {
         std::puts("emulated");
         return 0;
     }
-    if (command == "settle") return settle(timeoutFromArgs(argc, argv));
+    if (command == "settle")
+        return settle(timeoutFromArgs(argc, argv));
     return 0;
 }
