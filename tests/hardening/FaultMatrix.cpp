@@ -333,6 +333,10 @@ std::string WidthSetting(size_t width) {
     return std::string(KXFanOut::kMaxParallelKey) + "=" + std::to_string(width) + "\n";
 }
 
+bool AimedAtWidth(const RequestKind& kind, size_t width) {
+    return width == 1 || (kind.name != "token" && kind.name != "instance metadata");
+}
+
 void MatrixReport::Add(const Violation& violation) {
     for (const KnownViolation& known : known_) {
         if (Matches(known, violation)) {

@@ -145,5 +145,10 @@ std::string WidthName(size_t width);
 std::string WidthSuffix(size_t width);
 // The settings line that sets the width.
 std::string WidthSetting(size_t width);
+// Whether the matrix aims faults at this kind at this width. A call fetches
+// its token and reads the instance metadata once, before it sends anything
+// side by side: a fault there ends the call the same way at every width, so
+// those rows run at width 1 only.
+bool AimedAtWidth(const RequestKind& kind, size_t width);
 
 }  // namespace faultmatrix

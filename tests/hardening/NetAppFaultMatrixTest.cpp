@@ -276,6 +276,9 @@ TEST_P(NetAppFaultMatrix, EveryFailureLeavesDevicesAndVolumesConsistent) {
     }
     std::cout << "NetApp Files " << operation.name << " sends:" << sent << "\n";
     for (const RequestKind& kind : kinds) {
+        if (!AimedAtWidth(kind, GetParam().width)) {
+            continue;
+        }
         for (const FaultClass& fault : FaultClasses()) {
             if (Applies(fault, kind)) {
                 Check(operation, kind.name, fault.name, RunCase(operation, &fault, &kind), report);
