@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -193,11 +194,17 @@ void DeviceTree::remove(const DeviceRecord& d) const {
                        "../../" + d.name + "1");
         fs::remove(root / "dev" / (d.name + "1"), ec);
     }
-    // Out of sight in one rename; deleted only at the next removal, so that a reader that
-    // opened one of its directories just before still finds it whole.
-    removeTree(root / kTrash);
+    // Out of sight in one rename, into a folder of its own that stays until the tree is
+    // laid out again: a reader that opened one of its directories before the rename, however
+    // long ago, still finds it whole (emptying it at a later removal showed a slow reader an
+    // address folder with nothing in it).
     makeDirs(root / kTrash);
-    ::rename((root / deviceDir(d)).c_str(), (root / kTrash / d.name).c_str());
+    std::string trash = (root / kTrash / (d.name + ".XXXXXX")).string();
+    if (::mkdtemp(trash.data()) != nullptr) {
+        ::rename((root / deviceDir(d)).c_str(), (fs::path(trash) / d.name).c_str());
+    } else {
+        removeTree(root / deviceDir(d));
+    }
     fs::remove(root / "dev" / d.name, ec);
 }
 
