@@ -89,6 +89,8 @@ enum class VMUpdateOutcome {
 const AzureDiskInfo* FindAttachedDisk(const AzureInstanceInfo& instance, const std::string& id,
                                       const std::string& name);
 
+class DiskCreateJob;
+
 class KxSnapAzureAPI {
 public:
     KxSnapAzureAPI();
@@ -224,9 +226,17 @@ public:
                                          const std::string& diskName,
                                          const AzureDiskSnapShotInfo& snapshot,
                                          AzureDiskInfo& disk);
+    // The disks go out side by side; the outcome is that of creating them one
+    // after the other up to the first failure. A disk made for a later one
+    // meanwhile is deleted again, or left behind (IsDiskLeftBehind).
+    // (KxSnapAzureAPIDiskCreations.cpp)
     CUxError CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
                                          const std::vector<AzureDiskSnapShotInfo>& snapshots,
                                          std::vector<AzureDiskInfo>& disks);
+    // The creation request of one disk, for disks created side by side.
+    CUxError DiskCreationRequest(const AzureInstanceInfo& instance, const std::string& diskName,
+                                 const AzureDiskSnapShotInfo& snapshot, AzureAPIRequest& request,
+                                 std::string& body);
     // True when a disk this client tried to create may exist in Azure and
     // could not be deleted again: the record it was meant for names it.
     bool IsDiskLeftBehind(const std::string& diskName) const {
@@ -338,6 +348,8 @@ private:
     void DeleteDisksByPath(const std::vector<std::string>& diskPaths);
     CUxError FollowUnansweredDiskCreation(const std::string& diskName, const std::string& url,
                                           std::string& response, bool& mayExist);
+    void UndoDiskCreationsAfter(const std::vector<std::unique_ptr<DiskCreateJob>>& jobs,
+                                size_t stoppedAt);
     std::vector<std::string> DisksSafeToDelete(const std::vector<std::string>& diskPaths,
                                                const CUxError& detachErr,
                                                const AzureInstanceInfo& instance);

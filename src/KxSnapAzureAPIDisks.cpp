@@ -187,24 +187,36 @@ CUxError KxSnapAzureAPI::VerifyAzureSnapshot(const std::string& snapshotPath,
     return TakeSnapshotRead(err, response, snapshot);
 }
 
-CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
-                                                     const std::string& diskName,
-                                                     const AzureDiskSnapShotInfo& snapshot,
-                                                     AzureDiskInfo& disk) {
+CUxError KxSnapAzureAPI::DiskCreationRequest(const AzureInstanceInfo& instance,
+                                             const std::string& diskName,
+                                             const AzureDiskSnapShotInfo& snapshot,
+                                             AzureAPIRequest& request, std::string& body) {
     CUxError err = ValidateAzureResourceName(diskName);
     if (err) {
         return err.Push(FXCODE_LOCATION());
     }
-    AzureAPIRequest request;
+    request = AzureAPIRequest();
     request.operation = AZURE_OP_CREATE_DISK;
     request.baseUrl = managementEndpoint;
     request.resourcePath = ComputeResourcePath(instance, kDisks);
     request.leaf = diskName;
     request.queryParams = {ApiVersion(AZURE_API_VERSION)};
+    body = DiskFromSnapshotRequestBody(instance, diskName, snapshot);
+    return CUxError::Success();
+}
 
+CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(const AzureInstanceInfo& instance,
+                                                     const std::string& diskName,
+                                                     const AzureDiskSnapShotInfo& snapshot,
+                                                     AzureDiskInfo& disk) {
+    AzureAPIRequest request;
+    std::string body;
+    CUxError err = DiskCreationRequest(instance, diskName, snapshot, request, body);
+    if (err) {
+        return err;
+    }
     std::string response;
-    err = SendRESTURLRequest(request, DiskFromSnapshotRequestBody(instance, diskName, snapshot),
-                             response);
+    err = SendRESTURLRequest(request, body, response);
     bool mayExist = lastPutAccepted;
     if (err && !lastPutAccepted && azureops::IsTransientStatus(GetLastHttpStatus())) {
         std::string url;
@@ -247,20 +259,6 @@ CUxError KxSnapAzureAPI::FollowUnansweredDiskCreation(const std::string& diskNam
     // Only "not found" says the disk was never made.
     mayExist = !(err && GetLastHttpStatus() == 404);
     return err ? err.Push(FXCODE_LOCATION()) : err;
-}
-
-CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(
-    const AzureInstanceInfo& instance, const std::vector<AzureDiskSnapShotInfo>& snapshots,
-    std::vector<AzureDiskInfo>& disks) {
-    for (const AzureDiskSnapShotInfo& snapshot : snapshots) {
-        AzureDiskInfo disk;
-        CUxError err = CreateAzureDiskFromSnapshot(instance, snapshot.diskName, snapshot, disk);
-        if (err) {
-            return err.Push(FXCODE_LOCATION());
-        }
-        disks.push_back(disk);
-    }
-    return CUxError::Success();
 }
 
 CUxError KxSnapAzureAPI::ResourceInfoRequest(const std::string& resourcePath,

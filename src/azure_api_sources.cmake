@@ -10,6 +10,8 @@ target_sources(kxso_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIParse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIDisks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureOwnershipJob.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIDiskCreations.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureDiskCreateJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIAttach.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIVMUpdate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KxSnapAzureAPIMap.cpp
