@@ -7,15 +7,18 @@
 #include <vector>
 
 #include "KXSOSnapAzureDriverBodies.h"
+#include "KXSOSnapAzureSnapshotReads.h"
 #include "KXSOSnapAzureWorkSupport.h"
 #include "KxSnapAzureUtils.h"
 
 namespace {
 
 // Steps shared by both forms: metadata, snapshot check, and the name and type
-// of the disk to make from it. False after recording the failure.
+// of the disk to make from it. False after recording the failure. The bulk
+// form has read the snapshots side by side beforehand (`reads`).
 bool DescribeDiskToMap(ManagedDiskCall& call, KXSO::SnapInfo* record, AzureSnapMetadata& metadata,
-                       AzureDiskSnapShotInfo& snapshot) {
+                       AzureDiskSnapShotInfo& snapshot, const SnapshotReads* reads = nullptr,
+                       size_t index = 0) {
     std::string text;
     if (!FetchSnapMetadata(record, text)) {
         call.RecordFailure(record, "Failed to fetch Azure snapshot URL from metadata.");
@@ -26,7 +29,9 @@ bool DescribeDiskToMap(ManagedDiskCall& call, KXSO::SnapInfo* record, AzureSnapM
         call.RecordFailure(record, "Failed to parse Azure snapshot URL from metadata.");
         return false;
     }
-    const CUxError err = call.api().VerifyAzureSnapshot(metadata.snapURL, snapshot);
+    const CUxError err = reads != nullptr
+                             ? reads->Verify(call, index, metadata.snapURL, snapshot)
+                             : call.api().VerifyAzureSnapshot(metadata.snapURL, snapshot);
     if (err) {
         call.message() << "Failed to verify Azure disk snapshot with url " << metadata.snapURL
                        << "error: " << ErrorText(err);
@@ -143,11 +148,13 @@ KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) {
     std::vector<AzureDiskSnapShotInfo> toAttach;
     // Ordered by the record's address, as the second pass walks them.
     std::map<KXSO::SnapInfo*, AzureDiskSnapShotInfo> byRecord;
+    SnapshotReads reads;
+    reads.Fetch(call, nullptr);
     for (int16_t i = 0; i < call.count(); ++i) {
         KXSO::SnapInfo* record = call.devices()[i];
         AzureSnapMetadata metadata;
         AzureDiskSnapShotInfo snapshot;
-        if (!DescribeDiskToMap(call, record, metadata, snapshot)) {
+        if (!DescribeDiskToMap(call, record, metadata, snapshot, &reads, i)) {
             return KXSO::RESULT_FAILURE;
         }
         int lun = -1;

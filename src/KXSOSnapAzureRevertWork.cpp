@@ -10,6 +10,7 @@
 #include "KXSOSnapAzureDriverBodies.h"
 #include "KXSOSnapAzureRevertLeftovers.h"
 #include "KXSOSnapAzureRevertRecovery.h"
+#include "KXSOSnapAzureSnapshotReads.h"
 #include "KXSOSnapAzureWorkSupport.h"
 #include "KxSnapAzureUtils.h"
 #include "platform/FXString.h"
@@ -52,13 +53,17 @@ bool ReadRevertMetadata(ManagedDiskCall& call, KXSO::SnapInfo* record,
     return true;
 }
 
-// Metadata and snapshot check shared by both forms' first phase.
+// Metadata and snapshot check shared by both forms' first phase. The bulk
+// form has read the snapshots side by side beforehand (`reads`).
 bool DescribeSnapshotToRevert(ManagedDiskCall& call, KXSO::SnapInfo* record,
-                              AzureSnapMetadata& metadata, AzureDiskSnapShotInfo& snapshot) {
+                              AzureSnapMetadata& metadata, AzureDiskSnapShotInfo& snapshot,
+                              const SnapshotReads* reads = nullptr, size_t index = 0) {
     if (!ReadRevertMetadata(call, record, metadata)) {
         return false;
     }
-    const CUxError err = call.api().VerifyAzureSnapshot(metadata.snapURL, snapshot);
+    const CUxError err = reads != nullptr
+                             ? reads->Verify(call, index, metadata.snapURL, snapshot)
+                             : call.api().VerifyAzureSnapshot(metadata.snapURL, snapshot);
     if (err) {
         call.message() << "Failed to verify Azure  snapshot with url " << metadata.snapURL
                        << "error: " << ErrorText(err);
@@ -280,9 +285,11 @@ struct BulkEntry {
     AzureSnapMetadata metadata;
 };
 
-bool PrepareBulkEntry(ManagedDiskCall& call, KXSO::SnapInfo* record, bool deleteSource,
-                      RevertLeftovers& leftovers, BulkEntry& entry, std::vector<int>& sourceLuns) {
-    if (!DescribeSnapshotToRevert(call, record, entry.metadata, entry.snapshot)) {
+bool PrepareBulkEntry(ManagedDiskCall& call, const SnapshotReads& reads, int16_t index,
+                      bool deleteSource, RevertLeftovers& leftovers, BulkEntry& entry,
+                      std::vector<int>& sourceLuns) {
+    KXSO::SnapInfo* record = call.devices()[index];
+    if (!DescribeSnapshotToRevert(call, record, entry.metadata, entry.snapshot, &reads, index)) {
         return false;
     }
     GetRevertedDiskName(entry.metadata, deleteSource, entry.snapshot);
@@ -398,10 +405,16 @@ KXSO::ResultCode RevertSnapsBulkWork(ManagedDiskCall& call) {
     // Ordered by the record's address, as the last pass walks them.
     std::map<KXSO::SnapInfo*, BulkEntry> byRecord;
     RevertLeftovers leftovers(call);
+    SnapshotReads reads;
+    // The walk stops after the read of a record whose new disk name is unusable.
+    reads.Fetch(call, [deleteSource](const AzureSnapMetadata& metadata) {
+        AzureDiskSnapShotInfo snapshot;
+        GetRevertedDiskName(metadata, deleteSource, snapshot);
+        return ValidateAzureDiskName(snapshot.diskName).IsSuccess();
+    });
     for (int16_t i = 0; i < call.count(); ++i) {
         BulkEntry entry;
-        if (!PrepareBulkEntry(call, call.devices()[i], deleteSource, leftovers, entry,
-                              sourceLuns)) {
+        if (!PrepareBulkEntry(call, reads, i, deleteSource, leftovers, entry, sourceLuns)) {
             return KXSO::RESULT_FAILURE;
         }
         snapshots.push_back(entry.snapshot);

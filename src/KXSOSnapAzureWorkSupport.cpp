@@ -83,6 +83,12 @@ bool ParseAndCheckSnapMetadata(ManagedDiskCall& call, const std::string& text,
     return true;
 }
 
+bool IsSnapMetadataSound(const AzureSnapMetadata& metadata) {
+    return IsComputeResourceOfKind(metadata.snapURL, "snapshots") &&
+           (metadata.sourceDiskURL.empty() ||
+            IsComputeResourceOfKind(metadata.sourceDiskURL, "disks"));
+}
+
 std::string ErrorText(const CUxError& error) {
     return error.AsString(EErrorOutputFormat(2));
 }

@@ -30,6 +30,8 @@ bool FetchSnapMetadata(KXSO::SnapInfo* record, std::string& text);
 // may live in another subscription than the VM.
 bool ParseAndCheckSnapMetadata(ManagedDiskCall& call, const std::string& text,
                                AzureSnapMetadata& metadata);
+// The same check of parsed metadata, without a word in the log.
+bool IsSnapMetadataSound(const AzureSnapMetadata& metadata);
 
 // The error's text as it goes into a record's message.
 std::string ErrorText(const CUxError& error);

@@ -124,8 +124,9 @@ void DiskCreateJob::TakeCreation(const KXFanOut::Answer& answer) {
         // have made the disk all the same. The PUT names the disk, so
         // reading it by name tells.
         lines_.emplace_back(
-            1, FXString::Format("The answer to the creation of disk [%s] was lost; reading the disk",
-                                snapshot_.diskName.c_str()));
+            1,
+            FXString::Format("The answer to the creation of disk [%s] was lost; reading the disk",
+                             snapshot_.diskName.c_str()));
         creationErr_ = err.Push(FXCODE_LOCATION());
         readingBack_ = true;
         BeginWait();

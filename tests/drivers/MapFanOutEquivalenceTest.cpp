@@ -152,7 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"RevertThirdCreationRefused", Call::kRevert, "PUT", "disks/data2-[0-9]+$",
                   FaultAction::Error, -1, 409, false, 0, 1},
         FaultCase{"RevertThirdAnswerLostTwiceWhileBusy", Call::kRevert, "PUT",
-                  "disks/data2-[0-9]+$", FaultAction::Drop, 2, 0, true, 150, 0}),
+                  "disks/data2-[0-9]+$", FaultAction::Drop, 2, 0, true, 150, 0},
+        FaultCase{"RevertThirdSnapshotUnreadable", Call::kRevert, "GET", "snapshots/snap-sde$",
+                  FaultAction::Error, -1, 409, false, 0, 1}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 // The third disk's creation is refused after the fourth disk was made: the
@@ -209,18 +211,47 @@ TEST_F(MapFanOutEquivalenceTest, CreationsOfABulkMapAreUnderWayAtOnce) {
     uint64_t secondPut = 0;
     uint64_t firstPoll = 0;
     for (const azemu::RequestRecord& request : emu_->requestLog()) {
-        if (request.method == "PUT" && request.path.find("disks/snap-sdd_CLONE") != std::string::npos &&
-            secondPut == 0) {
+        if (request.method == "PUT" &&
+            request.path.find("disks/snap-sdd_CLONE") != std::string::npos && secondPut == 0) {
             secondPut = request.seq;
         }
-        if (request.method == "GET" && request.path.find("disks/snap-sdc_CLONE") != std::string::npos &&
-            firstPoll == 0) {
+        if (request.method == "GET" &&
+            request.path.find("disks/snap-sdc_CLONE") != std::string::npos && firstPoll == 0) {
             firstPoll = request.seq;
         }
     }
     ASSERT_NE(secondPut, 0u);
     ASSERT_NE(firstPoll, 0u);
     EXPECT_LT(secondPut, firstPoll);
+}
+
+// The snapshots are read side by side too: the last record's read is under
+// way while the first record's read fails, and the walk stops at the first
+// record before any disk is made.
+TEST_F(MapFanOutEquivalenceTest, SnapshotReadsOfABulkMapAreUnderWayAtOnce) {
+    Restore();
+    azemu::FaultSpec refused;
+    refused.method = "GET";
+    refused.path = "snapshots/snap-sdc$";
+    refused.status = 409;
+    refused.code = "Conflict";
+    refused.delayMs = 300;
+    refused.times = -1;
+    emu_->injectFault(refused);
+    auto host = SnapshotHost(*backup_, 21);
+    emu_->clearRequestLog();
+    EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1);
+    bool lastRead = false;
+    for (const azemu::RequestRecord& request : emu_->requestLog()) {
+        lastRead = lastRead || (request.method == "GET" &&
+                                request.path.find("snapshots/snap-sdf") != std::string::npos);
+        EXPECT_NE(request.method, "PUT") << request.path;
+    }
+    EXPECT_TRUE(lastRead);
+    EXPECT_NE(ErrorText(*host, 0).find("Failed to verify Azure disk snapshot"), std::string::npos)
+        << ErrorText(*host, 0);
+    EXPECT_EQ(Status(*host, 1), Status(*host, 3));
+    EXPECT_EQ(ErrorCode(*host, 1), 0);
 }
 
 }  // namespace
