@@ -132,6 +132,16 @@ void RecordBulkAttachFailure(ManagedDiskCall& call,
     }
 }
 
+void SettleIfAnyAttached(ManagedDiskCall& call,
+                         const std::map<KXSO::SnapInfo*, AzureDiskSnapShotInfo>& byRecord) {
+    for (const auto& entry : byRecord) {
+        if (FindDataDiskByName(call.instance(), entry.second.diskName) != nullptr) {
+            WaitForDevicesToSettle();
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 KXSO::ResultCode MapSnapsPerDeviceWork(ManagedDiskCall& call) {
@@ -174,7 +184,10 @@ KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) {
     // Each record whose disk is attached learns its device, or that its disk
     // is attached without one, even when an earlier record's device was not
     // found or the VM update reported a failure after attaching the disks,
-    // so that no attached disk goes unreported.
+    // so that no attached disk goes unreported. The devices settle once for
+    // all records: the one VM update is over, and a settle per record would
+    // add a process run per disk.
+    SettleIfAnyAttached(call, byRecord);
     int mapped = 0;
     for (const auto& entry : byRecord) {
         KXSO::SnapInfo* record = entry.first;
@@ -185,7 +198,7 @@ KXSO::ResultCode MapSnapsBulkWork(ManagedDiskCall& call) {
         record->setStatus(KXSO::SNAP_STATUS_ATTACHED_NO_DEVICE);
         std::string deviceName;
         std::string detail;
-        if (!GetScsiDiskNameForLunid2({}, disk->lun, deviceName, detail)) {
+        if (!FindSettledDiskNameForLunid(disk->lun, deviceName)) {
             RecordDeviceNotFound(call, record, disk->lun, detail);
             recordFailed = true;
             continue;

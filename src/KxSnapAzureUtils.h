@@ -53,3 +53,6 @@ bool GetScsiDiskNameForLunid(const std::vector<std::string>& candidates, const i
                              std::string& deviceName, std::string& detail);
 bool GetScsiDiskNameForLunid2(const std::vector<std::string>& candidates, const int lun,
                               std::string& deviceName, std::string& detail);
+// The same without settling the devices first: for a call that settled them
+// once for all the LUNs it looks up.
+bool FindSettledDiskNameForLunid(int lun, std::string& deviceName);

@@ -373,6 +373,14 @@ bool GetScsiDiskNameForLunid2(const std::vector<std::string>& /*candidates*/, co
         return false;
     }
     WaitForDevicesToSettle();
+    return FindSettledDiskNameForLunid(lun, deviceName);
+}
+
+bool FindSettledDiskNameForLunid(int lun, std::string& deviceName) {
+    if (lun < 0) {
+        EvDebug().DebugLvl(-1, AZURE_LOG_TAG, "%s", "Invalid scsi lunid");
+        return false;
+    }
     EvDebug().DebugLvl(2, AZURE_LOG_TAG, "Find scsi disk name for lunid [%d]", lun);
     const bool found = FindAzureLunLink(lun, deviceName);
     if (!found || deviceName.empty()) {
