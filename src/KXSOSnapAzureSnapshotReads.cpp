@@ -62,7 +62,9 @@ void SnapshotReads::Fetch(ManagedDiskCall& call, const GoesOn& goesOn) {
             break;
         }
         jobs_.push_back(std::make_unique<SnapshotReadJob>(call.api(), metadata.snapURL));
-        if (goesOn && !goesOn(metadata)) {
+        // A path refused before the read is sent stops the walk at its record.
+        if (ValidateAzureResourcePath(metadata.snapURL).IsError() ||
+            (goesOn && !goesOn(metadata))) {
             break;
         }
     }

@@ -9,14 +9,20 @@
 #include "KXSOSnapAzureFanOutJobs.h"
 #include "KxSnapAzureAPI.h"
 #include "KxSnapAzureDiskCreateJob.h"
+#include "KxSnapAzureUtils.h"
 
 CUxError KxSnapAzureAPI::CreateAzureDiskFromSnapshot(
     const AzureInstanceInfo& instance, const std::vector<AzureDiskSnapShotInfo>& snapshots,
     std::vector<AzureDiskInfo>& disks) {
+    // A name refused before anything is sent stops the walk at its disk:
+    // no job is made for the disks after it.
     std::vector<std::unique_ptr<DiskCreateJob>> jobs;
     jobs.reserve(snapshots.size());
     for (const AzureDiskSnapShotInfo& snapshot : snapshots) {
         jobs.push_back(std::make_unique<DiskCreateJob>(*this, instance, snapshot));
+        if (ValidateAzureResourceName(snapshot.diskName).IsError()) {
+            break;
+        }
     }
     RunSideBySide(JobPointers(jobs));
     CUxError err;
