@@ -175,7 +175,7 @@ size_t Runner::Run(const std::vector<Job*>& jobs) {
     return stopAt;
 }
 
-void Runner::StartJobs(const std::vector<Job*>& jobs, size_t& nextJob, size_t stopAt) {
+void Runner::StartJobs(const std::vector<Job*>& jobs, size_t& nextJob, size_t& stopAt) {
     for (Slot& slot : slots_) {
         while (slot.job == nullptr && nextJob < std::min(stopAt, jobs.size())) {
             slot.job = jobs[nextJob];

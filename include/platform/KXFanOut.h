@@ -123,7 +123,7 @@ public:
 
 private:
     struct Slot;
-    void StartJobs(const std::vector<Job*>& jobs, size_t& nextJob, size_t stopAt);
+    void StartJobs(const std::vector<Job*>& jobs, size_t& nextJob, size_t& stopAt);
     bool Launch(Slot& slot);
     void Finish(Slot& slot, CURLcode result, size_t& stopAt);
     void Advance(Slot& slot, size_t& stopAt);

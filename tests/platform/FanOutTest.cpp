@@ -239,6 +239,23 @@ TEST_P(StopTest, JobThatStopsTheWalkKeepsLaterJobsFromStartingAndFromGoingOn) {
     }
 }
 
+TEST_P(StopTest, JobThatStopsBeforeSendingAnythingKeepsLaterJobsFromStarting) {
+    LoopbackServer server;
+    SlowEcho echo{std::chrono::milliseconds(20)};
+    echo.Install(server);
+    std::vector<ChainJob> jobs;
+    for (int i = 0; i < 6; ++i) {
+        // Job 1 is refused before its first request.
+        jobs.emplace_back(server, i, i == 1 ? 0 : 2, i == 1);
+    }
+    KXFanOut::Runner runner(OptionsOf(GetParam()));
+    EXPECT_EQ(runner.Run(Pointers(jobs)), 1u);
+    EXPECT_EQ(jobs[0].statuses, (std::vector<long>{200, 200}));
+    for (size_t i = 2; i < jobs.size(); ++i) {
+        EXPECT_TRUE(jobs[i].statuses.empty()) << "job " << i;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Widths, StopTest, ::testing::Values(1u, 4u));
 
 TEST(FanOutTest, WidthComesFromTheSettingsWithinBounds) {
