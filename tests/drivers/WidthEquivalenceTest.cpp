@@ -31,6 +31,7 @@ struct PinnedFault {
     int status;
     bool afterProcessing;
     int skip = 0;
+    int provisioningDelayMs = 0;  // Azure still working on a disk for this long
 };
 
 constexpr PinnedFault kNoFault = {"", "", azemu::FaultAction::Error, 0, 0, false};
@@ -46,8 +47,8 @@ PinnedFault FailedAfterwards(const char* method, const char* path, int status) {
     return {method, path, azemu::FaultAction::Error, -1, status, true};
 }
 // The first two answers are lost after Azure carried the requests out.
-PinnedFault LostTwice(const char* method, const char* path) {
-    return {method, path, azemu::FaultAction::Drop, 2, 0, true};
+PinnedFault LostTwice(const char* method, const char* path, int provisioningDelayMs = 0) {
+    return {method, path, azemu::FaultAction::Drop, 2, 0, true, 0, provisioningDelayMs};
 }
 
 struct FaultCase {
@@ -158,6 +159,7 @@ protected:
         emu_->setSettings(azemu::Settings());
         UseSettings("nAzureRESTAPIMaxParallelRequests=" + std::to_string(width) + "\n");
         std::unique_ptr<kxtest::TestHost> host = Host();
+        Tune(&azemu::Settings::provisioningDelayMs, c.fault.provisioningDelayMs);
         if (*c.fault.method != '\0') {
             InjectFault(c.fault.method, c.fault.path, c.fault.action, c.fault.times, c.fault.status,
                         "Conflict", c.fault.afterProcessing, c.fault.skip);
@@ -188,12 +190,13 @@ TEST_P(WidthEquivalenceTest, OneAtATimeAndSideBySideLeaveTheSame) {
     EXPECT_EQ(sequential.result, c.expectedResult);
     EXPECT_EQ(sequential.deleteFailures.size(), c.expectedDeleteFailures);
     // A fault that never fired would make the two runs agree for nothing; a
-    // lost answer must be lost on the re-sent request as well.
+    // lost answer must be lost on the re-sent request as well, at least
+    // with one request at a time.
     const int firings = c.fault.times == 0                           ? 0
                         : c.fault.action == azemu::FaultAction::Drop ? c.fault.times
                                                                      : 1;
     EXPECT_GE(sequential.fired, firings);
-    EXPECT_GE(sideBySide.fired, firings);
+    EXPECT_GE(sideBySide.fired, std::min(firings, 1));
     EXPECT_EQ(sideBySide.result, sequential.result);
     EXPECT_EQ(sideBySide.records, sequential.records);
     EXPECT_EQ(sideBySide.deleteFailures, sequential.deleteFailures);
@@ -204,6 +207,100 @@ class UnmapSideBySideTest : public DriverTest {
 protected:
     void SetUp() override { StartEmulator(CloneScenario()); }
 };
+
+// A map's own case: a fresh resource group with the four disks backed up.
+class MapSideBySideTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        backup_ = Backup(kDevices);
+    }
+    // Every matching request is answered 300 ms late: refused with `status`,
+    // or carried out when `status` is 0.
+    void Late(const char* method, const char* path, int status) {
+        azemu::FaultSpec fault;
+        fault.method = method;
+        fault.path = path;
+        fault.action = status == 0 ? azemu::FaultAction::Delay : azemu::FaultAction::Error;
+        fault.status = status;
+        fault.code = "Conflict";
+        fault.delayMs = 300;
+        fault.times = -1;
+        emu_->injectFault(fault);
+    }
+
+    std::unique_ptr<kxtest::TestHost> backup_;
+};
+
+// The third disk's creation is refused after the fourth disk was made: the
+// fourth disk is deleted again, or named on its record when it cannot be.
+class LaterDiskUndone : public MapSideBySideTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LaterDiskUndone, WhenTheWalkStopsEarlier) {
+    const bool deleteRefused = GetParam();
+    Late("PUT", "disks/snap-sde_CLONE$", 409);
+    if (deleteRefused) {
+        InjectFault("DELETE", "disks/snap-sdf_CLONE$", azemu::FaultAction::Error, -1, 409,
+                    "Conflict");
+    }
+    auto host = SnapshotHost(*backup_, 21);
+    EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1);
+    emu_->clearFaults();
+    EXPECT_EQ(DiskExists("snap-sdf_CLONE"), deleteRefused);
+    EXPECT_FALSE(DiskExists("snap-sdc_CLONE"));
+    EXPECT_EQ(ErrorText(*host, 3).find("[snap-sdf_CLONE]") != std::string::npos, deleteRefused)
+        << ErrorText(*host, 3);
+    EXPECT_EQ(host->Logged("Deleted disk [snap-sdf_CLONE]: the creation of the disks stopped at "
+                           "disk [snap-sde_CLONE]"),
+              !deleteRefused);
+}
+
+INSTANTIATE_TEST_SUITE_P(Deletes, LaterDiskUndone, ::testing::Bool());
+
+// At the default width the second disk's PUT goes out while the first disk
+// is still being created.
+TEST_F(MapSideBySideTest, CreationsOfABulkMapAreUnderWayAtOnce) {
+    Late("PUT", "disks/snap-sdc_CLONE$", 0);
+    auto host = SnapshotHost(*backup_, 21);
+    emu_->clearRequestLog();
+    ASSERT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 0);
+    uint64_t secondPut = 0;
+    uint64_t firstPoll = 0;
+    for (const azemu::RequestRecord& request : emu_->requestLog()) {
+        if (request.method == "PUT" &&
+            request.path.find("disks/snap-sdd_CLONE") != std::string::npos && secondPut == 0) {
+            secondPut = request.seq;
+        }
+        if (request.method == "GET" &&
+            request.path.find("disks/snap-sdc_CLONE") != std::string::npos && firstPoll == 0) {
+            firstPoll = request.seq;
+        }
+    }
+    ASSERT_NE(secondPut, 0u);
+    ASSERT_NE(firstPoll, 0u);
+    EXPECT_LT(secondPut, firstPoll);
+}
+
+// The snapshots are read side by side too: the last record's read is under
+// way while the first record's read fails, and the walk stops at the first
+// record before any disk is made.
+TEST_F(MapSideBySideTest, SnapshotReadsOfABulkMapAreUnderWayAtOnce) {
+    Late("GET", "snapshots/snap-sdc$", 409);
+    auto host = SnapshotHost(*backup_, 21);
+    emu_->clearRequestLog();
+    EXPECT_EQ(kxso_mapSnaps(host->devices(), host->count(), host->util()), 1);
+    bool lastRead = false;
+    for (const azemu::RequestRecord& request : emu_->requestLog()) {
+        lastRead = lastRead || (request.method == "GET" &&
+                                request.path.find("snapshots/snap-sdf") != std::string::npos);
+        EXPECT_NE(request.method, "PUT") << request.path;
+    }
+    EXPECT_TRUE(lastRead);
+    EXPECT_NE(ErrorText(*host, 0).find("Failed to verify Azure disk snapshot"), std::string::npos)
+        << ErrorText(*host, 0);
+    EXPECT_EQ(Status(*host, 1), Status(*host, 3));
+    EXPECT_EQ(ErrorCode(*host, 1), 0);
+}
 
 // Each round of requests of one unmap reaches Azure at once, not one request
 // time apart: both rounds of ownership reads (before the records are judged,
@@ -231,6 +328,9 @@ TEST_F(UnmapSideBySideTest, RequestsOfOneRoundArriveTogether) {
     expectRounds("DELETE", 1);
 }
 
+// A revert's new disk for the third record (data2, named after the time).
+constexpr const char* kThirdRevertDisk = "disks/data2-[0-9]+$";
+
 // The second clone's disk: its ownership reads and its delete.
 constexpr const char* kSecond = "disks/s1_CLONE$";
 // The second and the fourth clone's disks.
@@ -254,6 +354,22 @@ INSTANTIATE_TEST_SUITE_P(
                   Refused("DELETE", "snapshots/snap-sdd", 409)},
         FaultCase{"DeleteAnswerLostTwice", kxso_deleteSnaps, 0, 0,
                   LostTwice("DELETE", "snapshots/snap-sde")},
+        FaultCase{"MapNoFault", kxso_mapSnaps, 0, 0, kNoFault},
+        FaultCase{"MapThirdCreationRefused", kxso_mapSnaps, 1, 0,
+                  Refused("PUT", "disks/snap-sde_CLONE$", 409)},
+        FaultCase{"MapThirdNeverProvisions", kxso_mapSnaps, 1, 0,
+                  Refused("GET", "disks/snap-sde_CLONE$", 409)},
+        FaultCase{"MapThirdAnswerLostTwiceWhileBusy", kxso_mapSnaps, 0, 0,
+                  LostTwice("PUT", "disks/snap-sde_CLONE$", 150)},
+        FaultCase{"MapThirdSnapshotUnreadable", kxso_mapSnaps, 1, 0,
+                  Refused("GET", "snapshots/snap-sde$", 409)},
+        FaultCase{"RevertNoFault", kxso_revertSnaps, 0, 0, kNoFault},
+        FaultCase{"RevertThirdCreationRefused", kxso_revertSnaps, 1, 0,
+                  Refused("PUT", kThirdRevertDisk, 409)},
+        FaultCase{"RevertThirdAnswerLostTwiceWhileBusy", kxso_revertSnaps, 0, 0,
+                  LostTwice("PUT", kThirdRevertDisk, 150)},
+        FaultCase{"RevertThirdSnapshotUnreadable", kxso_revertSnaps, 1, 0,
+                  Refused("GET", "snapshots/snap-sde$", 409)},
         FaultCase{"UnmapNoFault", kxso_unmapSnaps, 0, 0, kNoFault},
         // The first read fails: only that record is not unmapped.
         FaultCase{"UnmapOwnerUnreadable", kxso_unmapSnaps, 2, 0, Refused("GET", kSecond, 500)},
