@@ -259,7 +259,7 @@ void WriteTables(std::ostream& table, const std::vector<Row>& rows, double settl
     }
     table << "\nBulk map and bulk unmap of the backed-up disks (the map finds each new device "
              "under the emulator's device root). The bulk map settles the devices once per "
-             "record; one settle (the udevadm stand-in, a process run) took "
+             "call; one settle (the udevadm stand-in, a process run) took "
           << Fixed(settleMs) << " ms here.\n\n"
           << "| disks | width | bulk map ms | rc | ARM requests | device settles (about ms) | "
              "bulk unmap ms | rc | ARM requests |\n"
