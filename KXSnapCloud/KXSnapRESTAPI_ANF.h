@@ -130,6 +130,9 @@ private:
     void logHeaderFailure(const CommonHeader& header) const;
     // The platform client's method for a request type, or -1.
     static int clientMethod(int type);
+    // Whether a request may go out now (logged when not), with the meta
+    // request's log line.
+    bool readyToSend(bool meta);
     // The retry settings, read once for the client's call.
     const KXRetry::Policy& activeRetryPolicy();
     void logFailedRequest(const std::string& url, const std::string& body) const;

@@ -21,13 +21,8 @@ bool ClientTakesHeaderLine(const std::string& line) {
 bool KXSnapRESTAPI_ANF::formRequest(int type, const std::string& path, const std::string& body,
                                     KXFanOut::Request& request, bool meta, bool retry) {
     request = KXFanOut::Request();
-    if (!connecting && !(initialized && connected)) {
-        logLine(KXSO::LOG_ERROR,
-                "Error:Connect module has to be called before making any queries.");
+    if (!readyToSend(meta)) {
         return false;
-    }
-    if (meta) {
-        logLine(KXSO::LOG_DETAIL, "**  Meta REST call  **");
     }
     formUrlPath(path, request.url, meta);
     // As setCommonCurlHeaders: the lines up to the first that cannot be set,

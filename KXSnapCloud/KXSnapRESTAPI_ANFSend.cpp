@@ -66,11 +66,7 @@ const KXRetry::Policy& KXSnapRESTAPI_ANF::activeRetryPolicy() {
     return *retryPolicy;
 }
 
-bool KXSnapRESTAPI_ANF::sendReq(int type, const std::string& path, const std::string& body,
-                                std::string& response, bool meta, bool retry) {
-    response.clear();
-    httpErrorCode = 0;
-    takenAnswer.reset();
+bool KXSnapRESTAPI_ANF::readyToSend(bool meta) {
     // connect() lets its own token request through before the transport is connected.
     if (!connecting && !(initialized && connected)) {
         logLine(KXSO::LOG_ERROR,
@@ -79,6 +75,17 @@ bool KXSnapRESTAPI_ANF::sendReq(int type, const std::string& path, const std::st
     }
     if (meta) {
         logLine(KXSO::LOG_DETAIL, "**  Meta REST call  **");
+    }
+    return true;
+}
+
+bool KXSnapRESTAPI_ANF::sendReq(int type, const std::string& path, const std::string& body,
+                                std::string& response, bool meta, bool retry) {
+    response.clear();
+    httpErrorCode = 0;
+    takenAnswer.reset();
+    if (!readyToSend(meta)) {
+        return false;
     }
     std::string url;
     formUrlPath(path, url, meta);
