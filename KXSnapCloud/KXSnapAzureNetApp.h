@@ -127,6 +127,11 @@ protected:
     // record when not.
     int undoSnapFor(AzureNetApp::KxSnapANFSnapObj& made);
     int undoCloneFor(AzureNetApp::KxSnapANFSnapObj& made);
+    // The outcome of deleting what Azure made for a record the walk never
+    // reached: `deleted` names it in the log line of a delete that went
+    // through, `leftover` opens the record's error when it did not.
+    int settleUndo(AzureNetApp::KxSnapANFSnapObj& made, int result, const std::string& deleted,
+                   const std::string& leftover);
     // The work objects in the records' order.
     std::vector<AzureNetApp::KxSnapANFSnapObj*> workObjects();
     // Runs `undo` side by side for every record after `stoppedAt` whose

@@ -77,22 +77,8 @@ int KXSnapAzureNetApp::undoSnapFor(KxSnapANFSnapObj& made) {
     const int result = api->rest_deleteSnaps(made);
     const std::string& name = made.snapName;
     const std::string& volume = made.snapshotInfo.volumeName;
-    if (result == ANF_API_CONST::ANF_RC_RESOURCE_NOT_FOUND) {
-        return ANF_API_CONST::ANF_RC_SUCCESS;  // Azure never made it
-    }
-    if (result == ANF_API_CONST::ANF_RC_SUCCESS) {
-        logLine(KXSO::LOG_INFO,
-                "Deleted snapshot [%s] of ANF volume [%s]: the call stopped at an earlier device",
-                name.c_str(), volume.c_str());
-        return result;
-    }
-    const std::string message = "Snapshot [" + name + "] was made for ANF volume [" + volume +
-                                "] after the call stopped at an earlier device and could not be "
-                                "deleted. " +
-                                apiErrorText();
-    logLine(KXSO::LOG_ERROR, "%s", message.c_str());
-    setErrorDetailsForSnapObj(made, result, message);
-    return result;
+    return settleUndo(made, result, "snapshot [" + name + "] of ANF volume [" + volume + "]",
+                      "Snapshot [" + name + "] was made for ANF volume [" + volume + "]");
 }
 
 bool KXSnapAzureNetApp::postSnapDevices() {

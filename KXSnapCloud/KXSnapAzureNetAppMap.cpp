@@ -171,24 +171,9 @@ int KXSnapAzureNetApp::undoCloneFor(KxSnapANFSnapObj& made) {
     AzureNetApp::AzureNetAppVolumeInfo clone = made.cloneVolumeInfo;
     const int result = api->rest_deleteClone(clone);
     const std::string& name = made.cloneVolumeInfo.volumeName;
-    if (result == ANF_API_CONST::ANF_RC_RESOURCE_NOT_FOUND) {
-        return ANF_API_CONST::ANF_RC_SUCCESS;  // Azure never made it
-    }
-    if (result == ANF_API_CONST::ANF_RC_SUCCESS) {
-        logLine(KXSO::LOG_INFO,
-                "Deleted clone volume [%s] of snapshot [%s]: the call stopped at an earlier "
-                "device",
-                name.c_str(), made.snapName.c_str());
-        return result;
-    }
-    const std::string message = "Clone volume [" + name + "] was made from snapshot [" +
-                                made.snapName +
-                                "] after the call stopped at an earlier device and could not be "
-                                "deleted. " +
-                                apiErrorText();
-    logLine(KXSO::LOG_ERROR, "%s", message.c_str());
-    setErrorDetailsForSnapObj(made, result, message);
-    return result;
+    return settleUndo(made, result,
+                      "clone volume [" + name + "] of snapshot [" + made.snapName + "]",
+                      "Clone volume [" + name + "] was made from snapshot [" + made.snapName + "]");
 }
 
 bool KXSnapAzureNetApp::processCloneDetails() {

@@ -43,3 +43,21 @@ void KXSnapAzureNetApp::undoAfterStop(const AnfSideBySide& made, size_t stoppedA
     }
     replaceError(stopCode, stopText);
 }
+
+int KXSnapAzureNetApp::settleUndo(KxSnapANFSnapObj& made, int result, const std::string& deleted,
+                                  const std::string& leftover) {
+    if (result == ANF_API_CONST::ANF_RC_RESOURCE_NOT_FOUND) {
+        return ANF_API_CONST::ANF_RC_SUCCESS;  // Azure never made it
+    }
+    if (result == ANF_API_CONST::ANF_RC_SUCCESS) {
+        logLine(KXSO::LOG_INFO, "Deleted %s: the call stopped at an earlier device",
+                deleted.c_str());
+        return result;
+    }
+    const std::string message =
+        leftover + " after the call stopped at an earlier device and could not be deleted. " +
+        apiErrorText();
+    logLine(KXSO::LOG_ERROR, "%s", message.c_str());
+    setErrorDetailsForSnapObj(made, result, message);
+    return result;
+}
